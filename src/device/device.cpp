@@ -1,0 +1,335 @@
+// Opening and closing the one communication device.
+#include "device/device.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "core/errors.h"
+#include "device/kov74.h"
+#include "device/port.h"
+#include "device/timing.h"
+#include "pelo/link.h"
+#include "veldc.h"
+
+extern "C" {
+void *hCommId = reinterpret_cast<void *>(static_cast<intptr_t>(-1));
+}
+
+namespace veldc::device {
+
+using platform::ComState;
+using platform::ComTimeouts;
+using platform::Handle;
+using platform::Os;
+
+DeviceRecord DeviceState;
+uint8_t bySelectedTerminal = NO_TERMINAL;
+
+namespace {
+
+constexpr const char *kDefaultPassword = "80264";
+constexpr const char *kWinSockName = "WSOCK32.DLL";
+constexpr int kPortBase[4] = {1016, 760, 1000, 744};
+constexpr size_t kPortNameMax = 255;
+
+char portNames[4][kPortNameMax + 1] = {};
+
+void SetComPort(Handle h) { hCommId = reinterpret_cast<void *>(h); }
+
+bool IsOneOf(int v, std::initializer_list<int> values) {
+  for (int x : values) {
+    if (v == x) return true;
+  }
+  return false;
+}
+
+bool ArgumentsValid(int port, int kind, int speed, int format) {
+  switch (FamilyOf(kind)) {
+    case Family::kKov74:
+      return port >= 1 && port <= 4 && IsOneOf(speed, {0, 9600, 19200, 38400, 57600}) &&
+             (format == -1 || format == 0);
+    case Family::kSerial:
+      if (port < 1 || port > 4 || format < 0 || format > 4) return false;
+      if (kind == DEV_SERIAL_NETWORK) return IsOneOf(speed, {2400, 9600, 19200, 38400});
+      return IsOneOf(speed, {1200, 2400, 4800, 9600, 19200, 38400});
+    case Family::kPelo:
+      return port > 0 && speed == 0 && format == 0;
+    case Family::kNone:
+      break;
+  }
+  return false;
+}
+
+int OpenKov74(int port, int kind, int speed, int format) {
+  if (!Kov74Load()) {
+    SetError(kErrKov74DllNotFound);
+    return -1;
+  }
+  const int mode = kind == DEV_KOV74_MODE0 ? 0 : kind == DEV_KOV74_MODE1 ? 1 : 2;
+  const int r = Kov74Open(port, mode, format);
+  if (r <= 0) {
+    // The driver's defined failures are 0..-9 (codes 11..20); anything below would reach
+    // codes of other groups, so it is reported as the last driver code.
+    SetError(r >= -9 ? 11 - r : 20);
+    Kov74Unload();
+    return -1;
+  }
+  if (speed != 0) {
+    const int code = speed == 9600 ? 0 : speed == 19200 ? 1 : speed == 38400 ? 2 : 3;
+    if (Kov74SetSpeed(code) < 0) {
+      // Close the driver here: with the device left closed nothing else could.
+      Kov74Close();
+      Kov74Unload();
+      SetError(kErrKov74Speed);
+      return -1;
+    }
+  }
+  DeviceState.nDeviceKind = kind;
+  return r;
+}
+
+void ApplySettings(ComState &dcb, int speed, int format) {
+  static constexpr uint8_t kByteSize[5] = {8, 7, 7, 8, 8};
+  static constexpr uint8_t kParity[5] = {platform::kNoParity, platform::kOddParity,
+                                         platform::kEvenParity, platform::kOddParity,
+                                         platform::kEvenParity};
+  dcb.BaudRate = static_cast<uint32_t>(speed);
+  dcb.ByteSize = kByteSize[format];
+  dcb.Parity = kParity[format];
+  dcb.StopBits = platform::kOneStopBit;
+  dcb.fBinary = true;
+  dcb.fParity = true;
+  dcb.fTXContinueOnXoff = true;
+  dcb.fOutX = true;
+  dcb.fInX = true;
+  dcb.fDtrControl = platform::kDtrControlEnable;
+  dcb.fRtsControl = platform::kRtsControlEnable;
+  dcb.fOutxCtsFlow = false;
+  dcb.fOutxDsrFlow = false;
+  dcb.fDsrSensitivity = false;
+  dcb.fErrorChar = false;
+  dcb.fNull = false;
+  dcb.fAbortOnError = false;
+  dcb.XonLim = 24;
+  dcb.XoffLim = 24;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.EofChar = 0;
+  dcb.EvtChar = 0;
+}
+
+int FailSerial(int32_t code) {
+  Os().ComClose(ComPort());
+  SetError(code);
+  return -1;
+}
+
+int OpenSerial(int port, int kind, int speed, int format) {
+  auto &os = Os();
+  const Handle h = os.ComOpen(PortName(port));
+  SetComPort(h);
+  if (h == platform::kInvalidHandle) {
+    SetError(kErrOpenPort);
+    return -1;
+  }
+  if (!os.ComSetupQueues(h, 1024, 256)) return FailSerial(kErrSetupPort);
+  ComState dcb;
+  if (!os.ComGetState(h, &dcb)) return FailSerial(kErrGetComState);
+  ApplySettings(dcb, speed, format);
+  if (!os.ComSetState(h, dcb)) return FailSerial(kErrSetComState);
+  ComTimeouts timeouts;
+  timeouts.ReadIntervalTimeout = 0xFFFFFFFFu;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  timeouts.WriteTotalTimeoutMultiplier = 5;
+  timeouts.WriteTotalTimeoutConstant = 100;
+  if (!os.ComSetTimeouts(h, timeouts)) return FailSerial(kErrSetComTimeouts);
+  if (!os.ComPurge(h, platform::kPurgeTxClear)) return FailSerial(kErrFlushTx);
+  if (!os.ComPurge(h, platform::kPurgeRxClear)) return FailSerial(kErrFlushRx);
+  if (kind == DEV_SERIAL_NETWORK) {
+    // Set-up of the network interface; the last one deselects every terminal.
+    for (const char *setup : {"&\r", "*0\r", "@011\r", ">b\r", ">PS255\r"}) {
+      PortWriteText(setup);
+    }
+  }
+  DeviceState.nDeviceKind = kind;
+  return kPortBase[port - 1];
+}
+
+int OpenPelo() {
+  auto &os = Os();
+  if (!os.ModuleOnSearchPath(kWinSockName)) {
+    SetError(kErrWinSockDllNotFound);
+    return -1;
+  }
+  DeviceState.hWinSock = os.ModuleLoad(kWinSockName);
+  if (DeviceState.hWinSock == platform::kNoHandle) {
+    SetError(kErrWinSockDllNotFound);
+    return -1;
+  }
+  void **entries = reinterpret_cast<void **>(&DeviceState.WinSockTable);
+  for (int i = 0; i < platform::kWinSockEntryCount; ++i) {
+    entries[i] = os.ModuleSymbol(DeviceState.hWinSock, platform::kWinSockEntryNames[i]);
+    if (entries[i] == nullptr) {
+      ReleaseWinSock();
+      SetError(kErrNoWinSockFunctions);
+      return -1;
+    }
+  }
+  auto &ws = DeviceState.WinSockTable;
+  platform::WsData data{};
+  const int started = ws.WSAStartup(0x0101, &data);
+  if (started != 0) {
+    SetWinSockErrorCode(kErrWinSockStartup, started);
+    ws.WSACleanup();
+    ReleaseWinSock();
+    return -1;
+  }
+  if ((data.wVersion & 0xFF) != 1 || (data.wVersion >> 8) != 1) {
+    // A zero version word would read as "use WSAGetLastError" in SetWinSockError.
+    SetWinSockErrorCode(kErrWinSockVersion, data.wVersion);
+    ws.WSACleanup();
+    ReleaseWinSock();
+    return -1;
+  }
+  DeviceState.nDeviceKind = DEV_PELO;
+  return DeviceState.wUdpPort;
+}
+
+}  // namespace
+
+Family FamilyOf(int32_t kind) {
+  switch (kind) {
+    case DEV_KOV74_MODE0:
+    case DEV_KOV74_MODE1:
+    case DEV_KOV74_MODE2:
+      return Family::kKov74;
+    case DEV_SERIAL_NETWORK:
+    case DEV_SERIAL_DIRECT:
+    case DEV_SERIAL_LOGON:
+      return Family::kSerial;
+    case DEV_PELO:
+      return Family::kPelo;
+    default:
+      return Family::kNone;
+  }
+}
+
+void ReleaseWinSock() {
+  if (DeviceState.hWinSock != platform::kNoHandle) Os().ModuleFree(DeviceState.hWinSock);
+  DeviceState.hWinSock = platform::kNoHandle;
+  DeviceState.WinSockTable = platform::WinSockTable{};
+}
+
+Handle ComPort() { return reinterpret_cast<Handle>(hCommId); }
+
+const char *PortName(int port) {
+  if (port < 1 || port > 4) return "";
+  if (portNames[port - 1][0] != '\0') return portNames[port - 1];
+  return Os().DefaultPortName(port);
+}
+
+void ResetDeviceState() {
+  DeviceState = DeviceRecord{};
+  bySelectedTerminal = NO_TERMINAL;
+  SetComPort(platform::kInvalidHandle);
+  std::memset(portNames, 0, sizeof portNames);
+}
+
+}  // namespace veldc::device
+
+using namespace veldc;
+using namespace veldc::device;
+
+extern "C" int VELDC_API InitCOMM(int port, int kind, int speed, int format) {
+  DeviceState.hSelfModule = Os().SelfModule();
+  ClearError();
+  std::strcpy(DeviceState.szPassword, kDefaultPassword);
+  if (DeviceState.nDeviceKind != DEV_NONE) {
+    SetError(kErrAlreadyInitialized);
+    return -1;
+  }
+  if (!ArgumentsValid(port, kind, speed, format)) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  switch (FamilyOf(kind)) {
+    case Family::kKov74:
+      return OpenKov74(port, kind, speed, format);
+    case Family::kSerial:
+      return OpenSerial(port, kind, speed, format);
+    case Family::kPelo:
+      DeviceState.wUdpPort = static_cast<uint16_t>(port & 0xFFFF);
+      pelo::ResetLinkForms();
+      return OpenPelo();
+    case Family::kNone:
+      break;
+  }
+  return -1;
+}
+
+extern "C" int VELDC_API ExitCOMM(void) {
+  ClearError();
+  switch (OpenFamily()) {
+    case Family::kNone:
+      SetError(kErrNotInitialized);
+      return -1;
+    case Family::kKov74: {
+      const int r = Kov74Close();
+      if (r == -255) {
+        SetError(kErrKov74PortId);
+        return -1;
+      }
+      if (r != 0) {
+        SetError(kErrKov74Close);
+        return -1;
+      }
+      Kov74Unload();
+      break;
+    }
+    case Family::kSerial:
+      PortPurge(platform::kPurgeTxClear);
+      PortPurge(platform::kPurgeRxClear);
+      if (DeviceState.nDeviceKind == DEV_SERIAL_NETWORK) {
+        PortWriteText(">P0\r");
+        WaitMs(200);
+      }
+      if (!Os().ComClose(ComPort())) {
+        SetError(kErrClosePort);
+        return -1;
+      }
+      SetComPort(platform::kInvalidHandle);
+      break;
+    case Family::kPelo: {
+      auto &ws = DeviceState.WinSockTable;
+      if (DeviceState.hSocket != platform::kWsInvalidSocket) {
+        ws.closesocket(DeviceState.hSocket);
+        DeviceState.hSocket = platform::kWsInvalidSocket;
+      }
+      if (ws.WSACleanup() == platform::kWsSocketError) {
+        SetWinSockErrorCode(kErrCloseWinSock, ws.WSAGetLastError());
+        return -1;
+      }
+      ReleaseWinSock();
+      break;
+    }
+  }
+  DeviceState.nDeviceKind = DEV_NONE;
+  bySelectedTerminal = NO_TERMINAL;
+  return 0;
+}
+
+extern "C" int VELDC_API SetPortName(int port, const char *name) {
+  ClearError();
+  if (port < 1 || port > 4 || (name != nullptr && std::strlen(name) > kPortNameMax)) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  if (name == nullptr) {
+    portNames[port - 1][0] = '\0';
+  } else {
+    std::strcpy(portNames[port - 1], name);
+  }
+  return 0;
+}

@@ -1,0 +1,69 @@
+// The one open communication device and its settings.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace veldc::device {
+
+enum DeviceKind : int32_t {
+  DEV_KOV74_MODE0 = 0,
+  DEV_KOV74_MODE1 = 1,
+  DEV_SERIAL_NETWORK = 2,
+  DEV_SERIAL_DIRECT = 3,
+  DEV_SERIAL_LOGON = 4,
+  DEV_KOV74_MODE2 = 5,
+  DEV_PELO = 6,
+  DEV_NONE = 255,
+};
+
+enum class Family { kNone, kKov74, kSerial, kPelo };
+Family FamilyOf(int32_t kind);
+
+struct Kov74Driver {
+  platform::Handle hModule = platform::kNoHandle;
+  platform::Kov74OpenFn Open = nullptr;
+  platform::Kov74SetSpeedFn SetSpeed = nullptr;
+  platform::Kov74CloseFn Close = nullptr;
+  platform::Kov74PollFn Poll = nullptr;
+  platform::Kov74SendFn Send = nullptr;
+};
+
+// The COM port handle itself is the exported variable hCommId (veldc.h).
+struct DeviceRecord {
+  int32_t nDeviceKind = DEV_NONE;
+  platform::WsSocket hSocket = platform::kWsInvalidSocket;
+  platform::Handle hWinSock = platform::kNoHandle;
+  platform::WinSockTable WinSockTable{};
+  uint16_t wUdpPort = 0;
+  platform::Handle hSelfModule = platform::kNoHandle;
+  char szPassword[6] = "";
+  int32_t n232TimeOut = 10;
+  uint32_t nWinSockTimeOut = 7000;
+  Kov74Driver Kov74{};
+};
+
+extern DeviceRecord DeviceState;
+
+// The selected terminal on the open device (the exchanges frame commands with it and check
+// replies against it); kept here because opening and closing the device reset it.
+constexpr uint8_t NO_TERMINAL = 255;
+extern uint8_t bySelectedTerminal;
+
+// Frees WSOCK32.DLL and forgets its entry points.
+void ReleaseWinSock();
+
+// The COM port of the open serial kind, as the platform handle.
+platform::Handle ComPort();
+
+inline Family OpenFamily() { return FamilyOf(DeviceState.nDeviceKind); }
+inline bool IsOpen() { return DeviceState.nDeviceKind != DEV_NONE; }
+
+// Name that COM port `port` (1..4) opens: SetPortName's choice or the platform's default.
+const char *PortName(int port);
+
+// Puts the device record, the selection and the port names back to their load-time values.
+void ResetDeviceState();
+
+}  // namespace veldc::device

@@ -1,0 +1,19 @@
+// Calls into the terminal-network driver (KOV74C.DLL; libkov74c.so on POSIX). The driver is
+// loaded when a Kov74 kind is opened, so hosts that never use it need not ship it.
+#pragma once
+
+namespace veldc::device {
+
+// Presence test, load and the five entry points; false (nothing kept) when any is missing.
+bool Kov74Load();
+void Kov74Unload();
+
+int Kov74Open(int port, int mode, int option);
+int Kov74SetSpeed(int speedCode);
+int Kov74Close();
+// 2: a message is in `record` (byte 0 the sender, text from byte 1); 1: terminal present.
+int Kov74Poll(int address, char *record);
+// 0: sent.
+int Kov74Send(int address, const char *text);
+
+}  // namespace veldc::device

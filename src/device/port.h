@@ -1,0 +1,17 @@
+// The COM port of the serial kinds, as the exchanges use it (traced).
+#pragma once
+
+#include <cstdint>
+
+namespace veldc::device {
+
+bool PortWrite(const void *data, uint32_t length);
+bool PortWriteText(const char *text);
+// One byte if one has arrived; never blocks.
+bool PortReadByte(uint8_t *byte);
+void PortPurge(uint32_t flags);
+// ClearCommError's mask (0 when the call itself fails).
+uint32_t PortClearError();
+void PortTransmitChar(char c);
+
+}  // namespace veldc::device

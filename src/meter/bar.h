@@ -1,0 +1,22 @@
+// Bar arithmetic of the two meter dialogs, kept portable so it is tested on every platform;
+// the Windows dialog procedures only draw what these compute.
+#pragma once
+
+#include <cstdint>
+
+namespace veldc::meter {
+
+// Transfer meter: the accumulated progress grows by each step; the bar covers
+// accumulated * width / total (unsigned 32-bit), never more than the control's width.
+// A total of 0 fills the whole bar.
+struct TransferBar {
+  uint32_t accumulated = 0;
+  void Reset() { accumulated = 0; }
+  // Adds the step and returns the bar's right edge for a control `width` wide.
+  int32_t Advance(uint32_t total, uint32_t step, int32_t width);
+};
+
+// Connect meter: right edge = width * elapsed / timeout, signed 32-bit, no upper clamp.
+int32_t ConnectBarRight(int32_t width, int32_t elapsedMs, uint32_t timeoutMs);
+
+}  // namespace veldc::meter

@@ -1,0 +1,73 @@
+// The Pelo adapter's datagram, its sequence numbers and acknowledgements, and the link state.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace veldc::pelo {
+
+enum PacketType : uint16_t {
+  PELO_PKT_INIT = 2,
+  PELO_PKT_DATA = 3,
+  PELO_PKT_ACK = 4,
+  PELO_PKT_ERROR = 5,
+  PELO_PKT_COMMAND = 6,
+};
+
+enum LinkForm : int32_t {
+  PELO_FORM_NETWORK = 1,
+  PELO_FORM_SINGLE = 3,
+  PELO_FORM_NONE = 255,
+};
+
+constexpr int kTextSize = 132;
+// A read takes at most this many bytes, so the record's last two bytes stay zero.
+constexpr int kReadLimit = 134;
+
+#pragma pack(push, 1)
+struct PeloDatagram {
+  uint16_t wType;  // little-endian on the wire, as on every host we build for
+  uint16_t wSeq;
+  char szText[kTextSize];
+};
+#pragma pack(pop)
+static_assert(sizeof(PeloDatagram) == 136, "the record is 136 bytes");
+
+struct PeloLinkState {
+  uint16_t wSeqCounter = 0;
+  uint16_t wLastDataSeq = 0;
+  int32_t nLinkForm = 0;
+  int32_t nSavedLinkForm = 0;
+  uint32_t dwSelectedPeloAddr = 0;
+  uint32_t dwConnectedPeloAddr = 0;
+  platform::WsSockAddrIn localAddr{};
+  platform::WsSockAddrIn remoteAddr{};
+  PeloDatagram txDatagram{};
+  PeloDatagram rxDatagram{};
+  PeloDatagram ackDatagram{};
+};
+
+extern PeloLinkState PeloLink;
+
+enum class PollResult { kDatagram, kNothing, kFailed };
+
+// Sets both link forms to PELO_FORM_NONE (a Pelo device was just opened).
+void ResetLinkForms();
+uint16_t PeloNextSeq();
+// Sends txDatagram: 4 bytes of header, the text and its zero. Error 77 on failure.
+bool PeloSend();
+// One recv of at most 134 bytes into rxDatagram.
+PollResult PeloPoll();
+// Acknowledges rxDatagram between two 4 ms pauses; a failed send is not an error.
+bool PeloAck();
+// Reads and discards until the socket has nothing more (or fails).
+void PeloDrain();
+// The clean-out read before an exchange.
+bool PeloFlush();
+// Fills txDatagram.
+void PeloBuild(uint16_t type, uint16_t seq, const char *text);
+
+void ResetPeloLink();
+
+}  // namespace veldc::pelo
