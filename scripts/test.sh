@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# The one test command. On a fresh Debian 12 (as root) it installs what the build and the tests
+# need, then builds and tests every preset:
+#   format      clang-format check of the project's C/C++ sources
+#   mingw-i686  VELDC.DLL for 32-bit Windows (its exports and resources are checked by dev)
+#   dev         Linux debug build, unit and integration tests
+#   asan        the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   mingw-x64   the 64-bit Windows build; its tests run under wine64
+# It ends with a summary and exits non-zero if any step failed.
+#
+# Environment: VELDC_STEPS="dev asan" runs only the named steps; VELDC_SKIP_INSTALL=1 never
+# calls apt-get.
+set -u -o pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT" || exit 1
+LOGS="$ROOT/build/logs"
+mkdir -p "$LOGS"
+
+PACKAGES=(
+  build-essential g++ cmake ninja-build git
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev nlohmann-json3-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
+  binutils-mingw-w64-x86-64
+  wine64 socat iproute2 util-linux python3 clang clang-format
+)
+
+log() { printf '\n=== %s\n' "$*"; }
+
+install_missing() {
+  local missing=() p
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$p")
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    echo "all packages present"
+    return 0
+  fi
+  echo "missing: ${missing[*]}"
+  if [ "${VELDC_SKIP_INSTALL:-0}" = 1 ]; then
+    echo "VELDC_SKIP_INSTALL=1: not installing" >&2
+    return 1
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "run as root to install the missing packages" >&2
+    return 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q </dev/null &&
+    apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
+}
+
+# Every step's output goes to a file first and is shown afterwards: wine's background processes
+# keep inherited pipes open, so a reader waiting on a pipe would hang.
+declare -a STEP_NAMES=() STEP_RESULTS=() STEP_TIMES=()
+FAILED=0
+run_step() {
+  local name=$1
+  shift
+  local logfile="$LOGS/$name.log" start end rc
+  log "$name: $*"
+  start=$(date +%s)
+  "$@" >"$logfile" 2>&1 </dev/null
+  rc=$?
+  end=$(date +%s)
+  cat "$logfile"
+  STEP_NAMES+=("$name")
+  STEP_TIMES+=("$((end - start))s")
+  if [ $rc -eq 0 ]; then
+    STEP_RESULTS+=("PASS")
+  else
+    STEP_RESULTS+=("FAIL (exit $rc, log $logfile)")
+    FAILED=1
+  fi
+  return $rc
+}
+
+wanted() {
+  [ -z "${VELDC_STEPS:-}" ] && return 0
+  case " $VELDC_STEPS " in *" $1 "*) return 0 ;; esac
+  return 1
+}
+
+format_check() {
+  local files
+  mapfile -t files < <(git ls-files -- '*.c' '*.cpp' '*.h' '*.hpp' 2>/dev/null)
+  if [ ${#files[@]} -eq 0 ]; then
+    mapfile -t files < <(find include src sim tools tests examples -name '*.[ch]' -o \
+      -name '*.cpp' -o -name '*.hpp' 2>/dev/null)
+  fi
+  echo "checking ${#files[@]} files"
+  clang-format --dry-run -Werror "${files[@]}"
+}
+
+# A clean configure each time: the CI tree must not depend on what an earlier run left.
+workflow() {
+  rm -rf "build/$1"
+  cmake --workflow --preset "$1"
+}
+
+windows_tests() {
+  [ -d build/mingw-x64/wineprefix ] &&
+    WINEPREFIX="$ROOT/build/mingw-x64/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null
+  rm -rf build/mingw-x64
+  cmake --preset mingw-x64 && cmake --build --preset mingw-x64 || return 1
+  if ! grep -q '^VELDC_TESTS:BOOL=ON' build/mingw-x64/CMakeCache.txt; then
+    echo "no Windows tests configured"
+    return 1
+  fi
+  local rc=0
+  ctest --preset mingw-x64 || rc=$?
+  # The persistent wineserver of this tree's prefix, and only that one.
+  WINEPREFIX="$ROOT/build/mingw-x64/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+  return $rc
+}
+
+TOTAL_START=$(date +%s)
+run_step install install_missing || {
+  echo "cannot continue without the packages" >&2
+  exit 1
+}
+# The DLL check in dev reads the i686 build, so that comes first.
+wanted format && run_step format format_check
+wanted mingw-i686 && run_step mingw-i686 workflow mingw-i686
+export VELDC_REQUIRE_WINDOWS_DLL=1
+wanted dev && run_step dev workflow dev
+wanted asan && run_step asan workflow asan
+wanted mingw-x64 && run_step mingw-x64 windows_tests
+TOTAL_END=$(date +%s)
+
+log "summary"
+for i in "${!STEP_NAMES[@]}"; do
+  printf '  %-12s %-6s %s\n' "${STEP_NAMES[$i]}" "${STEP_TIMES[$i]}" "${STEP_RESULTS[$i]}"
+done
+# The test counts each ctest reported.
+for name in dev asan mingw-x64; do
+  [ -f "$LOGS/$name.log" ] || continue
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$LOGS/$name.log" | tail -1)
+  printf '  %-12s %s\n' "$name" "${line:-no test result line}"
+done
+printf '  total        %ss\n' "$((TOTAL_END - TOTAL_START))"
+if [ $FAILED -ne 0 ]; then
+  echo "RESULT: FAILED"
+  exit 1
+fi
+echo "RESULT: ALL PASSED"
