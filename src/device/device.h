@@ -4,19 +4,12 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "veldc.h"
 
 namespace veldc::device {
 
-enum DeviceKind : int32_t {
-  DEV_KOV74_MODE0 = 0,
-  DEV_KOV74_MODE1 = 1,
-  DEV_SERIAL_NETWORK = 2,
-  DEV_SERIAL_DIRECT = 3,
-  DEV_SERIAL_LOGON = 4,
-  DEV_KOV74_MODE2 = 5,
-  DEV_PELO = 6,
-  DEV_NONE = 255,
-};
+// The device kinds are the public header's DEV_* values (InitCOMM's second argument).
+using DeviceKind = int32_t;
 
 enum class Family { kNone, kKov74, kSerial, kPelo };
 Family FamilyOf(int32_t kind);

@@ -8,3 +8,4 @@ namespace veldc::device {
 void Trace(int kind, const void *data, int length);
 
 }  // namespace veldc::device
+namespace veldc::device { void ResetTrace(); }

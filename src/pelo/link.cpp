@@ -60,7 +60,7 @@ bool PeloSend() {
 PollResult PeloPoll() {
   auto &ws = DeviceState.WinSockTable;
   PeloDatagram &rx = PeloLink.rxDatagram;
-  const int n = ws.recv(DeviceState.hSocket, reinterpret_cast<char *>(&rx), kReadLimit, 0);
+  int n = ws.recv(DeviceState.hSocket, reinterpret_cast<char *>(&rx), kReadLimit, 0);
   if (n == platform::kWsSocketError) {
     const int err = SetWinSockErrorCode(kErrReceiveMessage, ws.WSAGetLastError());
     if (err == platform::kWsaEWouldBlock) {

@@ -49,3 +49,14 @@ bool ReadyForTerminal();
 void ResetExchangeState();
 
 }  // namespace veldc::protocol
+
+namespace veldc::protocol {
+
+// Set once a terminal has identified itself as the Sorvik model; kept for the library's life.
+extern int32_t bSorvikModel;
+int IdentifyTerminal();
+int LogOnWithPassword(const char *password);
+void FixSorvikYear();
+void ResetSelectionState();
+
+}  // namespace veldc::protocol

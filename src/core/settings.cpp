@@ -1,0 +1,101 @@
+// Reply time-outs, version queries and the PC's own address.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "core/errors.h"
+#include "device/device.h"
+#include "veldc.h"
+
+namespace veldc {
+namespace {
+
+using device::DeviceState;
+
+// "c.d" of the file version a.b.c.d, or -1 (buffer untouched) when it cannot be read.
+int ReportVersion(const char *file, char *text) {
+  if (text == nullptr) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  uint32_t ms = 0;
+  uint32_t ls = 0;
+  if (!platform::Os().FileVersion(file, &ms, &ls)) return -1;
+  std::snprintf(text, 12, "%u.%u", static_cast<unsigned>(ls >> 16),
+                static_cast<unsigned>(ls & 0xFFFF));
+  return 0;
+}
+
+}  // namespace
+}  // namespace veldc
+
+using namespace veldc;
+using veldc::device::DeviceState;
+
+extern "C" int VELDC_API Set232TimeOut(int timeout) {
+  if (timeout <= 0) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  DeviceState.n232TimeOut = timeout;
+  return 0;
+}
+
+extern "C" int VELDC_API SetKov74TimeOut(float timeout) {
+  // Not a number, not positive, or beyond what a 32-bit count holds: refused.
+  if (!(timeout > 0.0f) || !(timeout < 2147483648.0f)) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  DeviceState.n232TimeOut = static_cast<int32_t>(timeout);
+  return 0;
+}
+
+extern "C" int VELDC_API SetWinSockTimeOut(short seconds) {
+  if (seconds <= 0) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  DeviceState.nWinSockTimeOut = static_cast<uint32_t>(seconds) * 1000u;
+  return 0;
+}
+
+extern "C" int VELDC_API Get232TimeOut(void) { return DeviceState.n232TimeOut; }
+
+extern "C" int VELDC_API GetWinSockTimeOut(void) {
+  return static_cast<int>(DeviceState.nWinSockTimeOut / 1000u);
+}
+
+extern "C" int VELDC_API GetVeldcVersion(char *version) {
+  return ReportVersion("VELDC.DLL", version);
+}
+
+extern "C" int VELDC_API GetKov74cVersion(char *version) {
+  return ReportVersion("KOV74C.DLL", version);
+}
+
+extern "C" int VELDC_API GetLocalIPAddress(char *address) {
+  if (address == nullptr) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  if (DeviceState.nDeviceKind != DEV_PELO) {
+    SetError(kErrNotInitialized);
+    return -1;
+  }
+  const auto &ws = DeviceState.WinSockTable;
+  if (ws.gethostname(address, 128) != 0) {
+    SetError(kErrWinSock);
+    return -1;
+  }
+  const platform::WsHostEnt *host = ws.gethostbyname(address);
+  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) {
+    SetError(kErrWinSock);
+    return -1;
+  }
+  const auto *a = reinterpret_cast<const unsigned char *>(host->h_addr_list[0]);
+  std::snprintf(address, 128, "%hu.%hu.%hu.%hu", static_cast<unsigned short>(a[0]),
+                static_cast<unsigned short>(a[1]), static_cast<unsigned short>(a[2]),
+                static_cast<unsigned short>(a[3]));
+  return 0;
+}

@@ -1,0 +1,198 @@
+// Posting a command without waiting for its reply, and collecting a reply that has arrived.
+#include <cstring>
+
+#include "core/errors.h"
+#include "device/kov74.h"
+#include "device/port.h"
+#include "device/timing.h"
+#include "pelo/link.h"
+#include "protocol/exchange.h"
+#include "protocol/frame.h"
+#include "protocol/line.h"
+#include "veldc.h"
+
+namespace veldc::protocol {
+namespace {
+
+using device::DeviceState;
+using device::Family;
+using pelo::PeloLink;
+using pelo::PollResult;
+
+constexpr int kCollectReads = 1024;
+constexpr int kCollectPolls = 7;
+
+int PostPelo(const char *command) {
+  BuildPeloDatagram(command);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!pelo::PeloSend()) return -1;
+    device::Deadline deadline(DeviceState.nWinSockTimeOut);
+    do {
+      switch (pelo::PeloPoll()) {
+        case PollResult::kFailed:
+          return -1;
+        case PollResult::kNothing:
+          break;
+        case PollResult::kDatagram:
+          switch (PeloLink.rxDatagram.wType) {
+            case pelo::PELO_PKT_INIT:
+              pelo::PeloAck();
+              SetError(kErrInitPacket);
+              return -1;
+            case pelo::PELO_PKT_DATA:
+              pelo::PeloAck();
+              break;
+            case pelo::PELO_PKT_ACK:
+              if (PeloLink.rxDatagram.wSeq == PeloLink.wSeqCounter) return 0;
+              break;
+            case pelo::PELO_PKT_ERROR:
+              SetError(kErrErrorPacket);
+              return -1;
+            default:
+              break;
+          }
+          break;
+      }
+    } while (!deadline.Expired());
+  }
+  SetError(kErrWinSockTimeout);
+  return -1;
+}
+
+int CollectKov74(char *reply) {
+  if (device::Kov74Poll(bySelectedTerminal, szRecord) != 2) {
+    SetError(kErrNoReply);
+    return -1;
+  }
+  szRecord[sizeof szRecord - 1] = '\0';
+  if (static_cast<uint8_t>(szRecord[0]) != bySelectedTerminal) {
+    SetError(kErrWrongTerminal);
+    return -1;
+  }
+  CopyReply(reply, szRecord + 1);
+  return 0;
+}
+
+int CollectSerial(char *reply) {
+  LineAssembler line(false);
+  for (int tries = 1;; ++tries) {
+    uint8_t byte = 0;
+    if (!device::PortReadByte(&byte)) {
+      const uint32_t mask = device::PortClearError();
+      if (mask != 0) {
+        SetWindowsError(static_cast<int32_t>(mask));
+        return -1;
+      }
+      if (line.Count() == 0) {
+        SetError(kErrNoReply);
+        return -1;
+      }
+    } else {
+      const LineAssembler::Step step = line.Feed(byte);
+      if (step == LineAssembler::Step::kOverflow) return -1;
+      if (step == LineAssembler::Step::kComplete) break;
+    }
+    if (tries >= kCollectReads) {
+      SetError(kErrBadEndOfRecord);
+      return -1;
+    }
+  }
+  if (DeviceState.nDeviceKind == DEV_SERIAL_NETWORK) {
+    // Collected replies always carry the address, whatever the modem dialogue left set.
+    return JudgeNetworkLine(line.Count(), true, reply);
+  }
+  std::strcpy(reply, szRecord);
+  return 0;
+}
+
+int CollectPelo(char *reply) {
+  for (int poll = 0; poll < kCollectPolls; ++poll) {
+    switch (pelo::PeloPoll()) {
+      case PollResult::kFailed:
+        return -1;
+      case PollResult::kNothing:
+        break;
+      case PollResult::kDatagram:
+        switch (PeloLink.rxDatagram.wType) {
+          case pelo::PELO_PKT_INIT:
+            pelo::PeloAck();
+            SetError(kErrInitPacket);
+            return -1;
+          case pelo::PELO_PKT_DATA:
+            pelo::PeloAck();
+            if (TakePeloData(reply)) return 0;
+            break;
+          case pelo::PELO_PKT_ERROR:
+            SetError(kErrErrorPacket);
+            return -1;
+          default:
+            break;
+        }
+        break;
+    }
+  }
+  SetError(kErrWinSockTimeout);
+  return -1;
+}
+
+}  // namespace
+}  // namespace veldc::protocol
+
+using namespace veldc;
+using namespace veldc::protocol;
+
+extern "C" int VELDC_API PostCommand(const char *command) {
+  ClearError();
+  if (!ReadyForTerminal()) return -1;
+  char text[kMaxCommand + 1] = "";
+  if (command != nullptr) {
+    if (std::strlen(command) > static_cast<size_t>(kMaxCommand)) {
+      SetError(kErrWrongParameters);
+      return -1;
+    }
+    std::strcpy(text, command);
+  }
+  switch (device::OpenFamily()) {
+    case device::Family::kKov74:
+      if (std::strlen(text) > static_cast<size_t>(kMaxKov74Command)) {
+        SetError(kErrWrongParameters);
+        return -1;
+      }
+      device::Kov74Poll(bySelectedTerminal, szRecord);  // discards what was waiting
+      if (device::Kov74Send(bySelectedTerminal, text) == 0) return 0;
+      SetError(kErrCannotSend);
+      return -1;
+    case device::Family::kSerial: {
+      // Only the output is purged: a reply already on its way stays to be collected.
+      device::PortPurge(platform::kPurgeTxClear);
+      char frame[kMaxCommand + 5];
+      device::PortWrite(frame, static_cast<uint32_t>(BuildSerialFrame(text, frame)));
+      return 0;
+    }
+    case device::Family::kPelo:
+      return PostPelo(text);
+    case device::Family::kNone:
+      break;
+  }
+  return -1;
+}
+
+extern "C" int VELDC_API GetResponse(char *reply) {
+  ClearError();
+  if (reply == nullptr) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  if (!ReadyForTerminal()) return -1;
+  switch (device::OpenFamily()) {
+    case device::Family::kKov74:
+      return CollectKov74(reply);
+    case device::Family::kSerial:
+      return CollectSerial(reply);
+    case device::Family::kPelo:
+      return CollectPelo(reply);
+    case device::Family::kNone:
+      break;
+  }
+  return -1;
+}
