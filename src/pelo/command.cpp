@@ -1,0 +1,165 @@
+// Commands to the Pelo adapter itself: status, reset, its address and its link form.
+#include <cstdint>
+#include <cstring>
+
+#include "core/errors.h"
+#include "device/device.h"
+#include "device/timing.h"
+#include "pelo/link.h"
+#include "veldc.h"
+
+namespace veldc::pelo {
+
+using device::DeviceState;
+
+namespace {
+
+constexpr size_t kMaxCommand = 127;
+// An adapter resetting takes a few seconds whatever the host's time-out says.
+constexpr uint32_t kResetWaitFloorMs = 4000;
+constexpr int kAttempts = 3;
+
+enum class Outcome { kDone, kFailed, kNoAnswer };
+
+bool AcknowledgesOurs(const PeloDatagram &d) {
+  return d.wType == PELO_PKT_ACK && d.wSeq == PeloLink.wSeqCounter;
+}
+
+// Switches the socket to the address chosen by an earlier "A" command, if it differs.
+bool ConnectSelected() {
+  if (PeloLink.dwSelectedPeloAddr == PeloLink.dwConnectedPeloAddr) return true;
+  PeloLink.remoteAddr.sin_addr = PeloLink.dwSelectedPeloAddr;
+  PeloLink.dwConnectedPeloAddr = PeloLink.dwSelectedPeloAddr;
+  auto &ws = DeviceState.WinSockTable;
+  if (ws.connect(DeviceState.hSocket, &PeloLink.remoteAddr, sizeof PeloLink.remoteAddr) ==
+      platform::kWsSocketError) {
+    SetWinSockErrorCode(kErrConnectSocket, ws.WSAGetLastError());
+    return false;
+  }
+  return true;
+}
+
+// "%": the adapter restarts at the chosen address and in the chosen form; it answers with
+// an init packet or with the acknowledgement of the reset.
+int ResetExchange(char *reply) {
+  const uint32_t limit = DeviceState.nWinSockTimeOut >= kResetWaitFloorMs
+                             ? DeviceState.nWinSockTimeOut
+                             : kResetWaitFloorMs;
+  if (!PeloSend()) return -1;
+  if (!ConnectSelected()) return -1;
+  PeloLink.nLinkForm = PeloLink.nSavedLinkForm;
+  const device::Deadline deadline(limit);
+  for (;;) {
+    const PollResult r = PeloPoll();
+    if (r == PollResult::kFailed) return -1;
+    if (r == PollResult::kDatagram) {
+      const PeloDatagram &rx = PeloLink.rxDatagram;
+      switch (rx.wType) {
+        case PELO_PKT_INIT:
+          PeloAck();
+          std::strcpy(reply, "UDP_INIT");
+          return 0;
+        case PELO_PKT_DATA:
+          PeloAck();
+          break;
+        case PELO_PKT_ERROR:
+          SetError(kErrErrorPacket);
+          return -1;
+        default:
+          if (AcknowledgesOurs(rx)) return 0;
+          break;
+      }
+    }
+    if (deadline.Expired()) {
+      SetError(kErrWinSockTimeout);
+      return -1;
+    }
+  }
+}
+
+// The reply to an ordinary command; "A" and "C" commands choose what the next reset uses.
+void TakeReply(const char *command, char *reply) {
+  std::strcpy(reply, PeloLink.rxDatagram.szText);
+  if (std::strcmp(command, "X") == 0) {
+    const size_t n = std::strlen(reply);
+    if (n > 0) reply[n - 1] = '\0';
+  }
+  if (std::strchr(command, 'A') != nullptr) {
+    PeloLink.dwSelectedPeloAddr = DeviceState.WinSockTable.inet_addr(command + 1);
+  }
+  if (std::strchr(command, 'C') != nullptr) {
+    PeloLink.nSavedLinkForm =
+        std::strstr(command, "C3") != nullptr ? PELO_FORM_NETWORK : PELO_FORM_SINGLE;
+  }
+}
+
+// One attempt of the ordinary exchange: send, then wait up to the WinSock time-out.
+Outcome Attempt(const char *command, char *reply) {
+  if (!PeloSend()) return Outcome::kFailed;
+  const device::Deadline deadline(DeviceState.nWinSockTimeOut);
+  for (;;) {
+    const PollResult r = PeloPoll();
+    if (r == PollResult::kFailed) return Outcome::kFailed;
+    if (r == PollResult::kDatagram) {
+      const PeloDatagram &rx = PeloLink.rxDatagram;
+      switch (rx.wType) {
+        case PELO_PKT_COMMAND:
+          TakeReply(command, reply);
+          return Outcome::kDone;
+        case PELO_PKT_INIT:
+          PeloAck();
+          break;
+        case PELO_PKT_DATA:
+          // A terminal's text has no place in an adapter exchange: taken off the adapter's
+          // hands, and the call fails without a code of its own.
+          PeloAck();
+          return Outcome::kFailed;
+        case PELO_PKT_ERROR:
+          SetError(kErrErrorPacket);
+          return Outcome::kFailed;
+        default:
+          if (AcknowledgesOurs(rx)) return Outcome::kDone;
+          break;
+      }
+    }
+    if (deadline.Expired()) return Outcome::kNoAnswer;
+  }
+}
+
+int OrdinaryExchange(const char *command, char *reply) {
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    switch (Attempt(command, reply)) {
+      case Outcome::kDone:
+        return 0;
+      case Outcome::kFailed:
+        return -1;
+      case Outcome::kNoAnswer:
+        break;
+    }
+  }
+  SetError(kErrWinSockTimeout);
+  return -1;
+}
+
+}  // namespace
+
+}  // namespace veldc::pelo
+
+using namespace veldc;
+using namespace veldc::pelo;
+
+extern "C" int VELDC_API PeloCommand(const char *command, char *reply) {
+  ClearError();
+  if (DeviceState.nDeviceKind != DEV_PELO) {
+    SetError(kErrNotInitialized);
+    return -1;
+  }
+  if (command == nullptr || reply == nullptr || strnlen(command, kMaxCommand + 1) > kMaxCommand) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  PeloBuild(PELO_PKT_COMMAND, PeloNextSeq(), command);
+  if (!PeloFlush()) return -1;
+  if (std::strcmp(command, "%") == 0) return ResetExchange(reply);
+  return OrdinaryExchange(command, reply);
+}

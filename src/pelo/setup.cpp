@@ -1,0 +1,288 @@
+// Connecting to a Pelo adapter by its IPv4 address, and resetting it.
+#include <cstdint>
+#include <cstring>
+
+#include "core/errors.h"
+#include "device/device.h"
+#include "device/timing.h"
+#include "meter/meter.h"
+#include "pelo/link.h"
+#include "veldc.h"
+
+namespace veldc::pelo {
+
+using device::DeviceState;
+using platform::kWsInvalidSocket;
+using platform::kWsSocketError;
+
+namespace {
+
+constexpr int kAfInet = 2;
+constexpr int kSockDgram = 2;
+constexpr uint32_t kCleanOutMs = 500;
+constexpr uint32_t kPauseBeforeStatusMs = 100;
+constexpr int32_t kOkDisplayMs = 500;
+constexpr uint16_t kGreetingSeq = 0;
+constexpr size_t kAddressMin = 7;
+constexpr size_t kAddressMax = 15;
+
+// The connect meter, when the switch is on; closed on every way out of SetIPAddress.
+class ConnectMeter {
+ public:
+  ConnectMeter() : enabled_(meter::MeterEnabled()) {}
+  ~ConnectMeter() { Close(); }
+  ConnectMeter(const ConnectMeter &) = delete;
+  ConnectMeter &operator=(const ConnectMeter &) = delete;
+
+  void Open() {
+    if (!enabled_) return;
+    meter::OpenConnectMeter();
+    open_ = true;
+  }
+  void Status(const char *text) const {
+    if (enabled_) meter::SetConnectText(meter::kItemStatus, text);
+  }
+  void Address(const char *text) const {
+    if (enabled_) meter::SetConnectText(meter::kItemAddress, text);
+  }
+  void Progress(uint32_t elapsedMs) const {
+    if (enabled_) meter::ConnectProgress(elapsedMs);
+  }
+  // "OK !" with the bar at four fifths, left in view for half a second.
+  void ShowSuccess() const {
+    if (!enabled_) return;
+    Status("OK !");
+    Progress(static_cast<uint32_t>(uint64_t{DeviceState.nWinSockTimeOut} * 4 / 5));
+    device::WaitMs(kOkDisplayMs);
+  }
+  void Close() {
+    if (!open_) return;
+    meter::CloseConnectMeter();
+    open_ = false;
+  }
+
+ private:
+  bool enabled_;
+  bool open_ = false;
+};
+
+// Only the canonical dotted-decimal form: what inet_addr reads and inet_ntoa writes back the
+// same. Leading zeros, blanks, hexadecimal and short forms all fail the round trip.
+bool CanonicalAddress(const char *text, uint32_t *address) {
+  const size_t length = strnlen(text, kAddressMax + 1);
+  if (length < kAddressMin || length > kAddressMax) return false;
+  auto &ws = DeviceState.WinSockTable;
+  const uint32_t a = ws.inet_addr(text);
+  if (a == platform::kWsInaddrNone) return false;
+  const char *back = ws.inet_ntoa(a);
+  if (back == nullptr || std::strcmp(back, text) != 0) return false;
+  *address = a;
+  return true;
+}
+
+platform::WsSockAddrIn SocketAddress(uint32_t networkAddress) {
+  platform::WsSockAddrIn sa{};
+  sa.sin_family = kAfInet;
+  sa.sin_port = DeviceState.WinSockTable.htons(DeviceState.wUdpPort);
+  sa.sin_addr = networkAddress;
+  return sa;
+}
+
+// A socket that could not be made usable leaves the device closed, as ExitCOMM would; the
+// code being reported stays.
+int FailAndCloseDevice(bool closeSocket) {
+  ErrorKeeper keep;
+  auto &ws = DeviceState.WinSockTable;
+  if (closeSocket) ws.closesocket(DeviceState.hSocket);
+  ws.WSACleanup();
+  device::ReleaseWinSock();
+  DeviceState.hSocket = kWsInvalidSocket;
+  DeviceState.nDeviceKind = DEV_NONE;
+  device::bySelectedTerminal = device::NO_TERMINAL;
+  return -1;
+}
+
+// Steps 5 to 8 of the set-up: a fresh non-blocking UDP socket bound to the Pelo port.
+bool MakeSocket() {
+  auto &ws = DeviceState.WinSockTable;
+  if (DeviceState.hSocket != kWsInvalidSocket) {
+    ws.closesocket(DeviceState.hSocket);
+    DeviceState.hSocket = kWsInvalidSocket;
+  }
+  DeviceState.hSocket = ws.socket(kAfInet, kSockDgram, 0);
+  if (DeviceState.hSocket == kWsInvalidSocket) {
+    SetWinSockErrorCode(kErrCreateSocket, ws.WSAGetLastError());
+    FailAndCloseDevice(false);
+    return false;
+  }
+  PeloLink.localAddr = SocketAddress(ws.htonl(0));
+  if (ws.bind(DeviceState.hSocket, &PeloLink.localAddr, sizeof PeloLink.localAddr) ==
+      kWsSocketError) {
+    SetWinSockErrorCode(kErrBindSocket, ws.WSAGetLastError());
+    FailAndCloseDevice(true);
+    return false;
+  }
+  uint32_t nonBlocking = 1;
+  if (ws.ioctlsocket(DeviceState.hSocket, platform::kWsFionbio, &nonBlocking) == kWsSocketError) {
+    SetWinSockErrorCode(kErrSocketMode, ws.WSAGetLastError());
+    FailAndCloseDevice(true);
+    return false;
+  }
+  return true;
+}
+
+// Whatever the adapter sent before our status request, for at most half a second. An init or
+// data datagram is acknowledged and ends it as the clean-out of an exchange does.
+bool CleanOut() {
+  const device::Deadline deadline(kCleanOutMs);
+  for (;;) {
+    switch (PeloPoll()) {
+      case PollResult::kFailed:
+        return false;
+      case PollResult::kNothing:
+        return true;
+      case PollResult::kDatagram:
+        break;
+    }
+    switch (PeloLink.rxDatagram.wType) {
+      case PELO_PKT_INIT:
+      case PELO_PKT_DATA:
+        PeloAck();
+        PeloDrain();
+        PeloAck();
+        return true;
+      case PELO_PKT_ERROR:
+        SetError(kErrErrorPacket);
+        return false;
+      default:
+        if (deadline.Expired()) return true;
+        break;
+    }
+  }
+}
+
+bool IsStatusReply(const PeloDatagram &d) {
+  return d.wType == PELO_PKT_COMMAND && std::strchr(d.szText, 'V') != nullptr;
+}
+
+// Waits for the adapter's status reply (a command datagram with "V" in it).
+bool AwaitStatus(const ConnectMeter &meter) {
+  const device::Deadline deadline(DeviceState.nWinSockTimeOut);
+  for (;;) {
+    switch (PeloPoll()) {
+      case PollResult::kFailed:
+        return false;
+      case PollResult::kNothing:
+        meter.Progress(deadline.ElapsedMs());
+        break;
+      case PollResult::kDatagram: {
+        const PeloDatagram &rx = PeloLink.rxDatagram;
+        if (IsStatusReply(rx)) return true;
+        switch (rx.wType) {
+          case PELO_PKT_INIT:
+          case PELO_PKT_DATA:
+            PeloAck();
+            meter.Status("Data..");
+            meter.Progress(deadline.ElapsedMs());
+            break;
+          case PELO_PKT_ERROR:
+            SetError(kErrErrorPacket);
+            return false;
+          case PELO_PKT_COMMAND:
+            break;
+          default:
+            meter.Progress(deadline.ElapsedMs());
+            break;
+        }
+        break;
+      }
+    }
+    if (deadline.Expired()) {
+      SetError(kErrWinSockTimeout);
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+}  // namespace veldc::pelo
+
+using namespace veldc;
+using namespace veldc::pelo;
+
+extern "C" int VELDC_API SetIPAddress(const char *address) {
+  if (address == nullptr) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  // Whatever follows, the earlier adapter's form and terminal no longer hold.
+  ClearError();
+  PeloLink.nLinkForm = PELO_FORM_NETWORK;
+  PeloLink.nSavedLinkForm = PELO_FORM_NETWORK;
+  device::bySelectedTerminal = device::NO_TERMINAL;
+
+  if (!device::IsOpen()) {
+    SetError(kErrNotInitialized);
+    return -1;
+  }
+  if (DeviceState.nDeviceKind != DEV_PELO) {
+    SetError(kErrWrongDevice);
+    return -1;
+  }
+  uint32_t adapter = 0;
+  if (!CanonicalAddress(address, &adapter)) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  if (!MakeSocket()) return -1;
+
+  auto &ws = DeviceState.WinSockTable;
+  PeloLink.remoteAddr = SocketAddress(adapter);
+  ConnectMeter meter;
+  meter.Open();
+  const int connected =
+      ws.connect(DeviceState.hSocket, &PeloLink.remoteAddr, sizeof PeloLink.remoteAddr);
+  meter.Address(address);
+  meter.Status("Connect Socket");
+  if (connected == kWsSocketError) {
+    SetWinSockErrorCode(kErrConnectSocket, ws.WSAGetLastError());
+    return -1;
+  }
+
+  // The greeting: an acknowledgement of sequence number 0.
+  PeloLink.rxDatagram.wSeq = kGreetingSeq;
+  PeloAck();
+
+  // The status request is not numbered.
+  PeloBuild(PELO_PKT_COMMAND, 0, "X");
+  if (!CleanOut()) return -1;
+  platform::Os().SleepMs(kPauseBeforeStatusMs);
+  const bool sent = PeloSend();
+  meter.Status("Status Request");
+  if (!sent) return -1;
+  if (!AwaitStatus(meter)) return -1;
+
+  meter.ShowSuccess();
+  const int32_t form = std::strstr(PeloLink.rxDatagram.szText, "C3") != nullptr ? PELO_FORM_NETWORK
+                                                                                : PELO_FORM_SINGLE;
+  PeloLink.nLinkForm = form;
+  PeloLink.nSavedLinkForm = form;
+  PeloLink.dwConnectedPeloAddr = adapter;
+  PeloLink.dwSelectedPeloAddr = adapter;
+  return 0;
+}
+
+extern "C" int VELDC_API PeloReset(void) {
+  ClearError();
+  if (DeviceState.nDeviceKind != DEV_PELO) {
+    SetError(kErrNotInitialized);
+    return -1;
+  }
+  PeloBuild(PELO_PKT_COMMAND, PeloNextSeq(), "%");
+  // The same datagram three times: the adapter may miss one, and a reset answers nothing.
+  for (int i = 0; i < 3; ++i) {
+    if (!PeloSend()) return -1;
+  }
+  return 0;
+}
