@@ -1,0 +1,342 @@
+// The native backend on Linux and other POSIX systems: termios ports, BSD sockets behind a
+// WinSock table, dlopen for the driver, plain files with advisory locks.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/serial_settings.h"
+#include "platform/posix/winsock_table.h"
+#include "veldc_version.h"
+
+namespace veldc::platform {
+
+namespace {
+
+constexpr const char *kWinSockName = "WSOCK32.DLL";
+constexpr const char *kKov74Name = "KOV74C.DLL";
+constexpr const char *kKov74Library = "libkov74c.so";
+// WSOCK32.DLL is built in: its "module" is this marker, never a dlopen handle.
+constexpr Handle kWinSockModule = 0x5001;
+constexpr Handle kSelfModule = 0x5E1F;
+
+bool SameName(const char *a, const char *b) {
+  if (a == nullptr) return false;
+  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    const char ca = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
+    if (ca != *b) return false;
+  }
+  return *a == *b;
+}
+
+// Keeps descriptors 0..2 free for the standard streams, and off kNoHandle.
+int AboveStdio(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  ::close(fd);
+  return moved;
+}
+
+int Fd(Handle h) { return h > 2 && h < 0x7FFFFFFF ? static_cast<int>(h) : -1; }
+
+int64_t MonotonicNs() {
+  timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+class PosixPlatform : public Platform {
+ public:
+  // ---- COM port ----
+  Handle ComOpen(const char *name) override {
+    if (name == nullptr || *name == '\0') return kInvalidHandle;
+    const int fd = AboveStdio(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd < 0) return kInvalidHandle;
+    // Not shared, as Windows opens a port: a second opener (here or elsewhere) fails.
+    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+      ::close(fd);
+      return kInvalidHandle;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    timeouts_[fd] = ComTimeouts{};
+    return fd;
+  }
+
+  bool ComSetupQueues(Handle port, uint32_t, uint32_t) override { return Fd(port) >= 0; }
+
+  bool ComGetState(Handle port, ComState *state) override {
+    termios tio;
+    if (state == nullptr || ::tcgetattr(Fd(port), &tio) != 0) return false;
+    *state = posix::ReadComState(tio);
+    return true;
+  }
+
+  bool ComSetState(Handle port, const ComState &state) override {
+    const int fd = Fd(port);
+    termios tio;
+    if (::tcgetattr(fd, &tio) != 0) return false;
+    if (!posix::ApplyComState(state, &tio)) return false;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+    // Ptys have no modem lines: raising DTR and RTS may fail there and is not an error.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIS, &lines);
+    return true;
+  }
+
+  bool ComSetTimeouts(Handle port, const ComTimeouts &timeouts) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = timeouts_.find(Fd(port));
+    if (it == timeouts_.end()) return false;
+    it->second = timeouts;
+    return true;
+  }
+
+  bool ComPurge(Handle port, uint32_t flags) override {
+    const int fd = Fd(port);
+    if (fd < 0) return false;
+    const bool rx = (flags & kPurgeRxClear) != 0;
+    const bool tx = (flags & kPurgeTxClear) != 0;
+    if (!rx && !tx) return true;
+    return ::tcflush(fd, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH) == 0;
+  }
+
+  bool ComClearError(Handle port, uint32_t *errorMask) override {
+    if (errorMask != nullptr) *errorMask = 0;
+    return Fd(port) >= 0;
+  }
+
+  bool ComWrite(Handle port, const void *data, uint32_t length, uint32_t *written) override {
+    const int fd = Fd(port);
+    uint32_t done = 0;
+    if (written != nullptr) *written = 0;
+    if (fd < 0) return false;
+    ComTimeouts t;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = timeouts_.find(fd);
+      if (it != timeouts_.end()) t = it->second;
+    }
+    const uint64_t limitMs =
+        static_cast<uint64_t>(t.WriteTotalTimeoutMultiplier) * length + t.WriteTotalTimeoutConstant;
+    const bool bounded = limitMs != 0;  // zero in both: no time-out, as on Windows
+    const int64_t deadline = MonotonicNs() + static_cast<int64_t>(limitMs) * 1000000;
+    const char *p = static_cast<const char *>(data);
+    while (done < length) {
+      const ssize_t n = ::write(fd, p + done, length - done);
+      if (n > 0) {
+        done += static_cast<uint32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+      int waitMs = -1;
+      if (bounded) {
+        const int64_t left = deadline - MonotonicNs();
+        if (left <= 0) break;
+        waitMs = static_cast<int>((left + 999999) / 1000000);
+      }
+      pollfd pfd{fd, POLLOUT, 0};
+      if (::poll(&pfd, 1, waitMs) < 0 && errno != EINTR) break;
+    }
+    if (written != nullptr) *written = done;
+    // A write cut short by the time-out is a failed write: the terminal lacks bytes.
+    return done == length;
+  }
+
+  uint32_t ComRead(Handle port, void *data, uint32_t length) override {
+    const int fd = Fd(port);
+    if (fd < 0 || length == 0) return 0;
+    const ssize_t n = ::read(fd, data, length);
+    return n > 0 ? static_cast<uint32_t>(n) : 0;
+  }
+
+  bool ComTransmitChar(Handle port, char c) override {
+    uint32_t written = 0;
+    return ComWrite(port, &c, 1, &written);
+  }
+
+  bool ComClose(Handle port) override {
+    const int fd = Fd(port);
+    if (fd < 0) return false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      timeouts_.erase(fd);
+    }
+    return ::close(fd) == 0;
+  }
+
+  const char *DefaultPortName(int port) override {
+    static const char *const kNames[] = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"};
+    return port >= 1 && port <= 4 ? kNames[port - 1] : nullptr;
+  }
+
+  // ---- Time ----
+  int64_t PerfFrequency() override { return 1000000000; }
+  int64_t PerfCounter() override { return MonotonicNs(); }
+  uint32_t TickCount() override { return static_cast<uint32_t>(MonotonicNs() / 1000000); }
+
+  void SleepMs(uint32_t ms) override {
+    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+  }
+
+  int UtcYear() override {
+    const time_t now = ::time(nullptr);
+    tm parts;
+    if (::gmtime_r(&now, &parts) == nullptr) return 1970;
+    return parts.tm_year + 1900;
+  }
+
+  // ---- Modules ----
+  bool ModuleOnSearchPath(const char *name) override {
+    if (SameName(name, kWinSockName)) return true;
+    if (!SameName(name, kKov74Name)) return false;
+    void *h = ::dlopen(kKov74Library, RTLD_NOW | RTLD_LOCAL);
+    if (h == nullptr) return false;
+    ::dlclose(h);
+    return true;
+  }
+
+  Handle ModuleLoad(const char *name) override {
+    if (SameName(name, kWinSockName)) return kWinSockModule;
+    if (!SameName(name, kKov74Name)) return kNoHandle;
+    return reinterpret_cast<Handle>(::dlopen(kKov74Library, RTLD_NOW | RTLD_LOCAL));
+  }
+
+  void *ModuleSymbol(Handle module, const char *name) override {
+    if (module == kNoHandle || name == nullptr) return nullptr;
+    if (module == kWinSockModule) return posix::WinSockSymbol(name);
+    return ::dlsym(reinterpret_cast<void *>(module), name);
+  }
+
+  void *ModuleEntry(Handle module, int /*ordinal*/, const char *name) override {
+    if (module == kWinSockModule) return nullptr;
+    return ModuleSymbol(module, name);
+  }
+
+  bool ModuleFree(Handle module) override {
+    if (module == kWinSockModule) return true;
+    if (module == kNoHandle) return false;
+    return ::dlclose(reinterpret_cast<void *>(module)) == 0;
+  }
+
+  Handle SelfModule() override { return kSelfModule; }
+
+  bool FileVersion(const char *file, uint32_t *versionMs, uint32_t *versionLs) override {
+    if (!SameName(file, "VELDC.DLL")) return false;
+    if (versionMs != nullptr) *versionMs = VELDC_VERSION_MAJOR << 16 | VELDC_VERSION_MINOR;
+    if (versionLs != nullptr) *versionLs = VELDC_VERSION_PATCH << 16 | VELDC_VERSION_TWEAK;
+    return true;
+  }
+
+  // ---- PC files ----
+  Handle FileOpenRead(const char *path) override {
+    if (path == nullptr) return kInvalidHandle;
+    const Handle h = Locked(::open(path, O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    // Only files: a directory opens for reading here but not on Windows.
+    if (h != kInvalidHandle && (::fstat(static_cast<int>(h), &st) != 0 || !S_ISREG(st.st_mode))) {
+      ::close(static_cast<int>(h));
+      return kInvalidHandle;
+    }
+    return h;
+  }
+
+  Handle FileCreate(const char *path) override {
+    if (path == nullptr) return kInvalidHandle;
+    // Lock before truncating, so a file someone holds is not emptied under them.
+    const Handle h = Locked(::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (h != kInvalidHandle && ::ftruncate(static_cast<int>(h), 0) != 0) {
+      ::close(static_cast<int>(h));
+      return kInvalidHandle;
+    }
+    return h;
+  }
+
+  bool FileRead(Handle file, void *data, uint32_t length, uint32_t *got) override {
+    if (got != nullptr) *got = 0;
+    const int fd = Fd(file);
+    if (fd < 0) return false;
+    uint32_t done = 0;
+    while (done < length) {
+      const ssize_t n = ::read(fd, static_cast<char *>(data) + done, length - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) break;
+      done += static_cast<uint32_t>(n);
+    }
+    if (got != nullptr) *got = done;
+    return true;
+  }
+
+  bool FileWrite(Handle file, const void *data, uint32_t length) override {
+    const int fd = Fd(file);
+    if (fd < 0) return false;
+    uint32_t done = 0;
+    while (done < length) {
+      const ssize_t n = ::write(fd, static_cast<const char *>(data) + done, length - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<uint32_t>(n);
+    }
+    return true;
+  }
+
+  uint32_t FileSize(Handle file) override {
+    struct stat st;
+    if (::fstat(Fd(file), &st) != 0) return 0xFFFFFFFFu;  // INVALID_FILE_SIZE
+    return static_cast<uint32_t>(st.st_size);
+  }
+
+  bool FileClose(Handle file) override {
+    const int fd = Fd(file);
+    return fd >= 0 && ::close(fd) == 0;
+  }
+
+  bool FileDelete(const char *path) override { return path != nullptr && ::unlink(path) == 0; }
+
+  // ---- Meters: no window system ----
+  Handle MeterCreate(Handle, int) override { return kNoHandle; }
+  void MeterShow(Handle) override {}
+  void MeterSetItemText(Handle, int, const char *) override {}
+  void MeterSetItemInt(Handle, int, int) override {}
+  void MeterSendProgress(Handle, uint32_t, int32_t) override {}
+  void MeterDestroy(Handle) override {}
+
+ private:
+  // Files are opened without sharing, as on Windows: a file another opener holds fails.
+  static Handle Locked(int fd) {
+    fd = AboveStdio(fd);
+    if (fd < 0) return kInvalidHandle;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return kInvalidHandle;
+    }
+    return fd;
+  }
+
+  std::mutex mutex_;
+  std::map<int, ComTimeouts> timeouts_;
+};
+
+}  // namespace
+
+Platform &NativePlatform() {
+  static PosixPlatform native;
+  return native;
+}
+
+}  // namespace veldc::platform
