@@ -16,6 +16,10 @@ struct TransferBar {
   int32_t Advance(uint32_t total, uint32_t step, int32_t width);
 };
 
+// The transfer meter dialog's progress: reset when the dialog starts, advanced by each
+// progress message.
+extern TransferBar TransferMeterBar;
+
 // Connect meter: right edge = width * elapsed / timeout, signed 32-bit, no upper clamp.
 int32_t ConnectBarRight(int32_t width, int32_t elapsedMs, uint32_t timeoutMs);
 

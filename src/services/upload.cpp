@@ -1,0 +1,183 @@
+// Upload: a file of the terminal into a file on the PC ("TYPE"), record by record, checked
+// against the terminal's end line (record count, and a checksum when it gives one).
+#include <cstdio>
+#include <cstring>
+
+#include "core/errors.h"
+#include "device/device.h"
+#include "meter/meter.h"
+#include "platform/platform.h"
+#include "protocol/exchange.h"
+#include "services/files.h"
+#include "veldc.h"
+
+namespace veldc::services {
+namespace {
+
+using platform::Handle;
+using platform::kInvalidHandle;
+using platform::Os;
+using protocol::szReplyText;
+
+// The most records one upload writes.
+constexpr int32_t kMaxRecords = 10000;
+constexpr int32_t kChecksumModulus = 32768;
+constexpr char kChecksumTag[] = "RECS ";
+
+// Per-line wait: the Pelo time-out, otherwise the serial/Kov74 time-out in seconds.
+int64_t LineWait() {
+  const device::DeviceRecord &d = device::DeviceState;
+  if (d.nDeviceKind == DEV_PELO) return d.nWinSockTimeOut / 500;
+  return static_cast<int64_t>(d.n232TimeOut) * 2;
+}
+
+struct Upload {
+  Handle file;
+  const char *pcPath;
+
+  // Ends the transfer on the terminal and removes the partial PC file; the error code the
+  // caller reports is kept.
+  void Discard() {
+    ErrorKeeper keep;
+    EndTransfer();
+    Os().FileClose(file);
+    Os().FileDelete(pcPath);
+  }
+  // Closes the PC file and keeps it with what it holds; `code` is reported.
+  int Keep(ErrorCode code) {
+    Os().FileClose(file);
+    SetError(code);
+    return -1;
+  }
+  bool Write(const char *line) {
+    char record[protocol::kTextSize + 2];
+    const size_t length = std::strlen(line);
+    std::memcpy(record, line, length);
+    std::memcpy(record + length, "\r\n", 2);
+    return Os().FileWrite(file, record, static_cast<uint32_t>(length + 2));
+  }
+};
+
+// The progress figures of one upload.
+struct Progress {
+  bool on = false;
+  bool sorvik = false;
+  uint32_t listed = 0;  // the directory's number: size, or records on a Sorvik terminal
+  int32_t total = 0;
+};
+
+// Looks the file up in the terminal's directory to learn its size. The name is padded to
+// eight characters so that a terminal answers for this one file.
+int LookUpSize(const char *terminalName, Progress *progress) {
+  char lookup[kMaxTerminalName + 1];
+  std::snprintf(lookup, sizeof lookup, "%-8s", terminalName);
+  char entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT] = {};
+  if (ListFiles(lookup, entries) < 0) return -1;
+  // The number starts at the entry's tenth character.
+  progress->listed = std::strlen(entries) > 9 ? static_cast<uint32_t>(ReadNumber(entries + 9)) : 0;
+  progress->sorvik = protocol::bSorvikModel != 0;
+  if (!progress->sorvik) {
+    // The caller's "PRE" files count double (compared before upper-casing).
+    const uint32_t factor = std::strncmp(terminalName, "PRE", 3) == 0 ? 2 : 1;
+    progress->total = static_cast<int32_t>(progress->listed * factor);
+  }
+  return 0;
+}
+
+int32_t Checksum(int32_t sum) { return sum % kChecksumModulus; }
+
+}  // namespace
+}  // namespace veldc::services
+
+using namespace veldc;
+using namespace veldc::services;
+
+extern "C" int VELDC_API RecvFile(char *terminalName, const char *pcPath) {
+  ClearError();
+  if (terminalName == nullptr || pcPath == nullptr) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  if (!protocol::ReadyForTerminal()) return -1;
+  const size_t nameLength = std::strlen(terminalName);
+  if (nameLength < 1 || nameLength > kMaxTerminalName) {
+    SetError(kErrWrongParameters);
+    return -1;
+  }
+  Upload upload{Os().FileCreate(pcPath), pcPath};
+  if (upload.file == kInvalidHandle) {
+    SetError(kErrOpenFile);
+    return -1;
+  }
+
+  Progress progress;
+  progress.on = meter::MeterEnabled();
+  if (progress.on) {
+    if (LookUpSize(terminalName, &progress) != 0) {
+      upload.Discard();
+      return -1;
+    }
+    meter::OpenTransferMeter();
+  }
+  auto closeMeter = [&progress] {
+    if (progress.on) meter::CloseTransferMeter();
+  };
+
+  UpperCaseName(terminalName);
+  if (protocol::ExchangeF("TYPE %s", terminalName) != 0) {
+    closeMeter();
+    upload.Discard();
+    return -1;
+  }
+  if (std::strcmp(szReplyText, protocol::szCommandText) != 0) {
+    closeMeter();
+    upload.Discard();
+    SetError(kErrSendIgnored);
+    return -1;
+  }
+
+  int32_t count = 0;
+  int32_t sum = 0;
+  for (;;) {
+    if (protocol::ReceiveLine(szReplyText, LineWait()) != 0) {
+      upload.Discard();
+      closeMeter();
+      return -1;
+    }
+    if (IsEndLine(szReplyText)) break;
+    for (const char *c = szReplyText; *c != '\0'; ++c) sum += static_cast<signed char>(*c);
+    // A terminal still sending after the most records an upload takes is stopped; what
+    // arrived is kept.
+    if (count == kMaxRecords) {
+      EndTransfer();
+      closeMeter();
+      return upload.Keep(kErrRecordsOverflow);
+    }
+    if (!upload.Write(szReplyText)) {
+      upload.Discard();
+      SetError(kErrWriteRecord);
+      closeMeter();
+      return -1;
+    }
+    ++count;
+    if (progress.on) {
+      const auto length = static_cast<uint32_t>(std::strlen(szReplyText));
+      if (progress.sorvik && count == 1) {
+        progress.total = static_cast<int32_t>((length + 2) * progress.listed);
+      }
+      meter::UpdateTransferMeter(count, progress.total, static_cast<int32_t>(length + 1));
+    }
+  }
+  closeMeter();
+
+  const char *tag = std::strstr(szReplyText, kChecksumTag);
+  if (tag != nullptr && ReadNumber(tag + sizeof kChecksumTag - 1) != Checksum(sum)) {
+    return upload.Keep(kErrBadChecksum);
+  }
+  if (ReadNumber(szReplyText + 1) != count) return upload.Keep(kErrRecordsMismatch);
+  if (!Os().FileClose(upload.file)) {
+    SetError(kErrCloseFile);
+    return -1;
+  }
+  return count;
+}
