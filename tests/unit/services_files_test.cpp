@@ -1,0 +1,281 @@
+// Drive, directory, view and delete, and the routine that ends a transfer early.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "protocol/exchange.h"
+#include "services/files.h"
+#include "support/services_terminal.h"
+
+namespace veldc::test {
+namespace {
+
+using Files = ServicesTest;
+
+constexpr Micros kSecond = 1000000;
+
+std::string Lines(const std::vector<std::string> &lines) {
+  std::string out;
+  for (const auto &l : lines) out += l + "\r";
+  return out;
+}
+
+TEST_F(Files, ChangeDrive) {
+  Answer([](const std::string &line) { return line == "CD C" ? "CD c" : line; });
+  EXPECT_EQ(ChgDrv("Bxyz"), 0) << ErrorState();
+  EXPECT_EQ(Heard().back(), "CD B");
+  EXPECT_EQ(ChgDrv("C"), -1);
+  EXPECT_EQ(ErrorState(), "48 Drive not available");
+  const size_t before = Heard().size();
+  for (const char *bad : {"D", "a", "", " A"}) {
+    EXPECT_EQ(ChgDrv(bad), -1) << bad;
+    EXPECT_EQ(ErrorState(), "3 Wrong parameters") << bad;
+  }
+  EXPECT_EQ(ChgDrv(nullptr), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Heard().size(), before);
+  ExitCOMM();
+  EXPECT_EQ(ChgDrv(nullptr), -1);
+  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+}
+
+TEST_F(Files, DeleteFile) {
+  Answer([](const std::string &line) { return line == "DEL KEEP" ? "DEL ??" : line; });
+  char name[] = "data1";
+  EXPECT_EQ(DeleFile(name), 0) << ErrorState();
+  EXPECT_STREQ(name, "DATA1");
+  EXPECT_EQ(Heard().back(), "DEL DATA1");
+  char keep[] = "keep";
+  EXPECT_EQ(DeleFile(keep), -1);
+  EXPECT_EQ(ErrorState(), "65 Del command ignored");
+  const size_t before = Heard().size();
+  char empty[] = "";
+  char nine[] = "ABCDEFGHI";
+  for (char *bad : {empty, nine, static_cast<char *>(nullptr)}) {
+    EXPECT_EQ(DeleFile(bad), -1);
+    EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  }
+  EXPECT_STREQ(nine, "ABCDEFGHI");
+  EXPECT_EQ(Heard().size(), before);
+  ExitCOMM();
+  EXPECT_EQ(DeleFile(nullptr), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(DeleFile(name), -1);
+  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+}
+
+struct Entries {
+  char slots[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
+  Entries() { std::memset(slots, '#', sizeof slots); }
+  std::string Slot(int n) const { return std::string(slots + n * VELDC_DIR_SLOT, VELDC_DIR_SLOT); }
+  const char *Text(int n) const { return slots + n * VELDC_DIR_SLOT; }
+};
+
+TEST_F(Files, ListingUpToTheEndLine) {
+  Answer([](const std::string &line) {
+    return line + "\r" + Lines({"A.DAT      12", "B.DAT     300", "A-VERY-LONG-LINE-OF-TEXT"}) +
+           "\x04" + "3";
+  });
+  Entries e;
+  EXPECT_EQ(ListFiles(nullptr, e.slots), 3) << ErrorState();
+  char empty[] = "";
+  EXPECT_EQ(ListFiles(empty, e.slots), 3) << ErrorState();
+  char seven[] = "abcdefg";
+  EXPECT_EQ(ListFiles(seven, e.slots), 3) << ErrorState();
+  EXPECT_STREQ(seven, "ABCDEFG");
+  EXPECT_EQ(Heard(), (std::vector<std::string>{"DIR", "DIR", "DIR ABCDEFG"}));
+  EXPECT_STREQ(e.Text(0), "A.DAT      12");
+  EXPECT_STREQ(e.Text(1), "B.DAT     300");
+  // A line too long for its slot is cut to 15 characters; the next slot is not touched.
+  EXPECT_EQ(e.Slot(2), std::string("A-VERY-LONG-LIN") + '\0');
+  EXPECT_EQ(e.Slot(3), std::string(16, '#'));
+}
+
+TEST_F(Files, EightCharacterNameIsAnsweredInOneReply) {
+  Answer([](const std::string &) { return "DIR ABCDEFGH   1234 and more"; });
+  Entries e;
+  char name[] = "abcdefgh";
+  EXPECT_EQ(ListFiles(name, e.slots), 1) << ErrorState();
+  EXPECT_EQ(Heard(), std::vector<std::string>{"DIR ABCDEFGH"});
+  EXPECT_EQ(e.Slot(0), std::string("ABCDEFGH   1234") + '\0');
+  EXPECT_EQ(vp.PendingInput(), 0u);
+
+  peer.Reply("DIR\r");  // shorter than five characters: an empty entry
+  EXPECT_EQ(ListFiles(name, e.slots), 1);
+  EXPECT_EQ(e.Slot(0)[0], '\0');
+}
+
+TEST_F(Files, SorvikListsEvenForAnEightCharacterName) {
+  protocol::bSorvikModel = 1;
+  Answer([](const std::string &line) { return line + "\rABCDEFGH  40\r\x04" + "1"; });
+  Entries e;
+  char name[] = "ABCDEFGH";
+  EXPECT_EQ(ListFiles(name, e.slots), 1) << ErrorState();
+  EXPECT_STREQ(e.Text(0), "ABCDEFGH  40");
+}
+
+TEST_F(Files, ListingCountsAndLimits) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 201; ++i) names.push_back("F" + std::to_string(i));
+  const std::string listing200 = Lines({names.begin(), names.begin() + 200});
+  struct Case {
+    std::string reply;
+    int result;
+    const char *state;
+  } cases[] = {
+      {"DIR\r" + listing200 +
+           "\x04"
+           "200",
+       200, "0 None"},
+      {"DIR\r" + Lines(names) +
+           "\x04"
+           "201",
+       -1, "53 Files counter overflow"},
+      {"DIR\rX\rY\r\x04"
+       "3",
+       -1, "54 Files number does not match"},
+      {"DIR\r\x04", 0, "0 None"},
+      {"DIR\r\x04"
+       "1",
+       -1, "54 Files number does not match"},
+      {"DIxx\r\x04", 0, "0 None"},
+      {"DOR\r\x04", -1, "52 Dir command ignored"},
+      {"D\r", -1, "52 Dir command ignored"},
+      {"DIR\rX\r", -1, "40 No reply from terminal"},
+  };
+  for (const auto &c : cases) {
+    peer.Reply(c.reply + "\r");
+    Entries e;
+    EXPECT_EQ(ListFiles(nullptr, e.slots), c.result) << c.state;
+    EXPECT_EQ(ErrorState(), c.state);
+    if (c.result == -1 && c.reply.size() > 6 && c.reply[4] == 'X') {
+      EXPECT_STREQ(e.Text(0), "X");  // entries stored before the failure stay
+    }
+  }
+  // A listing never ends the transfer itself.
+  for (const auto &line : Heard()) EXPECT_EQ(line, "DIR");
+}
+
+TEST_F(Files, ListingLinesWaitTenSeconds) {
+  peer.Reply("DIR\r");
+  Entries e;
+  const Micros start = vp.Now();
+  EXPECT_EQ(ListFiles(nullptr, e.slots), -1);
+  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  const Micros spent = vp.Now() - start;
+  EXPECT_GE(spent, 10 * kSecond);
+  EXPECT_LT(spent, 11 * kSecond);
+}
+
+TEST_F(Files, ListingArgumentChecks) {
+  Entries e;
+  char nine[] = "abcdefghi";
+  EXPECT_EQ(ListFiles(nine, e.slots), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_STREQ(nine, "abcdefghi");
+  EXPECT_EQ(ListFiles(nullptr, nullptr), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_TRUE(Heard().empty());
+  ExitCOMM();
+  EXPECT_EQ(ListFiles(nullptr, nullptr), -1);
+  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+}
+
+TEST_F(Files, ViewCollectsLinesWithLineEnds) {
+  Answer([](const std::string &line) {
+    return line +
+           "\rAB\r\rCD\r\x04"
+           "99 ignored";
+  });
+  char name[] = "log";
+  char buffer[64];
+  EXPECT_EQ(ViewFile(name, buffer, sizeof buffer), 3) << ErrorState();
+  EXPECT_STREQ(name, "LOG");
+  EXPECT_STREQ(buffer, "AB\r\n\r\nCD\r\n");
+  EXPECT_EQ(Heard(), std::vector<std::string>{"TYPE LOG"});  // no EOT after a full file
+}
+
+TEST_F(Files, ViewStopsWhenTheBufferIsFull) {
+  Answer([](const std::string &line) -> std::string {
+    if (line == kEot) return "\x04*";
+    return line +
+           "\r1234567\rnext\r\x04"
+           "2";
+  });
+  char name[] = "X";
+  char buffer[10];
+  EXPECT_EQ(ViewFile(name, buffer, 10), 1);
+  EXPECT_EQ(ErrorState(), "0 None");
+  EXPECT_STREQ(buffer, "1234567\r\n");
+  EXPECT_EQ(Heard(), (std::vector<std::string>{"TYPE X", kEot}));
+
+  char small[9];
+  EXPECT_EQ(ViewFile(name, small, 9), 0);  // 7 + CR LF + NUL do not fit in 9
+  EXPECT_STREQ(small, "");
+}
+
+TEST_F(Files, ViewFailures) {
+  char name[] = "x";
+  char buffer[64] = "old";
+  peer.Reply("TYPE X\r\x04\r");
+  EXPECT_EQ(ViewFile(name, buffer, 64), 0);
+  EXPECT_STREQ(buffer, "");
+
+  peer.Reply("TYPE ?\r");
+  peer.Reply("\x04*\r");
+  EXPECT_EQ(ViewFile(name, buffer, 64), -1);
+  EXPECT_EQ(ErrorState(), "62 Send command ignored");
+  EXPECT_EQ(Heard().back(), kEot);
+
+  peer.Reply("TYPE X\rfirst\r");  // then silence
+  peer.Reply("\x04*\r");
+  EXPECT_EQ(ViewFile(name, buffer, 64), -1);
+  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(Heard().back(), kEot);
+
+  const size_t before = Heard().size();
+  EXPECT_EQ(ViewFile(name, buffer, 32768), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  char nine[] = "ABCDEFGHI";
+  EXPECT_EQ(ViewFile(nine, buffer, 64), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(ViewFile(name, nullptr, 64), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Heard().size(), before);
+  ExitCOMM();
+  EXPECT_EQ(ViewFile(nullptr, buffer, 64), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(ViewFile(name, buffer, 64), -1);
+  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+}
+
+TEST_F(Files, EndTransferWaitsForTheAcknowledgementAndKeepsTheCode) {
+  struct Case {
+    std::string answer;  // to the EOT command
+    size_t leftUnread;   // bytes still waiting afterwards
+  } cases[] = {
+      {"..\x04*..\r", 0},                // acknowledged at once
+      {"busy\rline\r\x04*\rrest\r", 5},  // after two more lines
+      {"a\rb\rc\rd\re\r", 2},            // three more lines at most
+  };
+  for (const auto &c : cases) {
+    peer.Reply(c.answer);
+    SetError(kErrRecordTooLong);
+    services::EndTransfer();
+    EXPECT_EQ(ErrorState(), "57 Record too long");
+    EXPECT_EQ(Heard().back(), kEot);
+    EXPECT_EQ(vp.PendingInput(), c.leftUnread) << c.answer;
+  }
+
+  // A silent terminal: the EOT exchange's 5 s and three 10 s waits.
+  SetError(kErrSendIgnored);
+  const Micros start = vp.Now();
+  services::EndTransfer();
+  EXPECT_EQ(ErrorState(), "62 Send command ignored");
+  EXPECT_GE(vp.Now() - start, 35 * kSecond);
+  EXPECT_LT(vp.Now() - start, 36 * kSecond);
+}
+
+}  // namespace
+}  // namespace veldc::test
