@@ -23,6 +23,7 @@ constexpr int kWsaEFault = 10014;
 constexpr int kWsaEInval = 10022;
 constexpr int kWsaEAcces = 10013;
 constexpr int kWsaEMFile = 10024;
+constexpr int kWsaEDestAddrReq = 10039;
 constexpr int kWsaEAfNoSupport = 10047;
 constexpr int kWsaEAddrInUse = 10048;
 constexpr int kWsaEAddrNotAvail = 10049;
@@ -141,6 +142,8 @@ int VELDC_WSAAPI PSend(WsSocket s, const char *buf, int len, int flags) {
     n = ::send(fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
   }
   if (n < 0 && errno == ECONNREFUSED) return Fail(kWsaEConnReset);
+  // Linux asks for a destination; WinSock says the socket is not connected.
+  if (n < 0 && errno == EDESTADDRREQ) return Fail(kWsaENotConn);
   if (n < 0) return FailErrno();
   return static_cast<int>(n);
 }
@@ -299,6 +302,8 @@ int WinSockErrorFor(int e) {
       return kWsaEIsConn;
     case ENOTCONN:
       return kWsaENotConn;
+    case EDESTADDRREQ:
+      return kWsaEDestAddrReq;
     case EAFNOSUPPORT:
       return kWsaEAfNoSupport;
     case EMFILE:

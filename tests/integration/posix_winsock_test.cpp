@@ -1,0 +1,209 @@
+// The built-in WinSock table over UDP loopback: WinSock's results and error numbers from BSD
+// sockets.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/winsock_table.h"
+
+namespace veldc::platform {
+namespace {
+
+class WinSockLoopback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    module_ = NativePlatform().ModuleLoad("WSOCK32.DLL");
+    ASSERT_NE(module_, kNoHandle);
+    void **slots = reinterpret_cast<void **>(&ws_);
+    for (int i = 0; i < kWinSockEntryCount; ++i) {
+      slots[i] = NativePlatform().ModuleSymbol(module_, kWinSockEntryNames[i]);
+      ASSERT_NE(slots[i], nullptr) << kWinSockEntryNames[i];
+    }
+    WsData data;
+    ASSERT_EQ(ws_.WSAStartup(0x0101, &data), 0);
+    EXPECT_EQ(data.wVersion, 0x0101);
+
+    // The far end: a plain socket on 127.0.0.1 with a port of the system's choosing.
+    peer_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(peer_, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(peer_, reinterpret_cast<sockaddr *>(&a), sizeof(a)), 0);
+    socklen_t len = sizeof(a);
+    ASSERT_EQ(::getsockname(peer_, reinterpret_cast<sockaddr *>(&a), &len), 0);
+    peerPort_ = ntohs(a.sin_port);
+  }
+  void TearDown() override {
+    if (s_ != kWsInvalidSocket) ws_.closesocket(s_);
+    ::close(peer_);
+    EXPECT_EQ(ws_.WSACleanup(), 0);
+    NativePlatform().ModuleFree(module_);
+  }
+  WsSockAddrIn Address(const char *text, uint16_t port) {
+    WsSockAddrIn a{};
+    a.sin_family = AF_INET;
+    a.sin_port = ws_.htons(port);
+    a.sin_addr = ws_.inet_addr(text);
+    return a;
+  }
+  // A non-blocking socket on 127.0.0.1 connected to the peer, as the library sets one up.
+  void OpenConnected() {
+    s_ = ws_.socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_NE(s_, kWsInvalidSocket);
+    const WsSockAddrIn local = Address("127.0.0.1", 0);
+    ASSERT_EQ(ws_.bind(s_, &local, sizeof(local)), 0);
+    uint32_t on = 1;
+    ASSERT_EQ(ws_.ioctlsocket(s_, kWsFionbio, &on), 0);
+    const WsSockAddrIn far = Address("127.0.0.1", peerPort_);
+    ASSERT_EQ(ws_.connect(s_, &far, sizeof(far)), 0);
+  }
+  // Sends from the peer to our socket and waits until it is readable.
+  void PeerSends(const std::string &d) {
+    sockaddr_in to{};
+    socklen_t len = sizeof(to);
+    ASSERT_EQ(::getsockname(static_cast<int>(s_), reinterpret_cast<sockaddr *>(&to), &len), 0);
+    ASSERT_EQ(::sendto(peer_, d.data(), d.size(), 0, reinterpret_cast<sockaddr *>(&to), len),
+              static_cast<ssize_t>(d.size()));
+    pollfd p{static_cast<int>(s_), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 1000), 1);
+  }
+  Handle module_ = kNoHandle;
+  WinSockTable ws_{};
+  WsSocket s_ = kWsInvalidSocket;
+  int peer_ = -1;
+  uint16_t peerPort_ = 0;
+};
+
+TEST_F(WinSockLoopback, RoundTripWouldBlockAndTruncation) {
+  OpenConnected();
+  char buf[134];
+  EXPECT_EQ(ws_.recv(s_, buf, sizeof(buf), 0), -1);
+  EXPECT_EQ(ws_.WSAGetLastError(), kWsaEWouldBlock);
+
+  const std::string out(
+      "\x01\x00\x05"
+      "hello",
+      8);
+  ASSERT_EQ(ws_.send(s_, out.data(), static_cast<int>(out.size()), 0), 8);
+  char in[256];
+  pollfd p{peer_, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 1000), 1);
+  ASSERT_EQ(::recv(peer_, in, sizeof(in), 0), 8);
+  EXPECT_EQ(std::string(in, 8), out);
+
+  PeerSends("reply");
+  EXPECT_EQ(ws_.recv(s_, buf, sizeof(buf), 0), 5);
+  EXPECT_EQ(std::string(buf, 5), "reply");
+
+  // 200 bytes into 134: the first 134 are kept, the rest is gone with the datagram.
+  std::string big(200, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i);
+  PeerSends(big);
+  std::memset(buf, 0, sizeof(buf));
+  EXPECT_EQ(ws_.recv(s_, buf, sizeof(buf), 0), -1);
+  EXPECT_EQ(ws_.WSAGetLastError(), kWsaEMsgSize);
+  EXPECT_EQ(std::string(buf, sizeof(buf)), big.substr(0, sizeof(buf)));
+  EXPECT_EQ(ws_.recv(s_, buf, sizeof(buf), 0), -1);
+  EXPECT_EQ(ws_.WSAGetLastError(), kWsaEWouldBlock);
+
+  PeerSends(big.substr(0, 134));  // an exact fit is not truncated
+  EXPECT_EQ(ws_.recv(s_, buf, sizeof(buf), 0), 134);
+
+  // sendto reaches the peer too.
+  const WsSockAddrIn far = Address("127.0.0.1", peerPort_);
+  EXPECT_EQ(ws_.sendto(s_, "to", 2, 0, &far, sizeof(far)), 2);
+  ASSERT_EQ(::poll(&p, 1, 1000), 1);
+  EXPECT_EQ(::recv(peer_, in, sizeof(in), 0), 2);
+}
+
+TEST_F(WinSockLoopback, RefusalReadsAsReset) {
+  OpenConnected();
+  ::close(peer_);  // nobody listens on the port any more: ICMP port unreachable
+  peer_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_EQ(ws_.send(s_, "x", 1, 0), 1);
+  char buf[16];
+  int result = 0;
+  int error = 0;
+  for (int i = 0; i < 100; ++i) {
+    result = ws_.recv(s_, buf, sizeof(buf), 0);
+    error = ws_.WSAGetLastError();
+    if (error != kWsaEWouldBlock) break;
+    ::usleep(2000);
+  }
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(error, 10054);
+}
+
+TEST_F(WinSockLoopback, ErrorNumbers) {
+  OpenConnected();
+  uint32_t arg = 1;
+  const WsSockAddrIn foreign = Address("192.0.2.1", 0);
+  const WsSockAddrIn local = Address("127.0.0.1", 0);
+  char buf[8];
+  // Each call is made and its number read before the next one runs.
+  auto check = [&](const char *what, int result, int error) {
+    EXPECT_EQ(result, -1) << what;
+    EXPECT_EQ(ws_.WSAGetLastError(), error) << what;
+  };
+  check("ioctl other command", ws_.ioctlsocket(s_, 0x4004667F, &arg), 10022);
+  check("bind twice", ws_.bind(s_, &local, sizeof(local)), 10022);
+  check("bind short name", ws_.bind(s_, &local, 4), 10014);
+  check("recv on no socket", ws_.recv(0x7FFF0000, buf, sizeof(buf), 0), kWsaENotSock);
+  check("close no socket", ws_.closesocket(0x7FFF0000), kWsaENotSock);
+
+  const WsSocket t = ws_.socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_NE(t, kWsInvalidSocket);
+  check("bind foreign address", ws_.bind(t, &foreign, sizeof(foreign)), 10049);
+  check("send unconnected", ws_.send(t, "x", 1, 0), 10057);
+  EXPECT_EQ(ws_.closesocket(t), 0);
+  check("close twice", ws_.closesocket(t), kWsaENotSock);
+  EXPECT_EQ(ws_.socket(12345, SOCK_DGRAM, 0), kWsInvalidSocket);
+  EXPECT_EQ(ws_.WSAGetLastError(), 10047);
+
+  // The errno table, including the catch-all.
+  const std::pair<int, int> table[] = {
+      {EAGAIN, 10035},        {EWOULDBLOCK, 10035}, {EMSGSIZE, 10040},     {EBADF, 10038},
+      {ENOTSOCK, 10038},      {EINVAL, 10022},      {EACCES, 10013},       {EADDRINUSE, 10048},
+      {EADDRNOTAVAIL, 10049}, {ENETUNREACH, 10051}, {EHOSTUNREACH, 10065}, {ECONNREFUSED, 10061},
+      {ECONNRESET, 10054},    {EISCONN, 10056},     {ENOTCONN, 10057},     {EAFNOSUPPORT, 10047},
+      {EMFILE, 10024},        {ENOBUFS, 10055},     {EINTR, 10004},        {EFAULT, 10014},
+      {EDESTADDRREQ, 10039},  {EIO, 10050},         {ENOMEM, 10050},
+  };
+  for (const auto &e : table) EXPECT_EQ(posix::WinSockErrorFor(e.first), e.second) << e.first;
+}
+
+TEST_F(WinSockLoopback, NamesAndAddresses) {
+  char name[128];
+  ASSERT_EQ(ws_.gethostname(name, sizeof(name)), 0);
+  EXPECT_GT(std::strlen(name), 0u);
+  EXPECT_EQ(ws_.gethostname(name, 1), -1);
+  EXPECT_EQ(ws_.WSAGetLastError(), 10014);
+
+  WsHostEnt *h = ws_.gethostbyname("localhost");
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->h_addrtype, AF_INET);
+  EXPECT_EQ(h->h_length, 4);
+  ASSERT_NE(h->h_addr_list[0], nullptr);
+  uint32_t address;
+  std::memcpy(&address, h->h_addr_list[0], 4);
+  EXPECT_EQ(std::string(ws_.inet_ntoa(address)).rfind("127.", 0), 0u);
+  EXPECT_EQ(ws_.gethostbyname("no-such-host.invalid"), nullptr);
+  EXPECT_EQ(ws_.WSAGetLastError(), 11001);
+
+  EXPECT_EQ(ws_.inet_addr("127.1"), htonl(0x7F000001));
+  EXPECT_EQ(ws_.inet_addr("255.255.255.255"), kWsInaddrNone);
+  EXPECT_EQ(ws_.htons(0x1234), htons(0x1234));
+  EXPECT_EQ(ws_.htonl(0x01020304), htonl(0x01020304));
+}
+
+}  // namespace
+}  // namespace veldc::platform
