@@ -165,15 +165,13 @@ std::vector<std::string> Terminal::Handle(const std::string &command, Micros now
 }
 
 std::vector<std::string> Terminal::Reply(const std::string &command, Micros now) {
+  const std::string word = FirstWord(command);
+  // A locked terminal asks for its password, "..", whatever it is told.
+  if (word == "PW") return Password(command);
+  if (locked_) return Lines("..");
   if (load_.active) return LoadLine(command);
   if (command.empty()) return Lines(model_ + ">");  // the prompt
-  if (command == kEotText) {
-    if (Refused("EOT")) return Refuse();
-    return Lines(locked_ ? ".." : "\x04*");
-  }
-  const std::string word = FirstWord(command);
-  if (word == "PW") return Password(command);
-  if (locked_) return Refuse();
+  if (command == kEotText) return Refused("EOT") ? Refuse() : Lines("\x04*");
   if (Refused(word)) return Refuse();
   if (command == "%XI") return Identify();
   if (command == "%%") {
@@ -196,7 +194,9 @@ std::vector<std::string> Terminal::Identify() const {
 }
 
 std::vector<std::string> Terminal::Password(const std::string &command) {
-  if (Argument(command, "PW") != parameters_[kPasswordParameter]) return Refuse();
+  if (Argument(command, "PW") != parameters_[kPasswordParameter]) {
+    return Lines(locked_ ? ".." : kRefusal);
+  }
   locked_ = false;
   return Lines(command);
 }

@@ -69,6 +69,7 @@ class Terminal {
   const std::string &Parameter(int number) const { return parameters_.at(number); }
   void SetParameter(int number, const std::string &value) { parameters_.at(number) = value; }
   void SetPassword(const std::string &password) { SetParameter(kPasswordParameter, password); }
+  // A locked terminal answers ".." to everything until "PW <parameter 89>".
   bool Locked() const { return locked_; }
   void SetLocked(bool locked) { locked_ = locked; }
 
