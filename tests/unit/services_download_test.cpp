@@ -1,0 +1,369 @@
+// Downloads: the record reader, the load commands on the wire, each failure's clean-up on
+// the terminal, the 10,000-record limit and a download through the Kov74 driver.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/errors.h"
+#include "platform/platform.h"
+#include "services/record_reader.h"
+#include "support/services_terminal.h"
+
+namespace veldc::test {
+namespace {
+
+using Records = std::vector<std::pair<int, std::string>>;
+
+class RecordReader : public ::testing::Test {
+ protected:
+  // Every result of the reader up to 0 or -1; -1 comes with the error state.
+  Records ReadAll(const std::string &content) {
+    files.Write("in.txt", content);
+    const platform::Handle file = platform::Os().FileOpenRead(files.Path("in.txt").c_str());
+    EXPECT_NE(file, platform::kInvalidHandle);
+    Records out;
+    char record[132];
+    for (int guard = 0; guard < 100; ++guard) {
+      const int r = services::ReadRecord(file, record);
+      out.emplace_back(r, r > 0 ? std::string(record) : r < 0 ? ErrorState() : "");
+      if (r <= 0) break;
+    }
+    platform::Os().FileClose(file);
+    return out;
+  }
+
+  VirtualPlatform vp;
+  TempDir files;
+};
+
+TEST_F(RecordReader, SplitsTheFileIntoRecords) {
+  const std::string r127(127, 'x');
+  const struct {
+    const char *name;
+    std::string content;
+    Records expected;
+  } cases[] = {
+      {"CR LF, no final line end", "AB\r\nCD", {{2, "AB"}, {2, "CD"}, {0, ""}}},
+      {"LF only", "AB\nCD\n", {{6, "AB\nCD\n"}, {0, ""}}},
+      {"leading LFs skipped", "\n\nAB\r", {{2, "AB"}, {0, ""}}},
+      {"Ctrl-Z first",
+       "\x1A"
+       "AB\r\n",
+       {{0, ""}}},
+      {"Ctrl-Z mid-record",
+       "AB\x1A"
+       "CD\r\n",
+       {{2, "AB"}, {2, "CD"}, {0, ""}}},
+      {"Ctrl-Z after a line end",
+       "AB\r\n\x1A"
+       "CD\r\n",
+       {{2, "AB"}, {0, ""}}},
+      {"two CRs", "AB\r\rCD\r", {{2, "AB"}, {1, ""}, {2, "CD"}, {0, ""}}},
+      {"blank CR LF line", "AB\r\n\r\nCD\r\n", {{2, "AB"}, {1, ""}, {2, "CD"}, {0, ""}}},
+      {"127 characters", r127 + "\r\n", {{127, r127}, {0, ""}}},
+      {"128 characters", r127 + "y\r\n", {{-1, "57 Record too long"}}},
+      {"LF-only past 127",
+       std::string(70, 'a') + "\n" + std::string(70, 'b') + "\n",
+       {{-1, "57 Record too long"}}},
+      {"other bytes kept", "\x01\xFF\t\r", {{3, "\x01\xFF\t"}, {0, ""}}},
+      {"empty file", "", {{0, ""}}},
+  };
+  for (const auto &c : cases) EXPECT_EQ(ReadAll(c.content), c.expected) << c.name;
+}
+
+TEST_F(RecordReader, AFailedReadIsError58) {
+  vp.Fail(Call::FileRead, 4);
+  EXPECT_EQ(ReadAll("AB\r\nCD\r\n"), (Records{{2, "AB"}, {-1, "58 Error reading record"}}));
+}
+
+class Download : public ServicesTest {
+ protected:
+  void SetUp() override {
+    ServicesTest::SetUp();
+    Answer(&terminal);
+  }
+  int Send(const std::string &content, const char *name = "data", int p = 0, int option = 0) {
+    files.Write("in.txt", content);
+    std::string terminalName = name;
+    return SendFile(files.Path("in.txt").c_str(), terminalName.data(), p, option);
+  }
+  int SendProgram(const std::string &content) {
+    files.Write("prg.txt", content);
+    return SendPrg(files.Path("prg.txt").c_str());
+  }
+  static std::string Numbered(int count) {
+    std::string content;
+    for (int i = 1; i <= count; ++i) content += "R" + std::to_string(i) + "\r\n";
+    return content;
+  }
+  using Heard_ = std::vector<std::string>;
+
+ public:  // for the cases' set-up functions
+  using ServicesTest::vp;
+  LoadTerminal terminal;
+};
+
+TEST_F(Download, SendsEachRecordAndComparesTheCount) {
+  char name[] = "data";
+  files.Write("in.txt", "AB\r\nCD");
+  EXPECT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), 2) << ErrorState();
+  EXPECT_STREQ(name, "DATA");
+  EXPECT_EQ(Written(), "LOAD DATA\rAB\rCD\r\x04\r");
+  EXPECT_EQ(files.Read("in.txt"), "AB\r\nCD");
+}
+
+TEST_F(Download, LoadCommandCarriesTheOptions) {
+  const struct {
+    int p, option;
+    const char *command;
+  } cases[] = {{0, 0, "LOAD DATA"},
+               {1, 0, "LOAD DATA P"},
+               {0, 12, "LOAD DATA 12"},
+               {1, 12, "LOAD DATA P12"},
+               {1, 127, "LOAD DATA P127"}};
+  terminal.refuseLoad = true;
+  for (const auto &c : cases) {
+    vp.ClearWritten();
+    EXPECT_EQ(Send("AB\r\n", "Data", c.p, c.option), -1);
+    EXPECT_EQ(ErrorState(), "55 Load command ignored");
+    EXPECT_EQ(Written(), std::string(c.command) + "\r");  // nothing after a refusal
+  }
+}
+
+TEST_F(Download, RefusedArgumentsCauseNoTraffic) {
+  const struct {
+    const char *name;
+    int p, option;
+  } cases[] = {{"DATA", 2, 0},      {"DATA", -1, 0},  {"DATA", 0, 128},
+               {"DATA", 0, -1},     {"DA TA", 0, 0},  {"", 0, 0},
+               {"ABCDEFGHI", 0, 0}, {"AB\x80", 0, 0}, {"AB\t", 0, 0}};
+  for (const auto &c : cases) {
+    EXPECT_EQ(Send("AB\r\n", c.name, c.p, c.option), -1) << c.name;
+    EXPECT_EQ(ErrorState(), "3 Wrong parameters") << c.name;
+  }
+  char name[] = "DATA";
+  EXPECT_EQ(SendFile(nullptr, name, 0, 0), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(SendPrg(nullptr), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Written(), "");
+  ChgTerminal(255);  // refused: leaves no terminal selected
+  EXPECT_EQ(Send("AB\r\n"), -1);
+  EXPECT_EQ(ErrorState(), "4 No terminal selected");
+  EXPECT_EQ(SendProgram("AB\r\n"), -1);
+  EXPECT_EQ(ErrorState(), "4 No terminal selected");
+  ExitCOMM();
+  EXPECT_EQ(SendFile("x", nullptr, 0, 0), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Send("AB\r\n"), -1);
+  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+}
+
+TEST_F(Download, FileLoadFailuresDeleteThePartialFile) {
+  const std::string tooLong = "AB\r\n" + std::string(128, 'z') + "\r\n";
+  struct Case {
+    const char *name;
+    std::string content;
+    std::function<void(Download *)> arrange;
+    const char *state;
+    Heard_ heard;
+  } cases[] = {
+      {"record too long",
+       tooLong,
+       [](Download *) {},
+       "57 Record too long",
+       {"LOAD DATA", "AB", kEot, "DEL DATA"}},
+      {"read failure",
+       "AB\r\nCD\r\n",
+       [](Download *t) { t->vp.Fail(Call::FileRead, 4); },
+       "58 Error reading record",
+       {"LOAD DATA", "AB", kEot, "DEL DATA"}},
+      {"wrong echo",
+       "AB\r\nCD\r\nEF\r\n",
+       [](Download *t) { t->terminal.wrongEchoAt = 2; },
+       "59 Error sending record",
+       {"LOAD DATA", "AB", "CD", kEot, "DEL DATA"}},
+      {"no echo",
+       "AB\r\nCD\r\n",
+       [](Download *t) { t->terminal.silentAt = 1; },
+       "40 No reply from terminal",
+       {"LOAD DATA", "AB", kEot, "DEL DATA"}},
+      {"count differs",
+       "AB\r\nCD\r\n",
+       [](Download *t) { t->terminal.countOffset = 1; },
+       "60 Records number does not match",
+       {"LOAD DATA", "AB", "CD", kEot}},
+      {"close fails",
+       "AB\r\n",
+       [](Download *t) { t->vp.Fail(Call::FileClose); },
+       "67 Not able to close file",
+       {"LOAD DATA", "AB", kEot}},
+      {"EOT never answered",
+       "AB\r\n",
+       [](Download *t) { t->terminal.silentEots = 2; },
+       "45 EOT command ignored",
+       {"LOAD DATA", "AB", kEot, kEot, kEot, "DEL DATA"}},
+  };
+  for (auto &c : cases) {
+    terminal = LoadTerminal();
+    const size_t before = Heard().size();
+    c.arrange(this);
+    EXPECT_EQ(Send(c.content), -1) << c.name;
+    EXPECT_EQ(ErrorState(), c.state) << c.name;
+    EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), c.heard) << c.name;
+    EXPECT_EQ(files.Read("in.txt"), c.content) << c.name;
+  }
+}
+
+TEST_F(Download, MissingPcFileEndsTheLoad) {
+  char name[] = "data";
+  EXPECT_EQ(SendFile(files.Path("absent.txt").c_str(), name, 0, 0), -1);
+  EXPECT_EQ(ErrorState(), "56 Not able to open file");
+  EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", kEot, "DEL DATA"}));
+  EXPECT_EQ(SendPrg(files.Path("absent.txt").c_str()), -1);
+  EXPECT_EQ(ErrorState(), "56 Not able to open file");
+  EXPECT_EQ(Heard_(Heard().begin() + 3, Heard().end()),
+            (Heard_{"%XI", "LOADP PROGRAM", "STOP DOWNLOADING", kEot}));
+}
+
+TEST_F(Download, LoadClosedOnTheSecondOrThirdTry) {
+  terminal.silentEots = 1;  // the line fetch after the silent EOT gets nothing either
+  EXPECT_EQ(Send("AB\r\n"), 1) << ErrorState();
+  EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", "AB", kEot, kEot}));
+}
+
+TEST_F(Download, ALateCountIsPickedUpByTheLineFetch) {
+  Answer([this](const std::string &line) -> std::optional<std::string> {
+    if (line != kEot) return terminal.Answer(line);
+    peer.SendLater("1\r", 6000000);  // after the EOT exchange's 5 s
+    return std::nullopt;
+  });
+  EXPECT_EQ(Send("AB\r\n"), 1) << ErrorState();
+  EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", "AB", kEot}));
+}
+
+TEST_F(Download, EmptyDataClosesTheLoadAtOnce) {
+  EXPECT_EQ(Send("\x1A"
+                 "AB\r\n"),
+            0)
+      << ErrorState();
+  EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", kEot}));
+  terminal = LoadTerminal();
+  EXPECT_EQ(Send("AB\r\r\nCD\r\n"), 3) << ErrorState();
+  EXPECT_EQ(Written(), "LOAD DATA\r\x04\rLOAD DATA\rAB\r\rCD\r\x04\r");
+}
+
+TEST_F(Download, TenThousandRecordsAndNoMore) {
+  EXPECT_EQ(Send(Numbered(10000)), 10000) << ErrorState();
+  EXPECT_EQ(Heard().back(), kEot);
+  EXPECT_EQ(Heard()[10000], "R10000");
+
+  terminal = LoadTerminal();
+  const size_t before = Heard().size();
+  EXPECT_EQ(Send(Numbered(10005)), -1);
+  EXPECT_EQ(ErrorState(), "64 Records number overflow");
+  const Heard_ tail(Heard().end() - 3, Heard().end());
+  EXPECT_EQ(tail, (Heard_{"R10000", kEot, "DEL DATA"}));
+  EXPECT_EQ(Heard().size() - before, 10003u);
+}
+
+TEST_F(Download, ProgramLoad) {
+  EXPECT_EQ(SendProgram("10 PRINT\r\n20 END\r\n"), 2) << ErrorState();
+  EXPECT_EQ(Written(), "%XI\rLOADP PROGRAM\r10 PRINT\r20 END\r\x04\r");
+}
+
+TEST_F(Download, ProgramLoadFailures) {
+  struct Case {
+    const char *name;
+    std::function<void(Download *)> arrange;
+    std::string content;
+    const char *state;
+    Heard_ heard;
+  } cases[] = {
+      {"RAM card X",
+       [](Download *t) { t->terminal.ramCard = "Veld X"; },
+       "A\r\n",
+       "69 Bad RAM-Card format",
+       {"%XI"}},
+      {"RAM card empty",
+       [](Download *t) { t->terminal.ramCard = ""; },
+       "A\r\n",
+       "69 Bad RAM-Card format",
+       {"%XI"}},
+      {"RAM card P",
+       [](Download *t) { t->terminal.ramCard = "Qyr P"; },
+       "A\r\n",
+       "0 None",
+       {"%XI", "LOADP PROGRAM", "A", kEot}},
+      {"load refused",
+       [](Download *t) { t->terminal.refuseLoad = true; },
+       "A\r\n",
+       "55 Load command ignored",
+       {"%XI", "LOADP PROGRAM"}},
+      {"wrong echo",
+       [](Download *t) { t->terminal.wrongEchoAt = 1; },
+       "A\r\n",
+       "59 Error sending record",
+       {"%XI", "LOADP PROGRAM", "A", "STOP DOWNLOADING", kEot}},
+      {"count differs",
+       [](Download *t) { t->terminal.countOffset = -1; },
+       "A\r\nB\r\n",
+       "60 Records number does not match",
+       {"%XI", "LOADP PROGRAM", "A", "B", kEot, "STOP DOWNLOADING", kEot}},
+      {"EOT never answered",
+       [](Download *t) { t->terminal.silentEots = 2; },
+       "A\r\n",
+       "45 EOT command ignored",
+       {"%XI", "LOADP PROGRAM", "A", kEot, kEot, "STOP DOWNLOADING", kEot}},
+      {"close fails",
+       [](Download *t) { t->vp.Fail(Call::FileClose); },
+       "A\r\n",
+       "67 Not able to close file",
+       {"%XI", "LOADP PROGRAM", "A", kEot}},
+  };
+  for (auto &c : cases) {
+    terminal = LoadTerminal();
+    const size_t before = Heard().size();
+    c.arrange(this);
+    const int result = SendProgram(c.content);
+    EXPECT_EQ(result, c.state == std::string("0 None") ? 1 : -1) << c.name;
+    EXPECT_EQ(ErrorState(), c.state) << c.name;
+    EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), c.heard) << c.name;
+  }
+}
+
+TEST_F(Download, ProgramPastTenThousandRecordsIsStopped) {
+  EXPECT_EQ(SendProgram(Numbered(10001)), -1);
+  EXPECT_EQ(ErrorState(), "64 Records number overflow");
+  EXPECT_EQ(Heard_(Heard().end() - 3, Heard().end()), (Heard_{"R10000", "STOP DOWNLOADING", kEot}));
+}
+
+using KovDownload = Kov74Test;
+
+TEST_F(KovDownload, RecordsGoThroughTheDriver) {
+  Open(DEV_KOV74_MODE0);
+  LoadTerminal terminal;
+  driver.responder = [&terminal](int address, const std::string &text) {
+    std::vector<std::pair<int, std::string>> replies;
+    if (auto answer = terminal.Answer(text)) replies.emplace_back(address, *answer);
+    return replies;
+  };
+  ASSERT_EQ(ChgTerminal(5), 0);
+  TempDir files;
+  files.Write("in.txt", "AB\r\nCD\r\n");
+  char name[] = "kov";
+  EXPECT_EQ(SendFile(files.Path("in.txt").c_str(), name, 1, 3), 2) << ErrorState();
+  using Sent = std::vector<std::pair<int, std::string>>;
+  EXPECT_EQ(driver.sent, (Sent{{5, "LOAD KOV P3"}, {5, "AB"}, {5, "CD"}, {5, kEot}}));
+
+  // 121 characters are too long for the driver: refused with the usual clean-up.
+  driver.sent.clear();
+  terminal = LoadTerminal();
+  files.Write("in.txt", std::string(121, 'k') + "\r\n");
+  EXPECT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(driver.sent, (Sent{{5, "LOAD KOV"}, {5, kEot}, {5, "DEL KOV"}}));
+}
+
+}  // namespace
+}  // namespace veldc::test
