@@ -174,6 +174,8 @@ class PosixPlatform : public Platform {
       std::lock_guard<std::mutex> lock(mutex_);
       timeouts_.erase(fd);
     }
+    // The exclusive mark stays on the tty while anyone else holds it open: take it off.
+    ::ioctl(fd, TIOCNXCL);
     return ::close(fd) == 0;
   }
 
