@@ -1,0 +1,329 @@
+// Upload: records into the PC file, the end line's count and checksum, what happens to the
+// PC file on each failure, the 10,000-record limit and the progress figures.
+#include <string>
+#include <vector>
+
+#include "protocol/exchange.h"
+#include "support/services_terminal.h"
+
+namespace veldc::test {
+namespace {
+
+using platform::virt::Event;
+
+constexpr Micros kSecond = 1000000;
+
+class Upload : public ServicesTest {
+ protected:
+  // The terminal types `body` (lines ending in CR, the end line included) after echoing
+  // "TYPE"; it acknowledges the EOT command.
+  void Types(const std::string &body) {
+    Answer([body](const std::string &line) -> std::optional<std::string> {
+      if (line.rfind("TYPE ", 0) == 0) return line + "\r" + body.substr(0, body.size() - 1);
+      if (line == kEot) return "\x04*";
+      return std::nullopt;
+    });
+  }
+  int Receive(const char *name = "data") {
+    std::string terminalName = name;
+    return RecvFile(terminalName.data(), files.Path("out.txt").c_str());
+  }
+  static std::string Records(int count) {
+    std::string body;
+    for (int i = 1; i <= count; ++i) body += "R" + std::to_string(i) + "\r";
+    return body;
+  }
+  using Heard_ = std::vector<std::string>;
+};
+
+TEST_F(Upload, WritesEachRecordWithCrLf) {
+  Types(
+      "AB\rCD\r\x04"
+      "2 RECS 266\r");
+  char name[] = "data";
+  EXPECT_EQ(RecvFile(name, files.Path("out.txt").c_str()), 2) << ErrorState();
+  EXPECT_STREQ(name, "DATA");
+  EXPECT_EQ(files.Read("out.txt"), "AB\r\nCD\r\n");
+  EXPECT_EQ(Heard(), Heard_{"TYPE DATA"});  // the end line closes the transfer
+}
+
+TEST_F(Upload, EndLineIsJudged) {
+  const std::string z127(127, 'z');  // 127 * 122 = 15494
+  const struct {
+    const char *name;
+    std::string body;
+    int result;
+    const char *state;
+  } cases[] = {
+      {"count only",
+       "AB\rCD\r\x04"
+       "2\r",
+       2, "0 None"},
+      {"empty file",
+       "\x04"
+       "0\r",
+       0, "0 None"},
+      {"bad checksum",
+       "AB\rCD\r\x04"
+       "2 RECS 267\r",
+       -1, "68 Bad file checksum"},
+      {"bad count",
+       "AB\rCD\r\x04"
+       "3 RECS 266\r",
+       -1, "60 Records number does not match"},
+      {"signed bytes",
+       "\xFF\xFF\rA\r\x04"
+       "2 RECS 63\r",
+       2, "0 None"},
+      {"checksum modulo 32768",
+       z127 + "\r" + z127 + "\r" + z127 +
+           "\r\x04"
+           "3 RECS 13714\r",
+       3, "0 None"},
+  };
+  for (const auto &c : cases) {
+    Types(c.body);
+    EXPECT_EQ(Receive(), c.result) << c.name;
+    EXPECT_EQ(ErrorState(), c.state) << c.name;
+    // On success and on both mismatches the file holds every record received.
+    std::string expected;
+    for (size_t at = 0; c.body[at] != '\x04';) {
+      const size_t cr = c.body.find('\r', at);
+      expected += c.body.substr(at, cr - at) + "\r\n";
+      at = cr + 1;
+    }
+    EXPECT_EQ(files.Read("out.txt"), expected) << c.name;
+  }
+  EXPECT_EQ(Heard(), Heard_(6, "TYPE DATA"));
+}
+
+TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
+  const struct {
+    const char *name;
+    std::string typed;  // the terminal's bytes after "TYPE", as sent
+    bool failWrite;
+    const char *state;
+  } cases[] = {
+      {"silence mid-file", "TYPE DATA\rAB\r", false, "40 No reply from terminal"},
+      {"line never ends", "TYPE DATA\rAB\rCD", false, "35 Bad RS232 end of record"},
+      {"write fails",
+       "TYPE DATA\rAB\rCD\r\x04"
+       "2\r",
+       true, "94 Error writing record"},
+  };
+  for (const auto &c : cases) {
+    peer.Reply(c.typed);
+    peer.Reply("\x04*\r");
+    if (c.failWrite) vp.Fail(Call::FileWrite, 2);
+    const size_t before = Heard().size();
+    EXPECT_EQ(Receive(), -1) << c.name;
+    EXPECT_EQ(ErrorState(), c.state) << c.name;
+    EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), (Heard_{"TYPE DATA", kEot}))
+        << c.name;
+    EXPECT_FALSE(files.Exists("out.txt")) << c.name;
+  }
+}
+
+TEST_F(Upload, TypeRefusedOrUnanswered) {
+  peer.Reply("TYPE ??\r");
+  peer.Reply("\x04*\r");
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(ErrorState(), "62 Send command ignored");
+  EXPECT_FALSE(files.Exists("out.txt"));
+  EXPECT_EQ(Heard(), (Heard_{"TYPE DATA", kEot}));
+
+  EXPECT_EQ(Receive(), -1);  // silence
+  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_FALSE(files.Exists("out.txt"));
+  EXPECT_EQ(Heard(), (Heard_{"TYPE DATA", kEot, "TYPE DATA", kEot}));
+}
+
+TEST_F(Upload, PcFileProblems) {
+  files.Write("out.txt", "old content");
+  vp.Fail(Call::FileCreate);
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(ErrorState(), "56 Not able to open file");
+  EXPECT_TRUE(Heard().empty());
+  EXPECT_EQ(files.Read("out.txt"), "old content");
+
+  Types(
+      "AB\r\x04"
+      "1\r");
+  vp.Fail(Call::FileClose);
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(ErrorState(), "67 Not able to close file");
+  EXPECT_EQ(files.Read("out.txt"), "AB\r\n");
+}
+
+TEST_F(Upload, RefusedArguments) {
+  char empty[] = "";
+  char nine[] = "abcdefghi";
+  for (char *name : {empty, nine, static_cast<char *>(nullptr)}) {
+    EXPECT_EQ(RecvFile(name, files.Path("out.txt").c_str()), -1);
+    EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  }
+  char name[] = "data";
+  EXPECT_EQ(RecvFile(name, nullptr), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_STREQ(nine, "abcdefghi");
+  ChgTerminal(255);
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(ErrorState(), "4 No terminal selected");
+  ExitCOMM();
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_TRUE(Heard().empty());
+  EXPECT_FALSE(files.Exists("out.txt"));
+}
+
+TEST_F(Upload, LinesWaitTheSerialTimeOut) {
+  ASSERT_EQ(Set232TimeOut(3), 0);
+  Types("AB\r");
+  const Micros start = vp.Now();
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  // The "TYPE" exchange (answered at once), 3 s for the silent line, then EndTransfer.
+  const std::vector<Event> eots = [&] {
+    std::vector<Event> out;
+    for (const auto &e : vp.LogOf(Call::ComWrite)) {
+      if (e.text == "\x04\r") out.push_back(e);
+    }
+    return out;
+  }();
+  ASSERT_EQ(eots.size(), 1u);
+  EXPECT_GE(eots[0].at - start, 3 * kSecond);
+  EXPECT_LT(eots[0].at - start, 3 * kSecond + kSecond / 2);
+}
+
+TEST_F(Upload, TenThousandRecordsAndNoMore) {
+  Types(Records(10000) +
+        "\x04"
+        "10000\r");
+  EXPECT_EQ(Receive(), 10000) << ErrorState();
+
+  Types(Records(10003) +
+        "\x04"
+        "10003\r");
+  EXPECT_EQ(Receive(), -1);
+  EXPECT_EQ(ErrorState(), "64 Records number overflow");
+  EXPECT_EQ(Heard().back(), kEot);
+  // The PC file is kept, closed, with the first 10,000 records.
+  std::string expected;
+  for (int i = 1; i <= 10000; ++i) expected += "R" + std::to_string(i) + "\r\n";
+  EXPECT_EQ(files.Read("out.txt"), expected);
+  EXPECT_EQ(vp.LogOf(Call::FileClose).size(), 2u);
+}
+
+// The progress figures: the directory's number, doubled for "PRE" names, or per record on
+// a Sorvik terminal.
+class UploadMeter : public Upload {
+ protected:
+  void SetUp() override {
+    Upload::SetUp();
+    EnableMeter(1);
+  }
+  // (records, total, step) of each update, from the item texts and progress messages.
+  std::vector<std::vector<int64_t>> Updates() const {
+    std::vector<std::vector<int64_t>> out;
+    const auto items = vp.LogOf(Call::MeterSetItemInt);
+    const auto steps = vp.LogOf(Call::MeterSendProgress);
+    for (size_t i = 0; i < steps.size(); ++i) {
+      out.push_back({items[2 * i].b, items[2 * i + 1].b, steps[i].b});
+    }
+    return out;
+  }
+};
+
+TEST_F(UploadMeter, TotalFromTheDirectoryEntry) {
+  const struct {
+    const char *name;
+    const char *listed;
+    int64_t total;
+  } cases[] = {{"log", "LOG      120", 120},
+               {"PREFIX", "PREFIX   120", 240},
+               {"prefix", "PREFIX   120", 120},
+               {"x", "X", 0}};
+  for (const auto &c : cases) {
+    vp.ClearLog();
+    const std::string listed = c.listed;
+    Answer([listed](const std::string &line) -> std::optional<std::string> {
+      if (line.rfind("DIR ", 0) == 0) return "DIR " + listed;
+      if (line.rfind("TYPE ", 0) == 0)
+        return line +
+               "\rABC\rDE\r\x04"
+               "2";
+      return std::nullopt;
+    });
+    const size_t before = Heard().size();
+    EXPECT_EQ(Receive(c.name), 2) << c.name;
+    std::string padded = c.name;
+    padded.resize(8, ' ');
+    for (auto &ch : padded) ch = static_cast<char>(std::toupper(ch));
+    EXPECT_EQ(Heard()[before], "DIR " + padded) << c.name;
+    EXPECT_EQ(Updates(), (std::vector<std::vector<int64_t>>{{1, c.total, 4}, {2, c.total, 3}}))
+        << c.name;
+    EXPECT_EQ(vp.LogOf(Call::MeterCreate).size(), 1u);
+    EXPECT_EQ(vp.LogOf(Call::MeterDestroy).size(), 1u);
+  }
+}
+
+TEST_F(UploadMeter, SorvikTotalIsSetAtTheFirstRecord) {
+  protocol::bSorvikModel = 1;
+  Answer([](const std::string &line) -> std::optional<std::string> {
+    if (line.rfind("DIR ", 0) == 0)
+      return line +
+             "\rLOG       50\rOTHER     99\r\x04"
+             "2";
+    if (line.rfind("TYPE ", 0) == 0)
+      return line +
+             "\rABC\rDE\r\x04"
+             "2";
+    return std::nullopt;
+  });
+  EXPECT_EQ(Receive("log"), 2) << ErrorState();
+  EXPECT_EQ(Updates(), (std::vector<std::vector<int64_t>>{{1, 250, 4}, {2, 250, 3}}));
+}
+
+TEST_F(UploadMeter, FailedLookupCleansUp) {
+  Answer([](const std::string &line) -> std::optional<std::string> {
+    if (line.rfind("DIR ", 0) == 0) return "NO";
+    if (line == kEot) return "\x04*";
+    return std::nullopt;
+  });
+  EXPECT_EQ(Receive("log"), -1);
+  EXPECT_EQ(ErrorState(), "52 Dir command ignored");
+  EXPECT_EQ(Heard(), (Heard_{"DIR LOG     ", kEot}));
+  EXPECT_FALSE(files.Exists("out.txt"));
+  EXPECT_TRUE(vp.LogOf(Call::MeterCreate).empty());
+
+  // With the meter off there is no lookup, so the same terminal delivers the file.
+  EnableMeter(0);
+  Answer([](const std::string &line) -> std::optional<std::string> {
+    if (line.rfind("DIR ", 0) == 0) return "NO";
+    if (line.rfind("TYPE ", 0) == 0)
+      return line +
+             "\rABC\r\x04"
+             "1";
+    return std::nullopt;
+  });
+  EXPECT_EQ(Receive("log"), 1) << ErrorState();
+  EXPECT_EQ(Heard().back(), "TYPE LOG");
+  EXPECT_TRUE(vp.LogOf(Call::MeterCreate).empty());
+}
+
+TEST_F(UploadMeter, MeterClosedOnEveryFailureAfterItOpened) {
+  Answer([](const std::string &line) -> std::optional<std::string> {
+    if (line.rfind("DIR ", 0) == 0) return "DIR LOG      9";
+    if (line.rfind("TYPE ", 0) == 0) return line + "\rABC";  // then silence
+    if (line == kEot) return "\x04*";
+    return std::nullopt;
+  });
+  EXPECT_EQ(Receive("log"), -1);
+  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(vp.LogOf(Call::MeterCreate).size(), 1u);
+  EXPECT_EQ(vp.LogOf(Call::MeterDestroy).size(), 1u);
+  EXPECT_EQ(vp.OpenMeterCount(), 0);
+}
+
+}  // namespace
+}  // namespace veldc::test
