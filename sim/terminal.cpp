@@ -310,6 +310,7 @@ std::vector<std::string> Terminal::LoadLine(const std::string &command) {
     Load load = std::move(load_);
     load_ = Load();
     const int count = static_cast<int>(load.file.records.size());
+    completedLoads_.push_back(CompletedLoad{load.program, load.drive, load.name});
     if (load.program) {
       program_ = std::move(load.file.records);
       ++programLoads_;

@@ -84,6 +84,13 @@ class Terminal {
   void PutFile(char drive, const std::string &name, std::vector<std::string> records);
   const std::vector<std::string> &Program() const { return program_; }
   int ProgramLoads() const { return programLoads_; }
+  // Every load the host closed, in order: the program store or a file by drive and name.
+  struct CompletedLoad {
+    bool program;
+    char drive;
+    std::string name;
+  };
+  const std::vector<CompletedLoad> &CompletedLoads() const { return completedLoads_; }
   bool Loading() const { return load_.active; }
 
   // ---- Messages the terminal sends on its own, each due from `at` ----
@@ -135,6 +142,7 @@ class Terminal {
   std::map<char, std::map<std::string, TerminalFile>> drives_;
   std::vector<std::string> program_;
   int programLoads_ = 0;
+  std::vector<CompletedLoad> completedLoads_;
   Load load_;
   // The clock: seconds of the day and the calendar as set at `clockSetAt_`.
   int seconds_ = 12 * 3600;

@@ -1,0 +1,34 @@
+// veldc-sim: simulated data-collection terminals for hosts without hardware.
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <csignal>
+
+#include "options.h"
+#include "serial_mode.h"
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+void OnSignal(int) { stopRequested = true; }
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  using namespace veldc::simtool;
+  CLI::App app(
+      "Simulated data-collection terminals behind a serial line. Prints the path of the line "
+      "(a new pty unless --device is given) on stdout, then serves until SIGINT or SIGTERM.",
+      "veldc-sim");
+  Options options;
+  AddOptions(app, &options);
+  CLI11_PARSE(app, argc, argv);
+
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  // One entry per kind of link served; every serial kind shares the pty transport.
+  return ServeSerial(options, stopRequested);
+}

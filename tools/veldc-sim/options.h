@@ -1,0 +1,69 @@
+// What veldc-sim is asked to serve, as read from its command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/terminal.h"
+
+namespace CLI {
+class App;
+}
+
+namespace veldc::simtool {
+
+struct TerminalSpec {
+  int address = 0;
+  std::string model = "Veld";
+  char ramCard = 'F';
+};
+
+struct Options {
+  // The kind of link; exactly one may be chosen, --direct when none is.
+  bool direct = false;
+  bool logon = false;
+  bool network = false;
+
+  std::string device;                  // serve on this path instead of a new pty
+  std::vector<std::string> terminals;  // "ADDR[:MODEL[:CARD]]"
+  std::string password;
+  bool locked = false;
+  bool echo = false;
+  bool leadingLineFeed = false;
+  std::string filesDir;
+  std::string saveDir;
+  std::vector<std::string> messages;
+  int replyDelayMs = 20;
+  int lineGapMs = 2;
+
+  bool modem = false;
+  int modemSpeed = 9600;
+  std::string dialResult = "connect";
+
+  // Faults, on every terminal or only on --fault-terminal.
+  int faultTerminal = -1;
+  bool silent = false;
+  int delayMs = 0;
+  std::string garbage;
+  int wrongAddress = -1;
+  std::vector<std::string> refuse;
+  int wrongCount = 0;
+  int wrongChecksum = 0;
+  int cutAfter = -1;
+  bool unended = false;
+  std::string networkFailure = "none";
+};
+
+// Declares every option on `app`.
+void AddOptions(CLI::App &app, Options *options);
+
+// "7", "7:Sorvik", "7:Sorvik:P". False when the text is not of that form or names another model.
+bool ParseTerminal(const std::string &text, TerminalSpec *spec);
+
+// Turns "\xHH", "\r", "\n" and "\\" in an option's text into the bytes they stand for.
+std::string Unescape(const std::string &text);
+
+// The faults the options ask for.
+sim::TerminalFaults FaultsOf(const Options &options);
+
+}  // namespace veldc::simtool
