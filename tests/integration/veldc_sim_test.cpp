@@ -1,0 +1,163 @@
+// veldc-sim as a process: the library reaches its terminal through the pty it prints, files
+// go both ways, and the simulator stops cleanly on SIGTERM.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "veldc.h"
+
+#ifdef VELDC_SIM_PATH
+
+namespace {
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream data;
+  data << in.rdbuf();
+  return data.str();
+}
+
+class SimProcess {
+ public:
+  // Starts veldc-sim with `args`; the first line of its output is the line's path.
+  explicit SimProcess(const std::vector<std::string> &args) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::vector<char *> argv = {const_cast<char *>(VELDC_SIM_PATH)};
+      for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(VELDC_SIM_PATH, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    out_ = out[0];
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    char c;
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      if (read(out_, &c, 1) != 1 || c == '\n') break;
+      path_ += c;
+    }
+  }
+  ~SimProcess() {
+    if (pid_ > 0) Stop();
+    if (out_ >= 0) close(out_);
+  }
+  // SIGTERM, then the exit status (-1 when it did not exit within 3 s).
+  int Stop() {
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 300; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      usleep(10000);
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    return -1;
+  }
+  // Exit status of a process that ends by itself within 3 s.
+  int Wait() {
+    for (int i = 0; i < 300; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      usleep(10000);
+    }
+    return Stop() == -1 ? -1 : -2;
+  }
+  const std::string &Path() const { return path_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string path_;
+};
+
+class VeldcSimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/veldc-sim-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ASSERT_EQ(mkdir((dir_ + "/in").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((dir_ + "/out").c_str(), 0700), 0);
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  std::string Error() {
+    char text[VELDC_ERROR_TEXT_SIZE] = {};
+    return std::to_string(GetError(text)) + " " + text;
+  }
+  std::string dir_;
+};
+
+TEST_F(VeldcSimTest, LibraryTransfersFilesBothWays) {
+  std::ofstream(dir_ + "/in/data", std::ios::binary) << "AB\r\nCD\r\n";
+  SimProcess sim({"--direct", "--files", dir_ + "/in", "--save", dir_ + "/out", "--reply-delay",
+                  "1", "--line-gap", "0"});
+  ASSERT_FALSE(sim.Path().empty());
+  ASSERT_EQ(SetPortName(1, sim.Path().c_str()), 0);
+  ASSERT_GT(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 0) << Error();
+  ASSERT_EQ(SetTerminal(0), 0) << Error();
+
+  char name[] = "data";
+  const std::string got = dir_ + "/got.txt";
+  EXPECT_EQ(RecvFile(name, got.c_str()), 2) << Error();
+  EXPECT_EQ(ReadFile(got), "AB\r\nCD\r\n");
+
+  const std::string send = dir_ + "/send.txt";
+  std::ofstream(send, std::ios::binary) << "one\r\ntwo\r\nthree\r\n";
+  char target[] = "new";
+  EXPECT_EQ(SendFile(send.c_str(), target, 0, 0), 3) << Error();
+  EXPECT_EQ(ExitCOMM(), 0) << Error();
+  usleep(200000);  // the simulator saves within 50 ms
+  EXPECT_EQ(ReadFile(dir_ + "/out/NEW"), "one\r\ntwo\r\nthree\r\n");
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
+TEST_F(VeldcSimTest, FaultsFromOptionsReachTheLibrary) {
+  SimProcess sim({"--direct", "--refuse", "CFG", "--reply-delay", "1"});
+  ASSERT_FALSE(sim.Path().empty());
+  ASSERT_EQ(SetPortName(1, sim.Path().c_str()), 0);
+  ASSERT_GT(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 0) << Error();
+  ASSERT_EQ(SetTerminal(0), 0) << Error();
+  EXPECT_EQ(SetParameter(3, "x"), -1);
+  EXPECT_EQ(Error(), "51 Configuration command ignored");
+  ExitCOMM();
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
+TEST_F(VeldcSimTest, BadOptionsEndWithAnErrorAndNoPath) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"-t", "300"}, {"-t", "7:Nokia"}, {"--direct", "--network"}, {"--files", dir_ + "/none"}};
+  for (const auto &args : bad) {
+    SimProcess sim(args);
+    EXPECT_EQ(sim.Path(), "") << args[0] << " " << args[1];
+    EXPECT_GT(sim.Wait(), 0) << args[0] << " " << args[1];
+  }
+}
+
+}  // namespace
+
+#endif
