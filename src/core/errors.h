@@ -84,6 +84,7 @@ enum ErrorCode : int32_t {
   kErrErrorPacket = 96,
   kErrConnectionClosed = 97,
   kErrCloseWinSock = 98,
+  kErrInternal = 99,
 };
 
 extern int32_t nErrorCode;

@@ -12,15 +12,19 @@ namespace {
 
 using device::DeviceState;
 
-// "c.d" of the file version a.b.c.d, or -1 (buffer untouched) when it cannot be read.
-int ReportVersion(const char *file, char *text) {
+// "c.d" of the file version a.b.c.d. When it cannot be read the buffer is left as it was and
+// the call fails: `missing` when the file is not there, 99 "Internal error" otherwise.
+int ReportVersion(const char *file, int32_t missing, char *text) {
   if (text == nullptr) {
     SetError(kErrWrongParameters);
     return -1;
   }
   uint32_t ms = 0;
   uint32_t ls = 0;
-  if (!platform::Os().FileVersion(file, &ms, &ls)) return -1;
+  if (!platform::Os().FileVersion(file, &ms, &ls)) {
+    SetError(platform::Os().ModuleOnSearchPath(file) ? kErrInternal : missing);
+    return -1;
+  }
   std::snprintf(text, 12, "%u.%u", static_cast<unsigned>(ls >> 16),
                 static_cast<unsigned>(ls & 0xFFFF));
   return 0;
@@ -67,11 +71,11 @@ extern "C" int VELDC_API GetWinSockTimeOut(void) {
 }
 
 extern "C" int VELDC_API GetVeldcVersion(char *version) {
-  return ReportVersion("VELDC.DLL", version);
+  return ReportVersion("VELDC.DLL", kErrInternal, version);
 }
 
 extern "C" int VELDC_API GetKov74cVersion(char *version) {
-  return ReportVersion("KOV74C.DLL", version);
+  return ReportVersion("KOV74C.DLL", kErrKov74DllNotFound, version);
 }
 
 extern "C" int VELDC_API GetLocalIPAddress(char *address) {

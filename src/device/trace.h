@@ -8,4 +8,6 @@ namespace veldc::device {
 void Trace(int kind, const void *data, int length);
 
 }  // namespace veldc::device
-namespace veldc::device { void ResetTrace(); }
+namespace veldc::device {
+void ResetTrace();
+}

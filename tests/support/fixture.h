@@ -1,0 +1,46 @@
+// Common ground of the unit tests: the virtual platform installed, a scripted line on the COM
+// port, and short ways to read the error state.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/virtual/virtual_platform.h"
+#include "support/script_peer.h"
+#include "veldc.h"
+
+namespace veldc::test {
+
+using platform::virt::Call;
+using platform::virt::VirtualPlatform;
+
+// The code and the message GetError reports, as "code message".
+std::string ErrorState();
+// The message alone.
+std::string ErrorText();
+
+class SerialTest : public ::testing::Test {
+ protected:
+  void SetUp() override { vp.AttachSerial(&peer); }
+  // Opens COM1 as `kind` and forgets the set-up traffic.
+  void Open(int kind, int speed = 9600);
+  // The bytes the library wrote since the last ClearWritten.
+  std::string Written() const { return vp.Written(); }
+  // The instant of the first write that contains `bytes` (or ~0 when none does).
+  platform::virt::Micros WriteTime(const std::string &bytes) const;
+
+  VirtualPlatform vp;
+  ScriptPeer peer;
+};
+
+class Kov74Test : public ::testing::Test {
+ protected:
+  void SetUp() override { vp.SetKov74(&driver); }
+  void Open(int kind = DEV_KOV74_MODE0);
+
+  VirtualPlatform vp;
+  ScriptKov74 driver;
+};
+
+}  // namespace veldc::test

@@ -1,0 +1,151 @@
+// Dialling and hanging up a modem on the serial port.
+#include <string>
+
+#include "core/errors.h"
+#include "protocol/exchange.h"
+#include "support/fixture.h"
+
+namespace veldc::test {
+namespace {
+
+using platform::virt::Micros;
+
+// A Hayes modem: echoes command lines, answers OK, connects on ATD.
+struct ModemScript {
+  std::string setupEcho;  // what it echoes to the set-up command ("" = the command itself)
+  std::string dialAnswer = "\r\nCONNECT 9600\r\n";  // comes when the carrier does
+};
+
+class Modem : public SerialTest {
+ protected:
+  void Script(ModemScript m) {
+    peer.SetResponder([this, m](const std::string &line) -> std::string {
+      if (line.rfind("ATE1Q0S7=", 0) == 0)
+        return (m.setupEcho.empty() ? line : m.setupEcho) + "\r\r\nOK\r\n";
+      if (line.rfind("ATD", 0) == 0) {
+        peer.SendLater(m.dialAnswer, 3000000);
+        return line + "\r";
+      }
+      if (line.empty()) return "";
+      return line + "\r\r\nOK\r\n";
+    });
+  }
+  void SetUp() override {
+    SerialTest::SetUp();
+    Open(DEV_SERIAL_DIRECT);
+  }
+};
+
+TEST_F(Modem, DialsAndConnects) {
+  Script({});
+  ASSERT_EQ(DialNumber("AT&F", "0123456", 45), 0) << ErrorState();
+  const std::vector<std::string> expected = {"", "ATE1Q0S7=45", "ATE1Q0S7=45", "AT&F",
+                                             "ATD0123456"};
+  EXPECT_EQ(peer.Lines(), expected);
+  EXPECT_EQ(protocol::bAddressedReplies, 1);
+  EXPECT_STREQ(protocol::szReplyText, "CONNECT 9600");
+}
+
+TEST_F(Modem, ArgumentsAreCheckedBeforeAnyWrite) {
+  const std::string n32(32, '1'), n33(33, '1');
+  struct {
+    const char *init;
+    const char *number;
+    int timeout;
+  } refused[] = {{nullptr, n33.c_str(), 30}, {nullptr, "", 30},      {n33.c_str(), "1", 30},
+                 {nullptr, "1", 121},        {nullptr, nullptr, 30}, {nullptr, "1", -1}};
+  for (const auto &r : refused) {
+    EXPECT_EQ(DialNumber(r.init, r.number, r.timeout), -1);
+    EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  }
+  EXPECT_EQ(Written(), "");
+  Script({});
+  EXPECT_EQ(DialNumber(n32.c_str(), n32.c_str(), 120), 0) << ErrorState();
+  EXPECT_EQ(peer.Lines()[1], "ATE1Q0S7=120");
+}
+
+TEST_F(Modem, WrongEchoesAndAnswers) {
+  struct {
+    ModemScript script;
+    const char *init;
+    const char *state;
+  } cases[] = {
+      {{"ATE1Q0S7=4X"}, nullptr, "85 Not able to initialize modem"},
+      {{"ERROR"}, nullptr, "85 Not able to initialize modem"},
+      {{"", "\r\nNO CARRIER\r\n"}, nullptr, "83 Bad reply to dial command"},
+      {{"", "\r\n\r\nBUSY\r\n"}, nullptr, "83 Bad reply to dial command"},
+      {{"", ""}, nullptr, "83 Bad reply to dial command"},
+  };
+  for (const auto &c : cases) {
+    Script(c.script);
+    EXPECT_EQ(DialNumber(c.init, "555", 4), -1);
+    EXPECT_EQ(ErrorState(), c.state);
+    EXPECT_EQ(protocol::bAddressedReplies, 1);
+  }
+  peer.SetResponder([](const std::string &line) {
+    if (line == "ATZ") return std::string("ATZ!\r");
+    return line.empty() ? std::string() : line + "\r\r\nOK\r\n";
+  });
+  EXPECT_EQ(DialNumber("ATZ", "555", 4), -1);
+  EXPECT_EQ(ErrorState(), "86 Bad modem initialization reply");
+  peer.SetResponder([](const std::string &line) {
+    if (line.rfind("ATD", 0) == 0) return std::string("ATDX\r");
+    return line.empty() ? std::string() : line + "\r\r\nOK\r\n";
+  });
+  EXPECT_EQ(DialNumber(nullptr, "555", 4), -1);
+  EXPECT_EQ(ErrorState(), "82 Bad echo to dial command");
+  peer.SetResponder([](const std::string &) { return std::string(); });
+  EXPECT_EQ(DialNumber(nullptr, "555", 4), -1);
+  EXPECT_EQ(ErrorState(), "87 Bad modem echo");
+}
+
+TEST_F(Modem, WrongFamilyIsRefused) {
+  ASSERT_EQ(ExitCOMM(), 0);
+  ASSERT_EQ(InitCOMM(1, DEV_PELO, 0, 0), 1);
+  EXPECT_EQ(DialNumber(nullptr, "1", 1), -1);
+  EXPECT_EQ(ErrorState(), "5 Wrong communication device");
+  EXPECT_EQ(HangUp(), -1);
+  EXPECT_EQ(ErrorState(), "5 Wrong communication device");
+  ASSERT_EQ(ExitCOMM(), 0);
+  EXPECT_EQ(HangUp(), -1);
+  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+}
+
+TEST_F(Modem, HangsUpEvenWhenTheEscapeIsNotAnswered) {
+  peer.SetResponder([](const std::string &line) {
+    return line == "ATH0" ? std::string("ATH0\r\r\nOK\r\n") : std::string();
+  });
+  SetError(40);
+  const Micros start = vp.Now();
+  ASSERT_EQ(HangUp(), 0) << ErrorState();
+  EXPECT_EQ(Written(), "++++++ATH0\r");
+  // 1 s, two escapes of 0.75 s + 2 × 2.5 s, then 0.75 s, the echo, two lines and 0.75 s.
+  EXPECT_GE(vp.Now() - start, 1000000u + 2 * (750000u + 5000000u) + 750000u + 750000u);
+  EXPECT_EQ(protocol::bAddressedReplies, 1);
+}
+
+TEST_F(Modem, NetworkInterfaceIsDeselectedBeforeTheEscape) {
+  ASSERT_EQ(ExitCOMM(), 0);
+  Open(DEV_SERIAL_NETWORK);
+  peer.SetResponder([](const std::string &line) {
+    if (line == "+++") return std::string("\r\nOK\r\n");
+    return line == "ATH0" ? std::string("ATH0\r\r\nOK\r\n") : std::string();
+  });
+  ASSERT_EQ(HangUp(), 0) << ErrorState();
+  EXPECT_EQ(Written().rfind(">P0\r+++", 0), 0u);
+}
+
+TEST_F(Modem, HangUpFailures) {
+  peer.SetResponder([](const std::string &line) {
+    return line == "ATH0" ? std::string("ATH0\r\r\nERROR\r\n") : std::string();
+  });
+  EXPECT_EQ(HangUp(), -1);
+  EXPECT_EQ(ErrorState(), "84 Not able to hangup");
+  EXPECT_EQ(protocol::bAddressedReplies, 1);
+  peer.SetResponder([](const std::string &) { return std::string(); });
+  EXPECT_EQ(HangUp(), -1);
+  EXPECT_EQ(ErrorState(), "87 Bad modem echo");
+}
+
+}  // namespace
+}  // namespace veldc::test
