@@ -82,6 +82,10 @@ void DefineGlobals(CLI::App &app, GlobalOptions *global, SessionOptions *session
 
 Status ParseError(const CLI::ParseError &error) {
   std::string message = error.what();
+  // CLI11 calls an unknown command an unexpected argument.
+  if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::ExtrasError)) {
+    message = "unknown command or extra argument: " + message.substr(message.find(':') + 2);
+  }
   return Status::Usage(message + " (try --help)");
 }
 
@@ -96,6 +100,13 @@ Status ParseBatchLine(const std::string &line, std::vector<Command> *commands, b
   app.require_subcommand(1);
   DefineCommands(app, commands);
   std::vector<std::string> reversed(words.rbegin(), words.rend());
+  bool known = false;
+  for (CLI::App *sub : app.get_subcommands([](CLI::App *) { return true; })) {
+    known = known || sub->check_name(words[0]);
+  }
+  if (!known && words[0] != "--help" && words[0] != "-h") {
+    return Status::Usage("unknown command or extra argument: " + words[0] + " (try --help)");
+  }
   try {
     app.parse(reversed);
   } catch (const CLI::CallForHelp &) {
@@ -208,10 +219,7 @@ int Run(int argc, char **argv) {
     if (global.trace == 0) global.trace = 1;
   }
 
-  if (!sessionOptions.linkGiven) {
-    reporter.Note("no --link given: using the built-in simulated terminal (" +
-                  sessionOptions.model + " on a pty)");
-  }
+  sessionOptions.note = [&reporter](const std::string &text) { reporter.Note(text); };
 
   // The session outlives the trace and the bar, so its close-down traffic is still traced.
   std::unique_ptr<TraceLog> trace;

@@ -152,6 +152,10 @@ Status Session::Open() {
     simulator_ = BuiltinSimulator::Start(options_.model, &error);
     if (!simulator_) return {kUnknownFailure, "built-in simulator: " + error};
     device = simulator_->DevicePath();
+    if (options_.note) {
+      options_.note("no --link given: using the built-in simulated terminal (" + options_.model +
+                    " on " + device + ")");
+    }
   }
   if (!device.empty()) {
     if (SetPortName(link.port, device.c_str()) != 0) return Status::FromLibrary();

@@ -2,6 +2,7 @@
 // open the device once, select the terminal once, close both at the end.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -43,6 +44,8 @@ struct SessionOptions {
   std::string dialInit;
   int dialTimeout = 60;
   std::string model = "Veld";  // the built-in simulator's terminal
+  // Told when the built-in simulator starts, since no device was named.
+  std::function<void(const std::string &)> note;
 };
 
 class Session {

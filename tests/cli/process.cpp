@@ -1,0 +1,103 @@
+#include "process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace veldc::cli::test {
+
+Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
+                   const std::string &input, int timeoutSeconds, bool stderrTerminal) {
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0) return {};
+  if (stderrTerminal ? openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0 : pipe(err) != 0) {
+    return {};
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  signal(SIGPIPE, SIG_IGN);
+  if (!input.empty()) {
+    ssize_t written = write(in[1], input.data(), input.size());
+    (void)written;
+  }
+  close(in[1]);
+
+  Outcome outcome;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  int open = 2;
+  while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (poll(fds, 2, 200) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      char buffer[4096];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      } else {
+        (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<size_t>(n));
+      }
+    }
+  }
+  if (open > 0) kill(pid, SIGKILL);
+  for (const pollfd &fd : fds) {
+    if (fd.fd >= 0) close(fd.fd);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/veldc-cli-XXXXXX";
+  path_ = mkdtemp(pattern);
+}
+
+TempDir::~TempDir() { std::filesystem::remove_all(path_); }
+
+void TempDir::Write(const std::string &name, const std::string &content) const {
+  std::ofstream(File(name), std::ios::binary) << content;
+}
+
+std::string TempDir::Read(const std::string &name) const {
+  std::ifstream in(File(name), std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace veldc::cli::test

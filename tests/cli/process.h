@@ -1,0 +1,38 @@
+// Runs a program as a user would and captures what it says.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace veldc::cli::test {
+
+struct Outcome {
+  int status = -1;  // exit status; -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `args`, feeding `input` on stdin; kills it after `timeoutSeconds`.
+// With `stderrTerminal` its stderr is a pty instead of a pipe.
+Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
+                   const std::string &input = "", int timeoutSeconds = 60,
+                   bool stderrTerminal = false);
+
+// The lines of a text, without their line ends.
+std::vector<std::string> Lines(const std::string &text);
+
+// A fresh directory under /tmp, removed with its files when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string &Path() const { return path_; }
+  std::string File(const std::string &name) const { return path_ + "/" + name; }
+  void Write(const std::string &name, const std::string &content) const;
+  std::string Read(const std::string &name) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace veldc::cli::test

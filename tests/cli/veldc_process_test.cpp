@@ -1,0 +1,304 @@
+// veldc run as a user runs it: a process, its stdout, stderr and exit status.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "process.h"
+#include "text_args.h"
+
+namespace veldc::cli::test {
+namespace {
+
+using nlohmann::json;
+
+const std::string kVeldc = VELDC_TOOL_PATH;
+
+Outcome Veldc(const std::vector<std::string> &args, const std::string &input = "") {
+  return RunProgram(kVeldc, args, input);
+}
+
+// Each line of --json output, parsed; a line that is not JSON fails the test.
+std::vector<json> JsonLines(const std::string &out) {
+  std::vector<json> objects;
+  for (const std::string &line : Lines(out)) {
+    json object = json::parse(line, nullptr, false);
+    EXPECT_FALSE(object.is_discarded()) << "not JSON: " << line;
+    objects.push_back(object);
+  }
+  return objects;
+}
+
+TEST(VeldcUsageTest, BadUsageIsRefusedClearlyAndCostsNoTraffic) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"bogus"}, "", 100, "unknown command or extra argument: bogus"},
+      {{"identify", "extra"}, "", 100, "unknown command or extra argument: extra"},
+      {{"param"}, "", 100, "number is required"},
+      {{"param", "abc"}, "", 100, "Could not convert: number = abc"},
+      {{"view", "X", "--size", "-5"}, "", 100, "Could not convert"},
+      {{"--link", "serial:1", "time"}, "", 100, "unknown link \"serial:1\""},
+      {{"--link", "kov74:9", "time"}, "", 100, "kov74 needs a COM port number 1 to 4"},
+      {{"--format", "9N1", "time"}, "", 100, "character format is 0 to 4"},
+      {{"--model", "Zzz", "identify"}, "", 100, "--model"},
+      {{"send", "\\x4"}, "", 100, "\\x needs two hex digits"},
+      {{"download", "--program", "a.prg", "NAME"}, "", 100, "a program has no terminal file"},
+      {{}, "", 100, "no command given"},
+      {{"--batch", "-", "time"}, "", 100, "either a command or --batch"},
+      {{"--batch", "-"}, "frob 1\n", 100, "stdin:1: unknown command or extra argument: frob"},
+      {{"--batch", "-"}, "send 'open\n", 100, "stdin:1: unclosed ' quote"},
+      {{"--batch", "/nonexistent/session.txt"}, "", 101, "cannot read /nonexistent/session.txt"},
+      {{"params", "set", "/nonexistent/p.txt"}, "", 101, "cannot read /nonexistent/p.txt"},
+      {{"download", "/nonexistent/f.txt"}, "", 101, "cannot read /nonexistent/f.txt"},
+      {{"--trace-file", "/nonexistent/t.log", "time"}, "", 101, "cannot write /nonexistent"},
+  };
+  for (const Case &c : cases) {
+    Outcome outcome = Veldc(c.args, c.input);
+    std::string what = c.args.empty() ? "(no arguments)" : c.args[0];
+    EXPECT_EQ(outcome.status, c.status) << what << "\n" << outcome.err;
+    std::string prefix = "veldc: error " + std::to_string(c.status) + ": ";
+    EXPECT_NE(outcome.err.find(prefix), std::string::npos) << what << "\n" << outcome.err;
+    EXPECT_NE(outcome.err.find(c.message), std::string::npos) << what << "\n" << outcome.err;
+    // Refused before any device was opened.
+    EXPECT_EQ(outcome.err.find("no --link given"), std::string::npos) << what;
+  }
+}
+
+TEST(VeldcUsageTest, ParamFileMistakeNamesFileAndLine) {
+  TempDir dir;
+  dir.Write("p.txt", "01=A\nnonsense\n");
+  Outcome outcome = Veldc({"params", "set", dir.File("p.txt")});
+  EXPECT_EQ(outcome.status, 101);
+  EXPECT_NE(outcome.err.find(dir.File("p.txt") + ": line 2: expected NN=value"), std::string::npos)
+      << outcome.err;
+}
+
+TEST(VeldcUsageTest, HelpOnTheWholeAndPerCommandHasExamples) {
+  Outcome whole = Veldc({"--help"});
+  EXPECT_EQ(whole.status, 0);
+  for (const char *text : {"Examples:", "pelo:IP:PORT", "--trace", "--batch", "sync-clock",
+                           "download", "upload", "adapter-reset", "Exit status"}) {
+    EXPECT_NE(whole.out.find(text), std::string::npos) << text;
+  }
+  struct Case {
+    std::vector<std::string> args;
+    std::string example;
+  } cases[] = {{{"time", "--help"}, "veldc time 083000"},
+               {{"download", "--help"}, "veldc download --program app.prg"},
+               {{"params", "get", "--help"}, "--select 0-9 --out params.txt"}};
+  for (const Case &c : cases) {
+    Outcome outcome = Veldc(c.args);
+    EXPECT_EQ(outcome.status, 0) << c.args[0];
+    EXPECT_NE(outcome.out.find(c.example), std::string::npos) << outcome.out;
+  }
+}
+
+// One session on the built-in simulator through every service it offers, checked through the
+// JSON results.
+TEST(VeldcSessionTest, EveryCommandOnTheBuiltInSimulator) {
+  TempDir dir;
+  const std::string data = "line one\r\nline two\r\n\r\nline four\r\n";
+  dir.Write("demo.txt", data);
+  dir.Write("prog.prg", "10 PRINT\r\n20 END\r\n");
+  dir.Write("in.txt", "08=EIGHT\n09=\n10=A VALUE LONGER THAN 16\n");
+  std::string batch =
+      "identify\n"
+      "select 0\n"
+      "select 0 --quick\n"
+      "time 101500\n"
+      "time\n"
+      "date 1261207\n"
+      "date\n"
+      "sync-clock\n"
+      "param 7 SEVEN\n"
+      "param 7\n"
+      "param 7 --clear\n"
+      "param 7\n"
+      "params set " +
+      dir.File("in.txt") +
+      "\n"
+      "params get --select 0-3,8-10 --out " +
+      dir.File("out.txt") +
+      "\n"
+      "params get --select 8\n"
+      "drive C\n"
+      "download " +
+      dir.File("demo.txt") +
+      " DEMO\n"
+      "list\n"
+      "list DEMO\n"
+      "view DEMO\n"
+      "upload DEMO " +
+      dir.File("back.txt") +
+      "\n"
+      "delete DEMO\n"
+      "download --program " +
+      dir.File("prog.prg") +
+      "\n"
+      "send 'TIME'\n"
+      "post TIME\n"
+      "collect --wait 5\n"
+      "listen --seconds 1\n"
+      "version\n";
+  Outcome outcome = Veldc({"--json", "--batch", "-"}, batch);
+  ASSERT_EQ(outcome.status, 0) << outcome.err << outcome.out;
+  EXPECT_NE(outcome.err.find("no --link given: using the built-in simulated terminal"),
+            std::string::npos);
+  std::vector<json> r = JsonLines(outcome.out);
+  ASSERT_EQ(r.size(), 28u) << outcome.out;
+  for (const json &line : r) EXPECT_TRUE(line["ok"].get<bool>()) << line.dump();
+
+  EXPECT_EQ(r[0]["command"], "identify");
+  EXPECT_EQ(r[0]["model"], "Veld");
+  EXPECT_EQ(r[0]["address"], 0);
+  EXPECT_EQ(r[3]["time"], "101500");
+  EXPECT_EQ(r[4]["time"].get<std::string>().substr(0, 4), "1015");
+  EXPECT_EQ(r[6]["date"], "1261207");
+  EXPECT_TRUE(std::regex_match(r[7]["time"].get<std::string>(), std::regex(R"(\d{6})")));
+  EXPECT_TRUE(std::regex_match(r[7]["date"].get<std::string>(), std::regex(R"([0-6]\d{6})")));
+  EXPECT_EQ(r[9]["value"], "SEVEN");
+  EXPECT_EQ(r[11]["value"], "");
+  EXPECT_EQ(r[12]["count"], 3);
+  json params = r[13]["params"];
+  EXPECT_EQ(params.size(), 7u);
+  EXPECT_EQ(params["00"], "DOOR-1");
+  EXPECT_EQ(params["08"], "EIGHT");
+  EXPECT_EQ(params["09"], "");
+  EXPECT_EQ(dir.Read("out.txt").substr(0, 10), "00=DOOR-1\n");
+  EXPECT_NE(dir.Read("out.txt").find("08=EIGHT\n09=\n"), std::string::npos);
+  EXPECT_EQ(r[14]["params"], json({{"08", "EIGHT"}}));
+  EXPECT_EQ(r[16]["records"], 4);
+  EXPECT_EQ(r[16]["name"], "DEMO");
+  std::vector<std::string> files = r[17]["files"];
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(files[1].substr(0, 4), "DEMO");
+  EXPECT_EQ(r[18]["count"], 1);
+  EXPECT_EQ(r[19]["text"], "line one\r\nline two\r\n\r\nline four\r\n");
+  EXPECT_EQ(r[19]["lines"], 4);
+  EXPECT_EQ(r[20]["records"], 4);
+  EXPECT_EQ(dir.Read("back.txt"), data);  // the round trip gives the file back byte for byte
+  EXPECT_EQ(r[21]["deleted"], true);
+  EXPECT_EQ(r[22]["records"], 2);
+  EXPECT_EQ(r[22]["program"], true);
+  EXPECT_EQ(r[23]["reply"].get<std::string>().substr(0, 5), "TIME ");
+  EXPECT_EQ(r[25]["reply"].get<std::string>().substr(0, 5), "TIME ");
+  EXPECT_EQ(r[26]["messages"], json::array());
+  EXPECT_TRUE(std::regex_match(r[27]["veldc"].get<std::string>(), std::regex(R"(\d+\.\d+)")));
+}
+
+TEST(VeldcSessionTest, LibraryErrorsBecomeTheExitStatusAndStopTheBatch) {
+  Outcome outcome = Veldc({"--batch", "-"}, "param 100\ntime\n");
+  EXPECT_EQ(outcome.status, 3);
+  EXPECT_NE(outcome.err.find("veldc: error 3: Wrong parameters"), std::string::npos);
+  EXPECT_EQ(outcome.out, "");  // the time was never read
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"--json", "view", "NOFILE"}, 62, "Send command ignored"},
+      {{"--json", "adapter", "X"}, 2, "Device not initialized"},
+  };
+  for (const Case &c : cases) {
+    Outcome failed = Veldc(c.args);
+    EXPECT_EQ(failed.status, c.status) << failed.err;
+    EXPECT_NE(failed.err.find("veldc: error " + std::to_string(c.status) + ": " + c.message),
+              std::string::npos)
+        << failed.err;
+    std::vector<json> lines = JsonLines(failed.out);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["ok"], false);
+    EXPECT_EQ(lines[0]["error"]["code"], c.status);
+    EXPECT_EQ(lines[0]["error"]["message"], c.message);
+  }
+}
+
+TEST(VeldcSessionTest, TextOutputAndTheModelOfChoice) {
+  Outcome outcome = Veldc({"--model", "Sorvik", "--batch", "-"}, "identify\nlist\nview SHIFTS\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  std::vector<std::string> lines = Lines(outcome.out);
+  ASSERT_GE(lines.size(), 7u) << outcome.out;
+  EXPECT_EQ(lines[0].rfind("terminal 0: Sorvik (", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].substr(0, 6), "BADGES");
+  EXPECT_EQ(lines[2].substr(0, 6), "SHIFTS");
+  EXPECT_EQ(lines[3], "2 files");
+  EXPECT_EQ(lines[4], "MON 0700 1530");
+  // No progress bar when stderr is not a terminal.
+  EXPECT_EQ(outcome.err.find("records"), std::string::npos) << outcome.err;
+}
+
+TEST(VeldcSessionTest, ProgressBarOnlyWhenStderrIsATerminal) {
+  TempDir dir;
+  dir.Write("f.txt", "A\r\nB\r\nC\r\n");
+  std::string batch = "download " + dir.File("f.txt") + " F\nupload F " + dir.File("g.txt") + "\n";
+  Outcome outcome = RunProgram(kVeldc, {"--batch", "-"}, batch, 60, true);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.err.find("100%  3 records  9/9 bytes"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("] "), std::string::npos);
+  EXPECT_EQ(dir.Read("g.txt"), "A\r\nB\r\nC\r\n");
+  Outcome quiet = RunProgram(kVeldc, {"--no-progress", "--batch", "-"}, batch, 60, true);
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.err.find("records"), std::string::npos) << quiet.err;
+}
+
+// The frames of a session, in order, as the trace shows them; the hex line under each record
+// must hold exactly the bytes its text shows.
+std::vector<std::string> TracedFrames(const std::string &trace) {
+  std::vector<std::string> frames;
+  std::vector<std::string> lines = Lines(trace);
+  const std::regex record(R"(^\d\d:\d\d:\d\d\.\d{3} (port (->|<-) .*)$)");
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::smatch match;
+    if (!std::regex_match(lines[i], match, record)) continue;
+    frames.push_back(match[1]);
+    std::string text = match[1].str().substr(8), bytes, error;
+    EXPECT_TRUE(Unescape(text, &bytes, &error)) << lines[i];
+    if (i + 1 < lines.size() && lines[i + 1].rfind("    hex ", 0) == 0) {
+      std::string hex;
+      for (unsigned char c : bytes) {
+        char digits[4];
+        std::snprintf(digits, sizeof digits, "%02x ", c);
+        hex += digits;
+      }
+      if (!hex.empty()) hex.pop_back();
+      EXPECT_EQ(lines[i + 1], "    hex " + hex) << lines[i];
+    }
+  }
+  return frames;
+}
+
+TEST(VeldcTraceTest, ShowsEveryFrameOfTheSessionByteForByte) {
+  Outcome outcome = Veldc({"--trace", "--trace", "--batch", "-"}, "param 0\nsend '\\x04'\n");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  std::vector<std::string> frames = TracedFrames(outcome.err);
+  // Selection on a direct line: echo probe, empty command, identification.
+  std::vector<std::string> expected = {"port -> QRX\\r",    "port <- ??\\r",
+                                       "port -> \\r",       "port <- Veld>\\r",
+                                       "port -> %XI\\r",    "port <- Veld V2.10 RAM F\\r",
+                                       "port -> CFG 00\\r", "port <- CFG 00 DOOR-1\\r",
+                                       "port -> \\x04\\r"};
+  ASSERT_GE(frames.size(), expected.size() + 1) << outcome.err;
+  EXPECT_EQ(std::vector<std::string>(frames.begin(), frames.begin() + 9), expected);
+  EXPECT_EQ(frames[9].substr(0, 8), "port <- ");
+  EXPECT_EQ(Lines(outcome.out)[0], "DOOR-1");
+}
+
+TEST(VeldcTraceTest, TraceFileTakesTheFramesOffStderr) {
+  TempDir dir;
+  Outcome outcome = Veldc({"--trace-file", dir.File("t.log"), "param", "1"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.err.find("port ->"), std::string::npos);
+  std::vector<std::string> frames = TracedFrames(dir.Read("t.log"));
+  ASSERT_GE(frames.size(), 2u);
+  EXPECT_EQ(frames[frames.size() - 2], "port -> CFG 01\\r");
+  EXPECT_EQ(frames.back(), "port <- CFG 01 ON\\r");
+  EXPECT_EQ(dir.Read("t.log").find("    hex"), std::string::npos);  // one --trace: no hex
+}
+
+}  // namespace
+}  // namespace veldc::cli::test
