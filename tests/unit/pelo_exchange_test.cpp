@@ -1,0 +1,389 @@
+// Terminal exchanges over the Pelo: SendCommand, GetMsgEx, PostCommand, GetResponse and the
+// selection calls, against a scripted adapter.
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "device/device.h"
+#include "pelo_fixture.h"
+#include "protocol/exchange.h"
+
+namespace veldc::test {
+namespace {
+
+using namespace veldc::pelo;
+using device::bySelectedTerminal;
+using device::DeviceState;
+
+std::string Network(uint8_t address, const std::string &text) {
+  return std::string(1, static_cast<char>(address)) + text;
+}
+
+class PeloExchange : public PeloTest {
+ public:
+  // Opens the link in `form` with terminal `address` selected, without traffic.
+  void Select(int32_t form, int address) {
+    Connect(form == PELO_FORM_NETWORK ? "V C3\r" : "V C1\r");
+    ASSERT_EQ(ChgTerminal(address), 0) << ErrorState();
+    DeviceState.nWinSockTimeOut = 1000;
+    vp.ClearLog();
+  }
+  // Each data datagram from the host gets `answers` (delay in us, bytes for its seq).
+  void OnData(std::vector<std::pair<Micros, std::function<std::string(uint16_t)>>> answers) {
+    adapter.SetResponder([answers](const PeloPacket &p) -> ScriptAdapter::Answers {
+      if (p.type != PELO_PKT_DATA) return {};
+      ScriptAdapter::Answers out;
+      for (const auto &a : answers) out.emplace_back(a.first, a.second(p.seq));
+      return out;
+    });
+  }
+  static std::function<std::string(uint16_t)> AckIt() {
+    return [](uint16_t seq) { return Ack(seq); };
+  }
+  static std::function<std::string(uint16_t)> Fixed(std::string bytes) {
+    return [bytes](uint16_t) { return bytes; };
+  }
+  std::vector<std::string> SentData() const {
+    std::vector<std::string> out;
+    for (const auto &d : Sent()) {
+      if (d.size() > 1 && d[0] == PELO_PKT_DATA) out.push_back(d);
+    }
+    return out;
+  }
+
+  char reply[VELDC_REPLY_SIZE] = "";
+};
+
+TEST_F(PeloExchange, NetworkFormCarriesTheAddressByteBothWays) {
+  Select(PELO_FORM_NETWORK, 200);
+  OnData({{1000, AckIt()},
+          {2000, Fixed(Datagram(PELO_PKT_DATA, 70, Network(7, "TIME 999999")))},
+          {3000, Fixed(Datagram(PELO_PKT_DATA, 71, Network(200, "TIME 120000")))}});
+  const uint16_t seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
+  ASSERT_EQ(SendCommand("TIME", reply), 0) << ErrorState();
+  EXPECT_STREQ(reply, "TIME 120000");
+  EXPECT_EQ(Sent(), (std::vector<std::string>{Datagram(PELO_PKT_DATA, seq, Network(200, "TIME")),
+                                              Ack(70), Ack(71)}))
+      << "the other terminal's datagram is acknowledged and dropped";
+  EXPECT_EQ(PeloLink.wLastDataSeq, 71);
+}
+
+TEST_F(PeloExchange, SingleFormEndsTheCommandWithACarriageReturn) {
+  Select(PELO_FORM_SINGLE, 0);
+  OnData({{1000, AckIt()},
+          {2000, Fixed(Datagram(PELO_PKT_DATA, 80, "OK\r"))},
+          {3000, Fixed(Datagram(PELO_PKT_DATA, 80, "OK\r"))}});
+  ASSERT_EQ(SendCommand("TIME", reply), 0) << ErrorState();
+  EXPECT_STREQ(reply, "OK");
+  EXPECT_EQ(SentData()[0].substr(4), std::string("TIME\r\0", 6));
+  // The repetition is acknowledged and dropped: nothing more comes.
+  vp.ClearLog();
+  EXPECT_EQ(GetMsgEx(reply), -1);
+  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  EXPECT_EQ(Sent(), std::vector<std::string>{Ack(80)});
+}
+
+TEST_F(PeloExchange, CommandLengths) {
+  Select(PELO_FORM_SINGLE, 0);
+  OnData({{1000, AckIt()}, {2000, [](uint16_t seq) {
+                              return Datagram(PELO_PKT_DATA, static_cast<uint16_t>(seq + 100),
+                                              "R\r");
+                            }}});
+  const std::string longest(127, 'L');
+  ASSERT_EQ(SendCommand(longest.c_str(), reply), 0) << ErrorState();
+  EXPECT_EQ(SentData()[0].size(), 133u);
+  vp.ClearLog();
+  const std::string tooLong(128, 'L');
+  EXPECT_EQ(SendCommand(tooLong.c_str(), reply), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_TRUE(vp.Log().empty());
+  // The empty command is a carriage return alone; a null command is the empty command.
+  ASSERT_EQ(SendCommand(nullptr, reply), 0) << ErrorState();
+  EXPECT_EQ(SentData()[0].substr(4), std::string("\r\0", 2));
+}
+
+TEST_F(PeloExchange, InitWhileAwaitingTheAcknowledgementResendsAtOnce) {
+  Select(PELO_FORM_NETWORK, 5);
+  int heard = 0;
+  adapter.SetResponder([&heard](const PeloPacket &p) -> ScriptAdapter::Answers {
+    if (p.type != PELO_PKT_DATA) return {};
+    if (++heard == 1) return {{1000, Datagram(PELO_PKT_INIT, 90)}};
+    return {{1000, Ack(p.seq)}, {2000, Datagram(PELO_PKT_DATA, 91, Network(5, "back"))}};
+  });
+  ASSERT_EQ(SendCommand("X1", reply), 0) << ErrorState();
+  EXPECT_STREQ(reply, "back");
+  const auto data = SentData();
+  ASSERT_EQ(data.size(), 2u);
+  EXPECT_EQ(data[0], data[1]) << "the same datagram, the same number";
+  const auto times = SendTimes();
+  EXPECT_LT(times[2] - times[0], 20000u) << "resent at once, not after the time-out";
+  EXPECT_EQ(Sent()[1], Ack(90));
+}
+
+TEST_F(PeloExchange, ThreeUnacknowledgedAttemptsTimeOut) {
+  Select(PELO_FORM_NETWORK, 5);
+  OnData({{1000, [](uint16_t seq) { return Ack(static_cast<uint16_t>(seq + 1)); }},
+          {2000, Fixed(Datagram(PELO_PKT_DATA, 3, Network(5, "early")))}});
+  const Micros start = vp.Now();
+  EXPECT_EQ(SendCommand("X1", reply), -1);
+  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  const auto data = SentData();
+  ASSERT_EQ(data.size(), 3u);
+  EXPECT_EQ(data[0], data[2]);
+  EXPECT_GE(vp.Now() - start, 2999000u);
+  EXPECT_LT(vp.Now() - start, 3100000u);
+  EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF) << "data before the acknowledgement is no reply";
+}
+
+TEST_F(PeloExchange, EveryCallTakesANewNumber) {
+  Select(PELO_FORM_NETWORK, 5);
+  const uint16_t first = PeloLink.wSeqCounter;
+  vp.Fail(Call::WsRecv, 1, 10050);
+  EXPECT_EQ(SendCommand("A", reply), -1);
+  EXPECT_EQ(PeloLink.wSeqCounter, first + 1);
+  OnData({{1000, AckIt()}});
+  EXPECT_EQ(PostCommand("B"), 0) << ErrorState();
+  EXPECT_EQ(PeloLink.wSeqCounter, first + 2);
+  EXPECT_EQ(SentData().back(), Datagram(PELO_PKT_DATA, first + 2, Network(5, "B")));
+}
+
+TEST_F(PeloExchange, FailuresOfSendCommand) {
+  struct Case {
+    const char *name;
+    std::function<void(PeloExchange *)> arrange;
+    const char *state;
+  } cases[] = {
+      {"error packet instead of the acknowledgement",
+       [](PeloExchange *t) {
+         t->OnData({{1000, Fixed(Datagram(PELO_PKT_ERROR, 1))}});
+       },
+       "96 Error packet received"},
+      {"error packet instead of the reply",
+       [](PeloExchange *t) {
+         t->OnData({{1000, AckIt()}, {2000, Fixed(Datagram(PELO_PKT_ERROR, 1))}});
+       },
+       "79 WinSocket timeout expired"},
+      {"connection closed",
+       [](PeloExchange *t) {
+         t->OnData({{1000, Fixed("")}});
+       },
+       "97 WinSocket connection closed"},
+      {"send fails", [](PeloExchange *t) { t->vp.Fail(Call::WsSend, 1, 10065); },
+       "77 Error sending message: 10065"},
+      {"clean-out fails", [](PeloExchange *t) { t->vp.Fail(Call::WsRecv, 1, 10054); },
+       "78 Error receving message: 10054"},
+      {"oversized reply",
+       [](PeloExchange *t) {
+         t->OnData(
+             {{1000, AckIt()}, {2000, Fixed(Datagram(PELO_PKT_DATA, 9, std::string(150, 'o')))}});
+       },
+       "79 WinSocket timeout expired"},
+  };
+  for (const auto &c : cases) {
+    Select(PELO_FORM_NETWORK, 5);
+    c.arrange(this);
+    EXPECT_EQ(SendCommand("TIME", reply), -1) << c.name;
+    EXPECT_EQ(ErrorState(), c.state) << c.name;
+    EXPECT_EQ(bySelectedTerminal, 5) << c.name << ": the terminal stays selected";
+    ASSERT_EQ(ExitCOMM(), 0);
+    adapter = ScriptAdapter();
+  }
+}
+
+TEST_F(PeloExchange, ReceiveLineReactsToEveryPacketType) {
+  Select(PELO_FORM_NETWORK, 5);
+  struct Case {
+    std::vector<std::string> datagrams;
+    int result;
+    const char *state;
+    std::vector<std::string> acks;
+  } cases[] = {
+      {{Datagram(PELO_PKT_INIT, 300)}, -1, "92 Init packet received", {Ack(300)}},
+      {{Datagram(PELO_PKT_ERROR, 2)}, -1, "96 Error packet received", {}},
+      {{Datagram(PELO_PKT_ACK, 2), Datagram(PELO_PKT_COMMAND, 3, "x"), Datagram(9, 4, "y"),
+        Datagram(PELO_PKT_DATA, 5, Network(5, "msg"))},
+       0,
+       "0 None",
+       {Ack(5)}},
+      {{Datagram(PELO_PKT_DATA, 5, Network(5, "again"))},
+       -1,
+       "79 WinSocket timeout expired",
+       {Ack(5)}},
+      {{}, -1, "79 WinSocket timeout expired", {}},
+      {{""}, -1, "97 WinSocket connection closed", {}},
+  };
+  for (const auto &c : cases) {
+    vp.ClearLog();
+    for (const auto &d : c.datagrams) adapter.SendAt(vp.Now(), d);
+    const Micros start = vp.Now();
+    EXPECT_EQ(GetMsgEx(reply), c.result) << c.state;
+    EXPECT_EQ(ErrorState(), c.state);
+    EXPECT_EQ(Sent(), c.acks) << c.state;
+    if (std::string(c.state).rfind("79", 0) == 0) {
+      EXPECT_GE(vp.Now() - start, 999000u) << "one second";
+      EXPECT_LT(vp.Now() - start, 1020000u);
+    }
+  }
+  EXPECT_STREQ(reply, "msg");
+}
+
+TEST_F(PeloExchange, PostedCommandAndItsLateReply) {
+  Select(PELO_FORM_NETWORK, 12);
+  adapter.SendAt(0, Datagram(PELO_PKT_DATA, 40, Network(12, "stale")));
+  OnData({{1000, AckIt()}, {50000, Fixed(Datagram(PELO_PKT_DATA, 41, Network(12, "OK")))}});
+  EXPECT_EQ(PostCommand("TIME"), 0) << ErrorState();
+  // No clean-out: the send comes first, and the stale datagram is only acknowledged.
+  EXPECT_EQ(vp.Log().front().call, Call::WsSend);
+  EXPECT_EQ(Sent(),
+            (std::vector<std::string>{
+                Datagram(PELO_PKT_DATA, PeloLink.wSeqCounter, Network(12, "TIME")), Ack(40)}));
+  vp.Advance(60000);
+  vp.ClearLog();
+  ASSERT_EQ(GetResponse(reply), 0) << ErrorState();
+  EXPECT_STREQ(reply, "OK");
+  EXPECT_EQ(Sent(), std::vector<std::string>{Ack(41)});
+  vp.ClearLog();
+  EXPECT_EQ(GetResponse(reply), -1);
+  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  EXPECT_EQ(vp.LogOf(Call::WsRecv).size(), 7u) << "seven polls, no waiting";
+}
+
+TEST_F(PeloExchange, PostCommandFailures) {
+  struct Case {
+    const char *name;
+    std::function<void(PeloExchange *)> arrange;
+    const char *state;
+    size_t sends;
+  } cases[] = {
+      {"init",
+       [](PeloExchange *t) {
+         t->OnData({{1000, Fixed(Datagram(PELO_PKT_INIT, 8))}});
+       },
+       "92 Init packet received", 2},
+      {"error",
+       [](PeloExchange *t) {
+         t->OnData({{1000, Fixed(Datagram(PELO_PKT_ERROR, 8))}});
+       },
+       "96 Error packet received", 1},
+      {"silence", [](PeloExchange *) {}, "79 WinSocket timeout expired", 3},
+      {"send fails", [](PeloExchange *t) { t->vp.Fail(Call::WsSend, 1, 10065); },
+       "77 Error sending message: 10065", 1},
+      {"read fails", [](PeloExchange *t) { t->vp.Fail(Call::WsRecv, 2, 10054); },
+       "78 Error receving message: 10054", 1},
+  };
+  for (const auto &c : cases) {
+    Select(PELO_FORM_SINGLE, 0);
+    c.arrange(this);
+    EXPECT_EQ(PostCommand("TIME"), -1) << c.name;
+    EXPECT_EQ(ErrorState(), c.state) << c.name;
+    EXPECT_EQ(Sent().size(), c.sends) << c.name;
+    ASSERT_EQ(ExitCOMM(), 0);
+    adapter = ScriptAdapter();
+  }
+}
+
+TEST_F(PeloExchange, GetResponseReactions) {
+  Select(PELO_FORM_NETWORK, 12);
+  struct Case {
+    std::vector<std::string> datagrams;
+    int result;
+    const char *state;
+  } cases[] = {
+      {{Datagram(PELO_PKT_INIT, 1)}, -1, "92 Init packet received"},
+      {{Datagram(PELO_PKT_ERROR, 1)}, -1, "96 Error packet received"},
+      {{Datagram(PELO_PKT_DATA, 2, Network(13, "other"))}, -1, "79 WinSocket timeout expired"},
+      {{Datagram(PELO_PKT_ACK, 2), Datagram(PELO_PKT_DATA, 3, Network(12, "mine"))}, 0, "0 None"},
+  };
+  for (const auto &c : cases) {
+    for (const auto &d : c.datagrams) adapter.SendAt(vp.Now(), d);
+    EXPECT_EQ(GetResponse(reply), c.result) << c.state;
+    EXPECT_EQ(ErrorState(), c.state);
+  }
+  EXPECT_STREQ(reply, "mine");
+  // Seven polls in all, whatever they read.
+  for (int i = 0; i < 7; ++i) adapter.SendAt(vp.Now(), Datagram(PELO_PKT_ACK, 4));
+  adapter.SendAt(vp.Now(), Datagram(PELO_PKT_DATA, 4, Network(12, "eighth")));
+  EXPECT_EQ(GetResponse(reply), -1);
+  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+}
+
+TEST_F(PeloExchange, CallsAreRefusedBeforeAnyTraffic) {
+  char buffer[VELDC_REPLY_SIZE];
+  EXPECT_EQ(SendCommand("TIME", buffer), -1);
+  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(GetResponse(nullptr), -1);
+  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  Connect();
+  for (auto call :
+       {+[](char *b) { return SendCommand("TIME", b); }, +[](char *b) { return GetMsgEx(b); },
+        +[](char *) { return PostCommand("TIME"); }, +[](char *b) { return GetResponse(b); }}) {
+    EXPECT_EQ(call(buffer), -1);
+    EXPECT_EQ(ErrorState(), "4 No terminal selected");
+  }
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
+  struct Case {
+    const char *status;  // null: no SetIPAddress, the form is still none
+    int address;
+    const char *state;
+  } cases[] = {
+      {nullptr, 1, "91 No selected Pelo"},
+      {nullptr, 0, "91 No selected Pelo"},
+      {"V C3\r", 0, "3 Wrong parameters"},
+      {"V C3\r", 255, "3 Wrong parameters"},
+      {"V C3\r", 254, "0 None"},
+      {"V C3\r", 1, "0 None"},
+      {"V C1\r", 1, "3 Wrong parameters"},
+      {"V C1\r", -1, "3 Wrong parameters"},
+      {"V C1\r", 0, "0 None"},
+  };
+  for (const auto &c : cases) {
+    ASSERT_EQ(InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort);
+    if (c.status != nullptr) {
+      adapter.SetResponder(Status(c.status));
+      ASSERT_EQ(SetIPAddress("192.168.0.10"), 0);
+    }
+    vp.ClearLog();
+    bySelectedTerminal = 9;
+    PeloLink.wLastDataSeq = 3;
+    const bool ok = std::string(c.state) == "0 None";
+    EXPECT_EQ(ChgTerminal(c.address), ok ? 0 : -1) << c.status << " " << c.address;
+    EXPECT_EQ(ErrorState(), c.state) << c.address;
+    EXPECT_EQ(bySelectedTerminal, ok ? c.address : 255) << c.address;
+    if (c.address >= 0 && c.address <= 254) {
+      EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF) << c.address;
+    }
+    EXPECT_TRUE(Sent().empty()) << "ChgTerminal sends nothing";
+    if (!ok) {
+      // SetTerminal refuses the same addresses, before any traffic.
+      EXPECT_EQ(SetTerminal(c.address), -1);
+      EXPECT_EQ(ErrorState(), c.state) << c.address;
+      EXPECT_TRUE(Sent().empty());
+    }
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+}
+
+TEST_F(PeloExchange, SetTerminalOpensWithTheEmptyCommandThenIdentifies) {
+  Connect("V C3\r");
+  adapter.SetResponder([](const PeloPacket &p) -> ScriptAdapter::Answers {
+    if (p.type != PELO_PKT_DATA) return {};
+    const std::string command = p.text.substr(1);
+    std::string answer = command == "%XI" ? "Dulm 3 F" : "";
+    return {
+        {1000, Ack(p.seq)},
+        {2000, Datagram(PELO_PKT_DATA, static_cast<uint16_t>(100 + p.seq), Network(3, answer))}};
+  });
+  ASSERT_EQ(SetTerminal(3), 0) << ErrorState();
+  std::vector<std::string> commands;
+  for (const auto &p : adapter.HeardOf(PELO_PKT_DATA)) commands.push_back(p.text);
+  // The empty reply names no model: EOT and a wait for whatever the terminal still says.
+  EXPECT_EQ(commands,
+            (std::vector<std::string>{Network(3, ""), Network(3, "\x04"), Network(3, "%XI")}));
+  EXPECT_EQ(bySelectedTerminal, 3);
+}
+
+}  // namespace
+}  // namespace veldc::test
