@@ -1,0 +1,108 @@
+// The services against the simulated terminal, on virtual time: a file and a program go
+// down and come back byte for byte, on the direct line and through the Kov74 driver.
+#include <string>
+#include <vector>
+
+#include "sim/direct_line.h"
+#include "sim/kov74_network.h"
+#include "sim/terminal.h"
+#include "support/services_terminal.h"
+#include "support/sim_links.h"
+
+namespace veldc::test {
+namespace {
+
+std::string NumberedFile(int count) {
+  std::string content;
+  for (int i = 1; i <= count; ++i) content += "REC" + std::to_string(i) + ",VALUE\r\n";
+  return content;
+}
+
+class SimServices : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vp.AttachSerial(&link);
+    ASSERT_GT(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 0) << ErrorState();
+    ASSERT_EQ(SetTerminal(0), 0) << ErrorState();
+  }
+
+  VirtualPlatform vp;
+  sim::Terminal terminal{"Veld", 0, 'F'};
+  sim::DirectLine line{terminal};
+  SerialLink link{line};
+  TempDir files;
+};
+
+TEST_F(SimServices, FileRoundTrip) {
+  const std::string content = NumberedFile(2000);
+  files.Write("in.txt", content);
+  char name[] = "big";
+  ASSERT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), 2000) << ErrorState();
+  ASSERT_EQ(terminal.Files('C').at("BIG").records.size(), 2000u);
+
+  char back[] = "big";
+  ASSERT_EQ(RecvFile(back, files.Path("out.txt").c_str()), 2000) << ErrorState();
+  EXPECT_EQ(files.Read("out.txt"), content);
+
+  char entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
+  EXPECT_EQ(ListFiles(nullptr, entries), 1) << ErrorState();
+  EXPECT_EQ(std::string(entries).substr(0, 3), "BIG");
+
+  char small[] = "small";
+  files.Write("small.txt", "AB\r\nCD\r\n");
+  ASSERT_EQ(SendFile(files.Path("small.txt").c_str(), small, 1, 5), 2) << ErrorState();
+  char buffer[64];
+  EXPECT_EQ(ViewFile(small, buffer, sizeof buffer), 2) << ErrorState();
+  EXPECT_STREQ(buffer, "AB\r\nCD\r\n");
+  EXPECT_EQ(DeleFile(small), 0) << ErrorState();
+  EXPECT_EQ(terminal.Files('C').count("SMALL"), 0u);
+}
+
+TEST_F(SimServices, ProgramRoundTrip) {
+  files.Write("prg.txt", NumberedFile(300));
+  ASSERT_EQ(SendPrg(files.Path("prg.txt").c_str()), 300) << ErrorState();
+  ASSERT_EQ(terminal.Program().size(), 300u);
+  EXPECT_EQ(terminal.Program()[299], "REC300,VALUE");
+}
+
+TEST_F(SimServices, ClockAndParameters) {
+  ASSERT_EQ(SetTime("123456"), 0) << ErrorState();
+  ASSERT_EQ(SetDate("3261206"), 0) << ErrorState();
+  char value[VELDC_REPLY_SIZE];
+  ASSERT_EQ(GetDate(value), 0) << ErrorState();
+  EXPECT_STREQ(value, "3261206");
+  ASSERT_EQ(SetParameter(12, "hello"), 0) << ErrorState();
+  ASSERT_EQ(GetParameter(12, value), 0) << ErrorState();
+  EXPECT_STREQ(value, "hello");
+}
+
+TEST_F(SimServices, RefusedRecordDeletesThePartialFile) {
+  terminal.Faults().refusedWords.insert("RECORD");
+  files.Write("in.txt", NumberedFile(3));
+  char name[] = "part";
+  EXPECT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), -1);
+  EXPECT_EQ(ErrorState(), "59 Error sending record");
+  EXPECT_FALSE(terminal.Loading());
+  EXPECT_EQ(terminal.Files('C').count("PART"), 0u);
+}
+
+TEST(SimKov74Services, FileRoundTripThroughTheDriver) {
+  VirtualPlatform vp;
+  sim::Terminal terminal{"Dulm", 7, 'P'};
+  sim::Kov74Network network;
+  network.AddTerminal(&terminal);
+  Kov74Link driver(network);
+  vp.SetKov74(&driver);
+  ASSERT_GT(InitCOMM(1, DEV_KOV74_MODE0, 0, 0), 0) << ErrorState();
+  ASSERT_EQ(SetTerminal(7), 0) << ErrorState();
+  TempDir files;
+  const std::string content = NumberedFile(150);
+  files.Write("in.txt", content);
+  char name[] = "kov";
+  ASSERT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), 150) << ErrorState();
+  ASSERT_EQ(RecvFile(name, files.Path("out.txt").c_str()), 150) << ErrorState();
+  EXPECT_EQ(files.Read("out.txt"), content);
+}
+
+}  // namespace
+}  // namespace veldc::test
