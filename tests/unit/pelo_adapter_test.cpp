@@ -18,7 +18,7 @@ std::string Packet(uint16_t type, uint16_t seq, const std::string &text = std::s
   return PeloPacket{type, seq, text}.Encode();
 }
 
-class Adapter : public ::testing::Test {
+class SimPeloAdapter : public ::testing::Test {
  public:
   // Everything the adapter sends up to `until`, decoded, with the instant it fell due.
   std::vector<PeloPacket> Drain(Micros until) {
@@ -67,7 +67,7 @@ TEST(PeloPacketTest, EncodeAndDecode) {
   EXPECT_EQ(p.text, "hi");
 }
 
-TEST_F(Adapter, StatusTellsTheVersionAndTheForm) {
+TEST_F(SimPeloAdapter, StatusTellsTheVersionAndTheForm) {
   Send(PeloPacket::kCommand, 0, "X");
   auto out = Drain(10 * kMs);
   ASSERT_EQ(out.size(), 1u);
@@ -80,7 +80,7 @@ TEST_F(Adapter, StatusTellsTheVersionAndTheForm) {
   EXPECT_EQ(single.StatusText().find("C3"), std::string::npos);
 }
 
-TEST_F(Adapter, CountsGreetingsAndAcknowledgesUnknownCommands) {
+TEST_F(SimPeloAdapter, CountsGreetingsAndAcknowledgesUnknownCommands) {
   Send(PeloPacket::kAck, 0);
   EXPECT_EQ(adapter.Greetings(), 1);
   Send(PeloPacket::kCommand, 17, "Q");
@@ -90,7 +90,7 @@ TEST_F(Adapter, CountsGreetingsAndAcknowledgesUnknownCommands) {
   EXPECT_EQ(out[0].seq, 17);
 }
 
-TEST_F(Adapter, CarriesLinesInTheNetworkForm) {
+TEST_F(SimPeloAdapter, CarriesLinesInTheNetworkForm) {
   Terminal t5("Veld", 5), t6("Dulm", 6);
   adapter.AttachTerminal(&t5);
   adapter.AttachTerminal(&t6);
@@ -114,7 +114,7 @@ TEST_F(Adapter, CarriesLinesInTheNetworkForm) {
   EXPECT_EQ(out[0].type, PeloPacket::kAck);
 }
 
-TEST_F(Adapter, CarriesLinesInTheSingleForm) {
+TEST_F(SimPeloAdapter, CarriesLinesInTheSingleForm) {
   PeloAdapter single(0x7F000002, PeloAdapter::kSingle);
   Terminal t("Qyr", 0);
   single.AttachTerminal(&t);
@@ -127,7 +127,7 @@ TEST_F(Adapter, CarriesLinesInTheSingleForm) {
   EXPECT_EQ(t.Commands(), std::vector<std::string>{"%XI"});
 }
 
-TEST_F(Adapter, OneNumberedDatagramAtATimeResentUntilAcknowledged) {
+TEST_F(SimPeloAdapter, OneNumberedDatagramAtATimeResentUntilAcknowledged) {
   Terminal t("Veld", 5);
   adapter.AttachTerminal(&t);
   t.QueueMessage("first", 0);
@@ -151,7 +151,7 @@ TEST_F(Adapter, OneNumberedDatagramAtATimeResentUntilAcknowledged) {
   EXPECT_TRUE(Drain(now + 5 * PeloAdapter::kResendInterval).empty());
 }
 
-TEST_F(Adapter, RepeatedHostDataIsAcknowledgedButCarriedOnce) {
+TEST_F(SimPeloAdapter, RepeatedHostDataIsAcknowledgedButCarriedOnce) {
   Terminal t("Veld", 5);
   adapter.AttachTerminal(&t);
   Send(PeloPacket::kData, 7, std::string("\x05TIME"));
@@ -164,7 +164,7 @@ TEST_F(Adapter, RepeatedHostDataIsAcknowledgedButCarriedOnce) {
   EXPECT_EQ(t.Commands().size(), 1u);
 }
 
-TEST_F(Adapter, AddressAndFormTakeEffectAtTheReset) {
+TEST_F(SimPeloAdapter, AddressAndFormTakeEffectAtTheReset) {
   Send(PeloPacket::kCommand, 1, "A127.0.0.3");
   Send(PeloPacket::kCommand, 2, "C1");
   Send(PeloPacket::kCommand, 3, "Anot an address");
@@ -190,7 +190,7 @@ TEST_F(Adapter, AddressAndFormTakeEffectAtTheReset) {
   EXPECT_TRUE(Drain(now + 5 * PeloAdapter::kResendInterval).empty());
 }
 
-TEST_F(Adapter, Faults) {
+TEST_F(SimPeloAdapter, Faults) {
   Terminal t("Veld", 5);
   adapter.AttachTerminal(&t);
   auto types = [](const std::vector<PeloPacket> &out) {
@@ -247,7 +247,7 @@ TEST_F(Adapter, Faults) {
   EXPECT_EQ(out[0].seq, 9);
 }
 
-TEST_F(Adapter, NumbersWrapAfter255) {
+TEST_F(SimPeloAdapter, NumbersWrapAfter255) {
   Terminal t("Veld", 5);
   adapter.AttachTerminal(&t);
   std::vector<uint16_t> seqs;
