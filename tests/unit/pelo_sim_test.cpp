@@ -1,0 +1,283 @@
+// The library against the simulated adapter and terminals: whole conversations in both link
+// forms, the adapter's faults, and a hostile adapter.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "device/device.h"
+#include "pelo/link.h"
+#include "sim/terminal.h"
+#include "support/fixture.h"
+#include "support/pelo_link.h"
+
+namespace veldc::test {
+namespace {
+
+using platform::virt::Micros;
+using sim::PeloAdapter;
+using sim::PeloPacket;
+
+constexpr uint16_t kPort = 5001;
+
+class PeloSim : public ::testing::Test {
+ public:
+  void Open(PeloAdapter::Form form) {
+    link = std::make_unique<SimPeloLink>(vp, 0xC0A8000A, form);
+    link->adapter.AttachTerminal(&veld);
+    ASSERT_EQ(InitCOMM(kPort, DEV_PELO, 0, 0), kPort);
+    ASSERT_EQ(SetWinSockTimeOut(1), 0);
+    ASSERT_EQ(SetIPAddress("192.168.0.10"), 0) << ErrorState();
+  }
+  PeloAdapter &Adapter() { return link->adapter; }
+  std::vector<std::string> DataSent() const {
+    std::vector<std::string> out;
+    for (const auto &e : vp.LogOf(Call::WsSend)) {
+      if (!e.text.empty() && e.text[0] == PeloPacket::kData) out.push_back(e.text);
+    }
+    return out;
+  }
+  size_t Count(const std::string &command) const {
+    size_t n = 0;
+    for (const auto &c : veld.Commands()) n += c == command;
+    return n;
+  }
+
+  VirtualPlatform vp;
+  sim::Terminal veld{"Veld", 5};
+  std::unique_ptr<SimPeloLink> link;
+  char text[VELDC_REPLY_SIZE] = "";
+};
+
+TEST_F(PeloSim, NetworkFormClockRoundTrip) {
+  Open(PeloAdapter::kNetwork);
+  EXPECT_EQ(pelo::PeloLink.nLinkForm, pelo::PELO_FORM_NETWORK);
+  EXPECT_EQ(Adapter().Greetings(), 1);
+  ASSERT_EQ(SetTerminal(5), 0) << ErrorState();
+  ASSERT_EQ(SetTime("101500"), 0) << ErrorState();
+  ASSERT_EQ(GetTime(text), 0) << ErrorState();
+  EXPECT_EQ(std::string(text).substr(0, 4), "1015");
+  EXPECT_EQ(Count("TIME 101500"), 1u);
+  // Every terminal line went out with the address byte in front and no line end.
+  for (const auto &d : DataSent()) EXPECT_EQ(d[4], '\x05');
+}
+
+TEST_F(PeloSim, SingleFormClockRoundTrip) {
+  Open(PeloAdapter::kSingle);
+  EXPECT_EQ(pelo::PeloLink.nLinkForm, pelo::PELO_FORM_SINGLE);
+  EXPECT_EQ(SetTerminal(5), -1) << "the single form has terminal 0 only";
+  ASSERT_EQ(SetTerminal(0), 0) << ErrorState();
+  ASSERT_EQ(SetTime("235958"), 0) << ErrorState();
+  ASSERT_EQ(GetTime(text), 0) << ErrorState();
+  EXPECT_EQ(std::string(text).substr(0, 4), "2359");
+  for (const auto &d : DataSent()) EXPECT_EQ(d.substr(d.size() - 2), std::string("\r\0", 2));
+}
+
+TEST_F(PeloSim, AdapterCommandsMoveTheLink) {
+  Open(PeloAdapter::kNetwork);
+  ASSERT_EQ(PeloCommand("X", text), 0) << ErrorState();
+  EXPECT_STREQ(text, "V2.1 PELO C3");
+  ASSERT_EQ(PeloCommand("A192.168.0.11", text), 0) << ErrorState();
+  ASSERT_EQ(PeloCommand("C1", text), 0) << ErrorState();
+  EXPECT_EQ(pelo::PeloLink.nLinkForm, pelo::PELO_FORM_NETWORK) << "until the reset";
+  ASSERT_EQ(PeloCommand("%", text), 0) << ErrorState();
+  EXPECT_STREQ(text, "UDP_INIT");
+  EXPECT_EQ(Adapter().Resets(), 1);
+  EXPECT_EQ(Adapter().Address(), 0xC0A8000Bu);
+  EXPECT_EQ(Adapter().LinkForm(), PeloAdapter::kSingle);
+  EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Bu);
+  EXPECT_EQ(pelo::PeloLink.nLinkForm, pelo::PELO_FORM_SINGLE);
+  ASSERT_EQ(SetTerminal(0), 0) << ErrorState();
+  ASSERT_EQ(GetTime(text), 0) << ErrorState();
+  ASSERT_EQ(PeloCommand("X", text), 0) << ErrorState();
+  EXPECT_STREQ(text, "V2.1 PELO C1");
+}
+
+TEST_F(PeloSim, PeloResetLeavesTheInitForTheNextCleanOut) {
+  Open(PeloAdapter::kNetwork);
+  ASSERT_EQ(SetTerminal(5), 0) << ErrorState();
+  vp.ClearLog();
+  ASSERT_EQ(PeloReset(), 0) << ErrorState();
+  EXPECT_TRUE(vp.LogOf(Call::WsRecv).empty()) << "the reset reads no answer";
+  EXPECT_EQ(vp.LogOf(Call::WsSend).size(), 3u);
+  vp.Advance(PeloAdapter::kResetTime + 10000);
+  EXPECT_EQ(GetTime(text), 0) << ErrorState();
+  EXPECT_EQ(Adapter().Resets(), 1) << "three resets sent while restarting count once";
+}
+
+TEST_F(PeloSim, TerminalMessagesReachGetMsgEx) {
+  Open(PeloAdapter::kNetwork);
+  ASSERT_EQ(ChgTerminal(5), 0);
+  veld.QueueMessage("BADGE 0042", vp.Now() + 100000);
+  ASSERT_EQ(GetMsgEx(text), 0) << ErrorState();
+  EXPECT_STREQ(text, "BADGE 0042");
+  EXPECT_EQ(GetMsgEx(text), -1);
+  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+}
+
+TEST_F(PeloSim, AdapterFaults) {
+  struct Case {
+    const char *name;
+    std::function<void(sim::PeloFaults &)> arm;
+    int result;
+    const char *state;
+    size_t carried;  // how often TIME reached the terminal
+    size_t sends;    // data datagrams the library sent
+  } cases[] = {
+      {"init packet mid-exchange", [](sim::PeloFaults &f) { f.initOnData = 1; }, 0, "0 None", 1, 2},
+      {"error packet", [](sim::PeloFaults &f) { f.errorPackets = 1; }, -1,
+       "96 Error packet received", 0, 1},
+      // The reply comes before the acknowledgement the library is waiting for, so it is
+      // dropped; the command is resent and acknowledged, but not carried out again.
+      {"lost acknowledgement", [](sim::PeloFaults &f) { f.lostAcks = 1; }, -1,
+       "79 WinSocket timeout expired", 1, 3},
+      {"silence", [](sim::PeloFaults &f) { f.silent = true; }, -1, "79 WinSocket timeout expired",
+       1, 3},
+      {"repeated reply", [](sim::PeloFaults &f) { f.repeatedData = 1; }, 0, "0 None", 1, 1},
+  };
+  for (const auto &c : cases) {
+    veld = sim::Terminal("Veld", 5);
+    Open(PeloAdapter::kNetwork);
+    ASSERT_EQ(ChgTerminal(5), 0);
+    vp.ClearLog();
+    c.arm(Adapter().Faults());
+    EXPECT_EQ(SendCommand("TIME", text), c.result) << c.name;
+    EXPECT_EQ(ErrorState(), c.state) << c.name;
+    EXPECT_EQ(Count("TIME"), c.carried) << c.name;
+    EXPECT_EQ(DataSent().size(), c.sends) << c.name;
+    if (c.result == 0) {
+      EXPECT_EQ(std::string(text).substr(0, 5), "TIME ") << c.name;
+    }
+    // Whatever was repeated is acknowledged and dropped, never handed on twice.
+    Adapter().Faults() = sim::PeloFaults();
+    EXPECT_EQ(GetMsgEx(text), -1) << c.name;
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+}
+
+TEST_F(PeloSim, OversizedStatusReplyFailsTheSetUp) {
+  link = std::make_unique<SimPeloLink>(vp);
+  ASSERT_EQ(InitCOMM(kPort, DEV_PELO, 0, 0), kPort);
+  // The greeting's acknowledgement does not exist; the status reply is the first datagram.
+  Adapter().Faults().oversized = 1;
+  EXPECT_EQ(SetIPAddress("192.168.0.10"), -1);
+  EXPECT_EQ(ErrorState(), "78 Error receving message: 10040");
+}
+
+// Datagrams of any length and type, at any time, in floods and repeats.
+class HostilePeer : public platform::virt::DatagramPeer {
+ public:
+  explicit HostilePeer(uint32_t seed) : rng_(seed) {}
+  void FromHost(const uint8_t *data, size_t length, Micros) override {
+    ++heard;
+    // What the library sends must be a whole datagram: header, text, one zero at the end.
+    if (length < 5 || length > 136 || data[length - 1] != 0 ||
+        std::memchr(data + 4, 0, length - 4) != data + length - 1) {
+      ++malformed;
+    }
+    if (length >= 4) lastSeq_ = static_cast<uint16_t>(data[2] | data[3] << 8);
+  }
+  bool ToHost(Micros, std::string *datagram) override {
+    const int roll = Pick(0, 99);
+    if (roll < 40) return false;  // quiet for this read
+    if (roll < 45 && !last_.empty()) {
+      *datagram = last_;  // a repeat
+      return true;
+    }
+    std::string d;
+    const int length = Pick(0, 9) == 0 ? Pick(0, 300) : Pick(4, 140);
+    const uint16_t type = static_cast<uint16_t>(Pick(0, 9) == 0 ? Pick(0, 0xFFFF) : Pick(0, 8));
+    const uint16_t seq = static_cast<uint16_t>(Pick(0, 2) == 0 ? lastSeq_ : Pick(0, 0xFFFF));
+    d.push_back(static_cast<char>(type));
+    d.push_back(static_cast<char>(type >> 8));
+    d.push_back(static_cast<char>(seq));
+    d.push_back(static_cast<char>(seq >> 8));
+    while (static_cast<int>(d.size()) < length) d.push_back(static_cast<char>(Pick(0, 255)));
+    d.resize(static_cast<size_t>(length));
+    last_ = d;
+    *datagram = std::move(d);
+    return true;
+  }
+
+  int heard = 0;
+  int malformed = 0;
+
+ private:
+  int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+  std::mt19937 rng_;
+  std::string last_;
+  uint16_t lastSeq_ = 0;
+};
+
+TEST(PeloHostile, RandomDatagramsNeverOverrunOrLeaveUnknownCodes) {
+  VirtualPlatform vp;
+  HostilePeer peer(20261206);
+  vp.AttachAdapter(&peer);
+  ASSERT_EQ(InitCOMM(kPort, DEV_PELO, 0, 0), kPort);
+  device::DeviceState.nWinSockTimeOut = 20;
+  std::mt19937 rng(7);
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const std::vector<int32_t> allowed = {0, 2, 3, 4, 43, 44, 46, 66, 77, 78, 79, 89, 91, 92, 96, 97};
+  struct Guarded {
+    char reply[VELDC_REPLY_SIZE];
+    unsigned char canary[64];
+  } buffer;
+  const char *commands[] = {"X", "%", "A192.168.0.12", "C3", "C1", "Q", "TIME", ""};
+  int calls = 0;
+  for (int i = 0; i < 400; ++i) {
+    std::memset(&buffer, 0xA5, sizeof buffer);
+    vp.ClearLog();
+    const char *command = commands[pick(0, 7)];
+    int r = 0;
+    switch (pick(0, 9)) {
+      case 0:
+        r = SetIPAddress("192.168.0.10");
+        break;
+      case 1:
+        r = PeloCommand(command, buffer.reply);
+        break;
+      case 2:
+        r = ChgTerminal(pick(-1, 255));
+        break;
+      case 3:
+      case 4:
+        r = SendCommand(command, buffer.reply);
+        break;
+      case 5:
+        r = PostCommand(command);
+        break;
+      case 6:
+      case 7:
+        r = GetResponse(buffer.reply);
+        break;
+      case 8:
+        r = PeloReset();
+        break;
+      case 9:
+        r = i % 40 == 9 ? GetMsgEx(buffer.reply) : GetResponse(buffer.reply);
+        break;
+    }
+    ++calls;
+    for (unsigned char c : buffer.canary) ASSERT_EQ(c, 0xA5) << "call " << i;
+    if (buffer.reply[0] != static_cast<char>(0xA5)) {
+      ASSERT_NE(std::memchr(buffer.reply, 0, sizeof buffer.reply), nullptr) << "call " << i;
+    }
+    ASSERT_TRUE(r == 0 || r == -1) << "call " << i;
+    ASSERT_NE(std::find(allowed.begin(), allowed.end(), nErrorCode), allowed.end())
+        << "call " << i << ": " << ErrorState();
+    ASSERT_EQ(device::DeviceState.nDeviceKind, DEV_PELO);
+    const auto &rx = pelo::PeloLink.rxDatagram;
+    ASSERT_EQ(rx.szText[130], 0);
+    ASSERT_EQ(rx.szText[131], 0);
+  }
+  EXPECT_EQ(calls, 400);
+  EXPECT_GT(peer.heard, 100) << "the library kept talking";
+  EXPECT_EQ(peer.malformed, 0);
+}
+
+}  // namespace
+}  // namespace veldc::test
