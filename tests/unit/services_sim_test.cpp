@@ -5,7 +5,9 @@
 
 #include "sim/direct_line.h"
 #include "sim/kov74_network.h"
+#include "sim/pelo_adapter.h"
 #include "sim/terminal.h"
+#include "support/pelo_link.h"
 #include "support/services_terminal.h"
 #include "support/sim_links.h"
 
@@ -102,6 +104,52 @@ TEST(SimKov74Services, FileRoundTripThroughTheDriver) {
   ASSERT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), 150) << ErrorState();
   ASSERT_EQ(RecvFile(name, files.Path("out.txt").c_str()), 150) << ErrorState();
   EXPECT_EQ(files.Read("out.txt"), content);
+}
+
+class SimPeloServices : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    link.adapter.AttachTerminal(&terminal);
+    ASSERT_EQ(InitCOMM(5002, DEV_PELO, 0, 0), 5002) << ErrorState();
+    ASSERT_EQ(SetWinSockTimeOut(3), 0);
+    ASSERT_EQ(SetIPAddress("192.168.0.10"), 0) << ErrorState();
+    ASSERT_EQ(SetTerminal(5), 0) << ErrorState();
+  }
+
+  VirtualPlatform vp;
+  SimPeloLink link{vp};
+  sim::Terminal terminal{"Veld", 5};
+  TempDir files;
+};
+
+TEST_F(SimPeloServices, FileRoundTrip) {
+  const std::string content = NumberedFile(200);
+  files.Write("in.txt", content);
+  char name[] = "pelo";
+  ASSERT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), 200) << ErrorState();
+  ASSERT_EQ(RecvFile(name, files.Path("out.txt").c_str()), 200) << ErrorState();
+  EXPECT_EQ(files.Read("out.txt"), content);
+}
+
+// Lines of a listing and of an upload wait the Pelo time-out, not the serial one.
+TEST_F(SimPeloServices, LinesWaitThePeloTimeOut) {
+  terminal.PutFile('C', "CUT", {"one", "two", "three"});
+  terminal.Faults().cutAfterLines = 1;
+  char name[] = "cut";
+  Micros start = vp.Now();
+  EXPECT_EQ(RecvFile(name, files.Path("out.txt").c_str()), -1);
+  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  EXPECT_FALSE(files.Exists("out.txt"));
+  EXPECT_GE(vp.Now() - start, 3000000u);
+  EXPECT_LT(vp.Now() - start, 4000000u);
+
+  terminal.Faults().cutAfterLines = 0;
+  char entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
+  start = vp.Now();
+  EXPECT_EQ(ListFiles(nullptr, entries), -1);
+  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  EXPECT_GE(vp.Now() - start, 3000000u);
+  EXPECT_LT(vp.Now() - start, 4000000u);
 }
 
 }  // namespace
