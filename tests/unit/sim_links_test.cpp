@@ -23,6 +23,7 @@ struct Family {
   const char *name;
   int kind;
   int address;
+  bool echo = false;  // the line echoes every command
 };
 
 class SimLinksTest : public ::testing::TestWithParam<Family> {
@@ -31,6 +32,7 @@ class SimLinksTest : public ::testing::TestWithParam<Family> {
     const Family &f = GetParam();
     terminal_ = std::make_unique<sim::Terminal>("Veld", f.address);
     other_ = std::make_unique<sim::Terminal>("Dulm", f.address == 0 ? 1 : 0);
+    terminal_->SetEchoLine(f.echo);
     switch (f.kind) {
       case DEV_SERIAL_DIRECT:
         line_ = std::make_unique<sim::DirectLine>(*terminal_);
@@ -109,6 +111,7 @@ TEST_P(SimLinksTest, LockedTerminalIsSelectedWithItsPassword) {
 
 INSTANTIATE_TEST_SUITE_P(Families, SimLinksTest,
                          ::testing::Values(Family{"direct", DEV_SERIAL_DIRECT, 0},
+                                           Family{"direct_echo", DEV_SERIAL_DIRECT, 0, true},
                                            Family{"logon", DEV_SERIAL_LOGON, 7},
                                            Family{"network", DEV_SERIAL_NETWORK, 12},
                                            Family{"kov74", DEV_KOV74_MODE0, 3}),
