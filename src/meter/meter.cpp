@@ -34,15 +34,15 @@ void Report(int meter, int event, int records, uint32_t done, uint32_t total, co
   }
 }
 
-void DestroyWindow() {
+void DestroyMeterWindow() {
   if (hMeterWindow != kNoHandle) Os().MeterDestroy(hMeterWindow);
   hMeterWindow = kNoHandle;
 }
 
 // Creates the dialog from the library's own template. A missing template or module leaves
 // no window: the operation goes on without one.
-void CreateWindow(int templateId) {
-  DestroyWindow();
+void CreateMeterWindow(int templateId) {
+  DestroyMeterWindow();
   hMeterWindow = Os().MeterCreate(device::DeviceState.hSelfModule, templateId);
   if (hMeterWindow != kNoHandle) Os().MeterShow(hMeterWindow);
 }
@@ -62,7 +62,7 @@ bool MeterEnabled() { return nMeterSwitch != 0; }
 void OpenTransferMeter() {
   if (!MeterEnabled()) return;
   CloseAny();
-  CreateWindow(kTransferTemplate);
+  CreateMeterWindow(kTransferTemplate);
   openMeter = Open::kTransfer;
   dwProgress = 0;
   nRecords = 0;
@@ -85,7 +85,7 @@ void UpdateTransferMeter(int32_t records, int32_t total, int32_t step) {
 
 void CloseTransferMeter() {
   if (openMeter != Open::kTransfer) return;
-  DestroyWindow();
+  DestroyMeterWindow();
   openMeter = Open::kNone;
   Report(VELDC_METER_TRANSFER, VELDC_PROGRESS_CLOSE, nRecords, dwProgress, dwTotal, nullptr);
 }
@@ -93,7 +93,7 @@ void CloseTransferMeter() {
 void OpenConnectMeter() {
   if (!MeterEnabled()) return;
   CloseAny();
-  CreateWindow(kConnectTemplate);
+  CreateMeterWindow(kConnectTemplate);
   openMeter = Open::kConnect;
   Report(VELDC_METER_CONNECT, VELDC_PROGRESS_OPEN, 0, 0, ConnectTimeoutMs(), nullptr);
 }
@@ -116,7 +116,7 @@ void ConnectProgress(uint32_t elapsedMs) {
 
 void CloseConnectMeter() {
   if (openMeter != Open::kConnect) return;
-  DestroyWindow();
+  DestroyMeterWindow();
   openMeter = Open::kNone;
   Report(VELDC_METER_CONNECT, VELDC_PROGRESS_CLOSE, 0, 0, ConnectTimeoutMs(), nullptr);
 }

@@ -60,34 +60,6 @@ TEST_F(SimServices, FileRoundTrip) {
   EXPECT_EQ(terminal.Files('C').count("SMALL"), 0u);
 }
 
-TEST_F(SimServices, ProgramRoundTrip) {
-  files.Write("prg.txt", NumberedFile(300));
-  ASSERT_EQ(SendPrg(files.Path("prg.txt").c_str()), 300) << ErrorState();
-  ASSERT_EQ(terminal.Program().size(), 300u);
-  EXPECT_EQ(terminal.Program()[299], "REC300,VALUE");
-}
-
-TEST_F(SimServices, ClockAndParameters) {
-  ASSERT_EQ(SetTime("123456"), 0) << ErrorState();
-  ASSERT_EQ(SetDate("3261206"), 0) << ErrorState();
-  char value[VELDC_REPLY_SIZE];
-  ASSERT_EQ(GetDate(value), 0) << ErrorState();
-  EXPECT_STREQ(value, "3261206");
-  ASSERT_EQ(SetParameter(12, "hello"), 0) << ErrorState();
-  ASSERT_EQ(GetParameter(12, value), 0) << ErrorState();
-  EXPECT_STREQ(value, "hello");
-}
-
-TEST_F(SimServices, RefusedRecordDeletesThePartialFile) {
-  terminal.Faults().refusedWords.insert("RECORD");
-  files.Write("in.txt", NumberedFile(3));
-  char name[] = "part";
-  EXPECT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "59 Error sending record");
-  EXPECT_FALSE(terminal.Loading());
-  EXPECT_EQ(terminal.Files('C').count("PART"), 0u);
-}
-
 TEST(SimKov74Services, FileRoundTripThroughTheDriver) {
   VirtualPlatform vp;
   sim::Terminal terminal{"Dulm", 7, 'P'};
