@@ -1,0 +1,159 @@
+// Each serial kind through a real pty, against the simulated lines served in this process: the
+// library's real serial path, in real time.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/direct_line.h"
+#include "sim/logon_line.h"
+#include "sim/modem.h"
+#include "sim/network_interface.h"
+#include "sim/transport/pty_server.h"
+#include "veldc.h"
+
+namespace veldc::sim {
+namespace {
+
+std::string Error() {
+  char text[VELDC_ERROR_TEXT_SIZE] = "";
+  const int code = GetError(text);
+  return std::to_string(code) + " " + text;
+}
+
+// Serves a line model on a fresh pty mapped to COM1; declared after the models it serves, so
+// it stops serving (and closes the device) before they go.
+class Served {
+ public:
+  explicit Served(ByteLine &line) : server_(line) {
+    std::string error;
+    started_ = server_.Start(&error);
+    EXPECT_TRUE(started_) << error;
+    if (started_) SetPortName(1, server_.SlavePath().c_str());
+  }
+  ~Served() {
+    ExitCOMM();
+    SetPortName(1, nullptr);
+    server_.Stop();
+  }
+  template <typename Fn>
+  auto Locked(Fn fn) {
+    std::lock_guard<std::mutex> lock(server_.ModelMutex());
+    return fn();
+  }
+  Micros Now() const { return server_.Now(); }
+
+ private:
+  PtyServer server_;
+  bool started_ = false;
+};
+
+class SerialKinds : public ::testing::Test {
+ protected:
+  char reply_[VELDC_REPLY_SIZE] = "";
+};
+
+TEST_F(SerialKinds, DirectLineSelectsExchangesPostsAndListens) {
+  Terminal terminal("Dulm", 0, 'P');
+  DirectLine line(terminal);
+  Served served(line);
+  ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 19200, 0), 1016) << Error();
+  ASSERT_EQ(SetTerminal(0), 0) << Error();
+  ASSERT_EQ(SendCommand("%XI", reply_), 0) << Error();
+  EXPECT_NE(std::string(reply_).find("Dulm"), std::string::npos) << reply_;
+
+  ASSERT_EQ(PostCommand("CFG 07"), 0) << Error();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(GetResponse(reply_), 0) << Error();
+  EXPECT_EQ(std::string(reply_).rfind("CFG 07", 0), 0u) << reply_;
+  EXPECT_EQ(GetResponse(reply_), -1);
+  EXPECT_EQ(Error(), "40 No reply from terminal");
+
+  served.Locked([&] {
+    terminal.QueueMessage("BADGE 00417", served.Now() + 200 * kMillis);
+    return 0;
+  });
+  ASSERT_EQ(GetMsgEx(reply_), 0) << Error();
+  EXPECT_STREQ(reply_, "BADGE 00417");
+  EXPECT_EQ(GetMsgEx(reply_), -1);
+  EXPECT_EQ(Error(), "40 No reply from terminal");
+}
+
+TEST_F(SerialKinds, LogonLineReachesEachTerminal) {
+  Terminal own("Veld", 0), second("Qyr", 2), third("Sorvik", 3);
+  LogonLine line({&own, &second, &third});
+  Served served(line);
+  ASSERT_EQ(InitCOMM(1, DEV_SERIAL_LOGON, 9600, 0), 1016) << Error();
+  ASSERT_EQ(SetTerminal(2), 0) << Error();
+  EXPECT_EQ(served.Locked([&] { return line.LoggedOn(); }), 2);
+  ASSERT_EQ(SendCommand("%XI", reply_), 0) << Error();
+  EXPECT_NE(std::string(reply_).find("Qyr"), std::string::npos) << reply_;
+  ASSERT_EQ(ChgTerminal(0), 0) << Error();
+  EXPECT_EQ(served.Locked([&] { return line.LoggedOn(); }), 0);
+  EXPECT_EQ(SetTerminal(32), -1);
+  EXPECT_EQ(Error(), "3 Wrong parameters");
+}
+
+TEST_F(SerialKinds, NetworkInterfaceIsSetUpSelectedAndReleased) {
+  Terminal first("Veld", 1), twelfth("Dulm", 12);
+  NetworkInterface line({&first, &twelfth});
+  Served served(line);
+  ASSERT_EQ(InitCOMM(1, DEV_SERIAL_NETWORK, 38400, 0), 1016) << Error();
+  ASSERT_EQ(SetTerminal(12), 0) << Error();
+  EXPECT_EQ(served.Locked([&] { return line.Selected(); }), 12);
+  ASSERT_EQ(SendCommand("%XI", reply_), 0) << Error();
+  EXPECT_NE(std::string(reply_).find("Dulm"), std::string::npos) << reply_;
+  ASSERT_EQ(ExitCOMM(), 0) << Error();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::vector<std::string> expected = {"&", "*0", "@011", ">b", ">PS255", ">PS012", ">P0"};
+  EXPECT_EQ(served.Locked([&] { return line.SetupCommands(); }), expected);
+}
+
+TEST_F(SerialKinds, ModemDialsSelectsAndHangsUp) {
+  Terminal terminal("Veld", 0);
+  DirectLine line(terminal);
+  Modem modem(line, ModemTiming{10 * kMillis, 1200 * kMillis, 200 * kMillis});
+  Served served(modem);
+  ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 1016) << Error();
+  ASSERT_EQ(DialNumber("ATX4", "0499123456", 20), 0) << Error();
+  EXPECT_TRUE(served.Locked([&] { return modem.Connected(); }));
+  EXPECT_EQ(served.Locked([&] { return modem.S7(); }), 20);
+  ASSERT_EQ(SetTerminal(0), 0) << Error();
+  ASSERT_EQ(HangUp(), 0) << Error();
+  EXPECT_FALSE(served.Locked([&] { return modem.Connected(); }));
+}
+
+TEST_F(SerialKinds, BusyLineFailsTheDial) {
+  Terminal terminal("Veld", 0);
+  DirectLine line(terminal);
+  Modem modem(line, ModemTiming{10 * kMillis, 1200 * kMillis, 200 * kMillis});
+  modem.SetDialResult(Modem::DialResult::kBusy);
+  Served served(modem);
+  ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 1016) << Error();
+  EXPECT_EQ(DialNumber(nullptr, "0499123456", 3), -1);
+  EXPECT_EQ(Error(), "83 Bad reply to dial command");
+}
+
+}  // namespace
+}  // namespace veldc::sim
+
+namespace veldc::sim {
+namespace {
+
+TEST(PeloKind, OpensAndClosesWithTheRealSocketLayer) {
+  ASSERT_EQ(InitCOMM(70000, DEV_PELO, 0, 0), 4464) << Error();
+  char address[VELDC_HOSTNAME_SIZE] = "";
+  EXPECT_EQ(GetLocalIPAddress(address), 0) << Error();
+  EXPECT_NE(std::string(address).find('.'), std::string::npos) << address;
+  EXPECT_EQ(SetIPAddress("127.0.0.256"), -1);
+  EXPECT_EQ(Error(), "3 Wrong parameters");
+  ASSERT_EQ(ExitCOMM(), 0) << Error();
+  EXPECT_EQ(ExitCOMM(), -1);
+  EXPECT_EQ(Error(), "2 Device not initialized");
+}
+
+}  // namespace
+}  // namespace veldc::sim
