@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "options.h"
+#include "pelo_mode.h"
 #include "serial_mode.h"
 
 namespace {
@@ -22,6 +23,8 @@ int main(int argc, char **argv) {
       "veldc-sim");
   Options options;
   AddOptions(app, &options);
+  PeloOptions pelo;
+  AddPeloOptions(app, &pelo);
   CLI11_PARSE(app, argc, argv);
 
   struct sigaction action {};
@@ -30,5 +33,6 @@ int main(int argc, char **argv) {
   sigaction(SIGTERM, &action, nullptr);
 
   // One entry per kind of link served; every serial kind shares the pty transport.
+  if (pelo.enabled) return ServePelo(options, pelo, stopRequested);
   return ServeSerial(options, stopRequested);
 }
