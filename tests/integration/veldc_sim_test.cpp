@@ -148,9 +148,27 @@ TEST_F(VeldcSimTest, FaultsFromOptionsReachTheLibrary) {
   EXPECT_EQ(sim.Stop(), 0);
 }
 
+TEST_F(VeldcSimTest, NetworkTerminalWithItsOwnPassword) {
+  SimProcess sim(
+      {"--network", "-t", "5:Sorvik:P:4711", "-t", "9", "--locked", "--reply-delay", "1"});
+  ASSERT_FALSE(sim.Path().empty());
+  ASSERT_EQ(SetPortName(1, sim.Path().c_str()), 0);
+  ASSERT_GT(InitCOMM(1, DEV_SERIAL_NETWORK, 9600, 0), 0) << Error();
+  ASSERT_EQ(SetPassword("4711"), 0);
+  EXPECT_EQ(SetTerminal(5), 0) << Error();
+  char value[VELDC_REPLY_SIZE] = {};
+  EXPECT_EQ(GetParameter(89, value), 0) << Error();
+  EXPECT_STREQ(value, "4711");
+  EXPECT_EQ(ExitCOMM(), 0) << Error();
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
 TEST_F(VeldcSimTest, BadOptionsEndWithAnErrorAndNoPath) {
-  const std::vector<std::vector<std::string>> bad = {
-      {"-t", "300"}, {"-t", "7:Nokia"}, {"--direct", "--network"}, {"--files", dir_ + "/none"}};
+  const std::vector<std::vector<std::string>> bad = {{"-t", "300"},
+                                                     {"-t", "7:Nokia"},
+                                                     {"-t", "7:Veld:F:123456"},
+                                                     {"--direct", "--network"},
+                                                     {"--files", dir_ + "/none"}};
   for (const auto &args : bad) {
     SimProcess sim(args);
     EXPECT_EQ(sim.Path(), "") << args[0] << " " << args[1];

@@ -2,7 +2,10 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
+
+#include "files.h"
 
 namespace veldc::simtool {
 
@@ -17,9 +20,9 @@ void AddOptions(CLI::App &app, Options *o) {
 
   app.add_option("--device", o->device, "Serve on this existing device instead of creating a pty");
   app.add_option("-t,--terminal", o->terminals,
-                 "A terminal as ADDR[:MODEL[:CARD]], MODEL one of Veld, Sorvik, Dulm, Qyr and "
-                 "CARD the RAM card letter (default F); repeat for several. Default: one Veld at "
-                 "address 0 (1 on --network)");
+                 "A terminal as ADDR[:MODEL[:CARD[:PASSWORD]]], MODEL one of Veld, Sorvik, Dulm, "
+                 "Qyr, CARD the RAM card letter (default F), PASSWORD its own log-on password; "
+                 "repeat for several. Default: one Veld at address 0 (1 on --network)");
   app.add_option("--password", o->password, "Log-on password of every terminal (parameter 89)");
   app.add_flag("--locked", o->locked, "Terminals start locked: they answer \"..\" until PW");
   app.add_flag("--echo", o->echo, "The line echoes every command before the reply");
@@ -80,10 +83,28 @@ bool ParseTerminal(const std::string &text, TerminalSpec *spec) {
     return false;
   }
   if (second == std::string::npos) return true;
-  const std::string card = text.substr(second + 1);
+  const size_t third = text.find(':', second + 1);
+  const std::string card =
+      text.substr(second + 1, third == std::string::npos ? std::string::npos : third - second - 1);
   if (card.size() != 1) return false;
   spec->ramCard = card[0];
-  return true;
+  if (third == std::string::npos) return true;
+  spec->password = text.substr(third + 1);
+  return !spec->password.empty() && spec->password.size() <= 5;
+}
+
+std::unique_ptr<sim::Terminal> MakeTerminal(const Options &o, const TerminalSpec &spec) {
+  auto terminal = std::make_unique<sim::Terminal>(spec.model, spec.address, spec.ramCard);
+  const std::string &password = spec.password.empty() ? o.password : spec.password;
+  if (!password.empty()) terminal->SetPassword(password);
+  terminal->SetLocked(o.locked);
+  terminal->SetEchoLine(o.echo);
+  if (o.faultTerminal < 0 || o.faultTerminal == spec.address) terminal->Faults() = FaultsOf(o);
+  if (!o.filesDir.empty() && LoadFiles(o.filesDir, terminal.get()) < 0) {
+    std::fprintf(stderr, "veldc-sim: cannot read %s\n", o.filesDir.c_str());
+    return nullptr;
+  }
+  return terminal;
 }
 
 std::string Unescape(const std::string &text) {

@@ -1,6 +1,7 @@
 // What veldc-sim is asked to serve, as read from its command line.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct TerminalSpec {
   int address = 0;
   std::string model = "Veld";
   char ramCard = 'F';
+  std::string password;  // empty: --password, or the factory one
 };
 
 struct Options {
@@ -25,7 +27,7 @@ struct Options {
   bool network = false;
 
   std::string device;                  // serve on this path instead of a new pty
-  std::vector<std::string> terminals;  // "ADDR[:MODEL[:CARD]]"
+  std::vector<std::string> terminals;  // "ADDR[:MODEL[:CARD[:PASSWORD]]]"
   std::string password;
   bool locked = false;
   bool echo = false;
@@ -57,8 +59,13 @@ struct Options {
 // Declares every option on `app`.
 void AddOptions(CLI::App &app, Options *options);
 
-// "7", "7:Sorvik", "7:Sorvik:P". False when the text is not of that form or names another model.
+// "7", "7:Sorvik", "7:Sorvik:P", "7:Sorvik:P:4711". False when the text is not of that form, names
+// another model or gives a password of more than 5 characters.
 bool ParseTerminal(const std::string &text, TerminalSpec *spec);
+
+// A terminal as `spec` and the options describe it: password, lock, echo, faults, files.
+// Null (with the reason on stderr) when the files cannot be read.
+std::unique_ptr<sim::Terminal> MakeTerminal(const Options &options, const TerminalSpec &spec);
 
 // Turns "\xHH", "\r", "\n" and "\\" in an option's text into the bytes they stand for.
 std::string Unescape(const std::string &text);
