@@ -74,6 +74,45 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
   return outcome;
 }
 
+Background::Background(const std::string &program, const std::vector<std::string> &args) {
+  int out[2];
+  if (pipe(out) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  out_ = out[0];
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  std::string text;
+  while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd fd{out_, POLLIN, 0};
+    if (poll(&fd, 1, 100) <= 0) continue;
+    char buffer[256];
+    ssize_t n = read(out_, buffer, sizeof buffer);
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  if (text.find('\n') != std::string::npos) firstLine_ = text.substr(0, text.find('\n'));
+}
+
+Background::~Background() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  if (out_ >= 0) close(out_);
+}
+
 std::vector<std::string> Lines(const std::string &text) {
   std::vector<std::string> lines;
   std::istringstream in(text);

@@ -18,6 +18,23 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
                    const std::string &input = "", int timeoutSeconds = 60,
                    bool stderrTerminal = false);
 
+// A program left running in the background that names its device on the first line of its
+// stdout (veldc-sim); ended with SIGTERM when the object goes.
+class Background {
+ public:
+  Background(const std::string &program, const std::vector<std::string> &args);
+  ~Background();
+  Background(const Background &) = delete;
+  Background &operator=(const Background &) = delete;
+  // The first line the program printed; empty when it printed none within a few seconds.
+  const std::string &FirstLine() const { return firstLine_; }
+
+ private:
+  int pid_ = -1;
+  int out_ = -1;
+  std::string firstLine_;
+};
+
 // The lines of a text, without their line ends.
 std::vector<std::string> Lines(const std::string &text);
 
