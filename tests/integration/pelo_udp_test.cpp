@@ -1,0 +1,194 @@
+// The library over real UDP on loopback against veldc-sim --pelo: the link in both forms, a
+// terminal's clock, a file of 1,000 records both ways, and the adapter's own commands.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "veldc.h"
+
+#ifdef VELDC_SIM_PATH
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Error() {
+  char text[VELDC_ERROR_TEXT_SIZE] = {};
+  return std::to_string(GetError(text)) + " " + text;
+}
+
+std::string Read(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream data;
+  data << in.rdbuf();
+  return data.str();
+}
+
+// A port of this process's own, so that tests running side by side do not meet.
+int TestPort() { return 20000 + static_cast<int>(getpid() % 40000); }
+
+// veldc-sim --pelo on 127.0.0.2; the first line it prints says it is listening.
+class PeloSimulator {
+ public:
+  explicit PeloSimulator(std::vector<std::string> args) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::vector<char *> argv = {const_cast<char *>(VELDC_SIM_PATH)};
+      for (std::string &a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(VELDC_SIM_PATH, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    char c;
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{out[0], POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      if (read(out[0], &c, 1) != 1 || c == '\n') break;
+      banner_ += c;
+    }
+    close(out[0]);
+  }
+  ~PeloSimulator() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 300; ++i) {
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+      usleep(10000);
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  const std::string &Banner() const { return banner_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string banner_;
+};
+
+class PeloUdp : public ::testing::Test {
+ protected:
+  void Start(std::vector<std::string> args) {
+    port_ = TestPort();
+    args.insert(args.begin(), {"--pelo", "--pelo-port", std::to_string(port_)});
+    sim_ = std::make_unique<PeloSimulator>(args);
+    ASSERT_EQ(sim_->Banner(), "127.0.0.2:" + std::to_string(port_));
+    ASSERT_EQ(InitCOMM(port_, DEV_PELO, 0, 0), port_) << Error();
+    ASSERT_EQ(SetWinSockTimeOut(1), 0);
+  }
+  void TearDown() override {
+    ExitCOMM();
+    sim_.reset();
+  }
+
+  int port_ = 0;
+  std::unique_ptr<PeloSimulator> sim_;
+  char text[VELDC_REPLY_SIZE] = "";
+};
+
+TEST_F(PeloUdp, NetworkFormClock) {
+  Start({"-t", "5"});
+  ASSERT_EQ(SetIPAddress("127.0.0.2"), 0) << Error();
+  EXPECT_EQ(SetTerminal(0), -1) << "the network form has no terminal 0";
+  ASSERT_EQ(SetTerminal(5), 0) << Error();
+  ASSERT_EQ(SetTime("101010"), 0) << Error();
+  ASSERT_EQ(GetTime(text), 0) << Error();
+  EXPECT_EQ(std::string(text).substr(0, 4), "1010");
+  EXPECT_EQ(ChgTerminal(6), 0);
+  EXPECT_EQ(GetTime(text), -1) << "nobody at 6";
+  EXPECT_EQ(Error(), "79 WinSocket timeout expired");
+}
+
+TEST_F(PeloUdp, SingleFormClock) {
+  Start({"--pelo-form", "single", "-t", "0:Qyr"});
+  ASSERT_EQ(SetIPAddress("127.0.0.2"), 0) << Error();
+  EXPECT_EQ(SetTerminal(1), -1) << "the single form has terminal 0 only";
+  ASSERT_EQ(SetTerminal(0), 0) << Error();
+  ASSERT_EQ(GetTime(text), 0) << Error();
+  EXPECT_EQ(std::strlen(text), 6u);
+}
+
+TEST_F(PeloUdp, AFileOfAThousandRecordsBothWays) {
+  char pattern[] = "/tmp/veldc-pelo-udp-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path dir = pattern;
+  fs::create_directory(dir / "out");
+  std::string content;
+  for (int i = 1; i <= 1000; ++i) content += "REC" + std::to_string(i) + ";7;OK\r\n";
+  std::ofstream(dir / "up.txt", std::ios::binary) << content;
+  Start({"-t", "1", "--save", (dir / "out").string()});
+  ASSERT_EQ(SetIPAddress("127.0.0.2"), 0) << Error();
+  ASSERT_EQ(SetTerminal(1), 0) << Error();
+  char name[] = "batch";
+  EXPECT_EQ(SendFile((dir / "up.txt").c_str(), name, 0, 0), 1000) << Error();
+  EXPECT_EQ(RecvFile(name, (dir / "down.txt").c_str()), 1000) << Error();
+  EXPECT_EQ(Read(dir / "down.txt"), content);
+  for (int i = 0; i < 50 && Read(dir / "out" / "BATCH").size() < content.size(); ++i) {
+    usleep(20000);  // the simulator saves closed loads on its own beat
+  }
+  EXPECT_EQ(Read(dir / "out" / "BATCH"), content);
+  fs::remove_all(dir);
+}
+
+TEST_F(PeloUdp, AdapterCommandsMoveAddressAndForm) {
+  Start({"-t", "0"});
+  ASSERT_EQ(SetIPAddress("127.0.0.2"), 0) << Error();
+  ASSERT_EQ(PeloCommand("X", text), 0) << Error();
+  EXPECT_STREQ(text, "V2.1 PELO C3");
+  ASSERT_EQ(PeloCommand("A127.0.0.3", text), 0) << Error();
+  EXPECT_STREQ(text, "A127.0.0.3");
+  ASSERT_EQ(PeloCommand("C1", text), 0) << Error();
+  EXPECT_EQ(SetTerminal(0), -1) << "the form changes only at the reset";
+  ASSERT_EQ(PeloCommand("%", text), 0) << Error();
+  EXPECT_STREQ(text, "UDP_INIT");
+  // The adapter now answers from 127.0.0.3, in the single form.
+  ASSERT_EQ(SetTerminal(0), 0) << Error();
+  ASSERT_EQ(GetTime(text), 0) << Error();
+  ASSERT_EQ(PeloCommand("X", text), 0) << Error();
+  EXPECT_STREQ(text, "V2.1 PELO C1");
+  // Nobody is left there: silence, or the port-unreachable answer as a failed read.
+  EXPECT_EQ(SetIPAddress("127.0.0.2"), -1);
+  const std::string failure = Error();
+  EXPECT_TRUE(failure.rfind("79 ", 0) == 0 || failure.rfind("78 ", 0) == 0) << failure;
+  ASSERT_EQ(SetIPAddress("127.0.0.3"), 0) << Error();
+}
+
+TEST_F(PeloUdp, AdapterFaultsReachTheHost) {
+  Start({"-t", "1", "--pelo-error-packets", "1"});
+  EXPECT_EQ(SetIPAddress("127.0.0.2"), -1);
+  EXPECT_EQ(Error(), "96 Error packet received");
+  ASSERT_EQ(SetIPAddress("127.0.0.2"), 0) << Error();
+  ASSERT_EQ(PeloReset(), 0) << Error();
+  // The reset's init packet is taken by the clean-out of the next exchange.
+  usleep(300000);
+  ASSERT_EQ(ChgTerminal(1), 0);
+  ASSERT_EQ(GetTime(text), 0) << Error();
+}
+
+TEST_F(PeloUdp, SilentAdapterTimesOut) {
+  Start({"--pelo-silent"});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SetIPAddress("127.0.0.2"), -1);
+  EXPECT_EQ(Error(), "79 WinSocket timeout expired");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+}  // namespace
+
+#endif  // VELDC_SIM_PATH
