@@ -302,3 +302,22 @@ TEST(VeldcTraceTest, TraceFileTakesTheFramesOffStderr) {
 
 }  // namespace
 }  // namespace veldc::cli::test
+
+namespace veldc::cli::test {
+namespace {
+
+TEST(VeldcDemoTest, TheDemonstrationRunsAndChecksItsRoundTrip) {
+  Outcome outcome =
+      RunProgram("/usr/bin/env", {"VELDC_BIN=" + std::string(VELDC_TOOL_PATH), VELDC_DEMO_PATH});
+  ASSERT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+  for (const char *text :
+       {"veldc> identify\nterminal 0: Veld", "veldc> param 2\n45\n",
+        "downloaded 120 records from badges.txt to BADGES2",
+        "uploaded 120 records from BADGES2 to badges-back.txt",
+        "the uploaded file is byte for byte the file downloaded (120 records)"}) {
+    EXPECT_NE(outcome.out.find(text), std::string::npos) << text << "\n" << outcome.out;
+  }
+}
+
+}  // namespace
+}  // namespace veldc::cli::test

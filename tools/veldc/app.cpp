@@ -56,6 +56,7 @@ struct GlobalOptions {
   int trace = 0;
   bool json = false;
   bool noProgress = false;
+  bool echo = false;
 };
 
 void DefineGlobals(CLI::App &app, GlobalOptions *global, SessionOptions *session) {
@@ -78,6 +79,7 @@ void DefineGlobals(CLI::App &app, GlobalOptions *global, SessionOptions *session
   app.add_option("--trace-file", global->traceFile, "Write the trace to this file, not stderr");
   app.add_option("-b,--batch", global->batch, "Run the commands of this file ('-': stdin)");
   app.add_flag("--no-progress", global->noProgress, "No progress bar");
+  app.add_flag("--echo", global->echo, "Print each batch line before its result (text mode)");
 }
 
 Status ParseError(const CLI::ParseError &error) {
@@ -130,12 +132,17 @@ int RunOne(const Command &command, Context &context, TraceLog *trace) {
   return 0;
 }
 
-int RunBatch(std::istream &in, const std::string &source, Context &context, TraceLog *trace) {
+int RunBatch(std::istream &in, const std::string &source, bool echo, Context &context,
+             TraceLog *trace) {
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     std::vector<Command> commands;
     bool empty = false;
     Status status = ParseBatchLine(line, &commands, &empty);
+    if (echo && !empty && !context.reporter.Json()) {
+      std::printf("veldc> %s\n", line.c_str());
+      std::fflush(stdout);
+    }
     if (!status.ok()) {
       status.message = source + ":" + std::to_string(number) + ": " + status.message;
       context.reporter.Failure("batch", status);
@@ -236,9 +243,9 @@ int Run(int argc, char **argv) {
   if (global.batch.empty()) {
     code = RunOne(commands.front(), context, trace.get());
   } else if (global.batch == "-") {
-    code = RunBatch(std::cin, "stdin", context, trace.get());
+    code = RunBatch(std::cin, "stdin", global.echo, context, trace.get());
   } else {
-    code = RunBatch(batchFile, global.batch, context, trace.get());
+    code = RunBatch(batchFile, global.batch, global.echo, context, trace.get());
   }
   session.Close();
   progress.Detach();
