@@ -353,9 +353,10 @@ std::vector<std::string> Terminal::Clock(const std::string &command, Micros now)
     }
     SetClock(value, std::string(), now);
   } else {
+    if (!AllDigits(value, 7)) return Refuse();
     const int m = Number(value, 3, 2), d = Number(value, 5, 2);
-    if (!AllDigits(value, 7) || Number(value, 0, 1) > 6 || m < 1 || m > 12 || d < 1 ||
-        d > DaysInMonth(m, 0)) {
+    // 29 February is taken in any year, as hosts check dates without a leap-year rule.
+    if (Number(value, 0, 1) > 6 || m < 1 || m > 12 || d < 1 || d > DaysInMonth(m, 0)) {
       return Refuse();
     }
     SetClock(std::string(), value, now);

@@ -42,6 +42,8 @@ TEST_F(TerminalTest, AnswersEachCommandOfTheHost) {
       {"bad time refused", "TIME 240000", {"??"}},
       {"set date is echoed", "DATE 3000229", {"DATE 3000229"}},
       {"bad date refused", "DATE 3000230", {"??"}},
+      {"short date refused", "DATE 1", {"??"}},
+      {"short time refused", "TIME 1", {"??"}},
       {"parameter value from the 8th character", "CFG 07", {"CFG 07 BADGE 42"}},
       {"empty parameter", "CFG 08", {"CFG 08 "}},
       {"password parameter", "CFG 89", {"CFG 89 80264"}},
