@@ -46,7 +46,8 @@ constexpr const char kFooter[] =
     "They run in one session, stopping at the first failure.\n"
     "\n"
     "Exit status: 0 on success; the library's error code (1-99) on a failure it reports;\n"
-    "100 for bad usage, 101 for a PC file the tool cannot read or write.";
+    "100 for bad usage, 101 for a PC file the tool cannot read or write, 102 for a failure\n"
+    "the library left no code for.";
 
 struct GlobalOptions {
   std::string link;
@@ -67,7 +68,7 @@ void DefineGlobals(CLI::App &app, GlobalOptions *global, SessionOptions *session
   app.add_option("-f,--format", global->format,
                  "Character format: 0-4 or 8N1, 7O1, 7E1, 8O1, 8E1 (default 8N1)");
   app.add_option("-a,--address", session->address,
-                 "Terminal address (default 0; 1 on network and Kov74 links)");
+                 "Terminal address (default 0; 1 on network and Kov74 links; 1, else 0 on a Pelo)");
   app.add_option("-p,--password", session->password, "Log-on password (1-5 characters)");
   app.add_option("-t,--timeout", session->timeout, "Reply time-out of serial and Kov74 links, s");
   app.add_option("--pelo-timeout", session->peloTimeout, "Reply time-out of the Pelo link, s");
@@ -228,7 +229,7 @@ int Run(int argc, char **argv) {
 
   sessionOptions.note = [&reporter](const std::string &text) { reporter.Note(text); };
 
-  // The session outlives the trace and the bar, so its close-down traffic is still traced.
+  // The trace and the bar outlive the session, so its close-down traffic is still traced.
   std::unique_ptr<TraceLog> trace;
   ProgressBar progress(stderr);
   Session session(sessionOptions);

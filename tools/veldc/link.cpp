@@ -7,6 +7,8 @@
 namespace veldc::cli {
 namespace {
 
+constexpr int kWrongParameters = 3;  // the library's "Wrong parameters"
+
 bool ParseDevice(const std::string &text, LinkSpec *link, std::string *error) {
   if (text.empty()) {
     *error = "the link needs a COM port number 1 to 4 or a device path, like direct:/dev/ttyUSB0";
@@ -136,7 +138,7 @@ int Session::Address() const {
   if (options_.address >= 0) return options_.address;
   // Network interfaces and the Kov74 network number terminals from 1; single lines use 0.
   LinkKind kind = options_.link.kind;
-  return kind == LinkKind::kNetwork || kind == LinkKind::kKov74 ? 1 : 0;
+  return kind == LinkKind::kNetwork || kind == LinkKind::kKov74 || kind == LinkKind::kPelo ? 1 : 0;
 }
 
 Status Session::Open() {
@@ -184,7 +186,14 @@ Status Session::Open() {
 Status Session::Selected() {
   Status status = Open();
   if (!status.ok() || selected_) return status;
-  return Select(Address(), false);
+  status = Select(Address(), false);
+  // A Pelo serves a network (terminals 1..254) or a single terminal (0); only the adapter
+  // knows which, and the library refuses the wrong address before sending anything.
+  if (status.code == kWrongParameters && options_.link.kind == LinkKind::kPelo &&
+      options_.address < 0) {
+    status = Select(0, false);
+  }
+  return status;
 }
 
 Status Session::Select(int address, bool quick) {
