@@ -1,8 +1,10 @@
 // veldc against the stand-alone simulator on a pty, over every kind of serial link, a modem and
 // the Kov74 driver stand-in.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "process.h"
 
@@ -127,6 +129,45 @@ TEST(VeldcOnSimulatorTest, RefusedLoadCleansUpAndReportsIt) {
   EXPECT_EQ(run.outcome.status, 59);
   ASSERT_EQ(run.results.size(), 1u);
   EXPECT_EQ(run.results[0]["error"]["message"], "Error sending record");
+}
+
+// A UDP port of this test process's own, so parallel runs do not meet.
+std::string PeloPort(int offset) { return std::to_string(20000 + getpid() % 20000 + offset); }
+
+TEST(VeldcOnSimulatorTest, PeloAdapterOverUdpLoopback) {
+  std::string port = PeloPort(0);
+  Background sim(VELDC_SIM_PATH, {"--pelo", "--pelo-port", port, "-t", "1", "-t", "2:Sorvik"});
+  ASSERT_FALSE(sim.FirstLine().empty());
+  Session run = Veldc({"--trace", "--link", "pelo:127.0.0.2:" + port},
+                      "adapter X\nlocal-ip\nidentify\nselect 2\nidentify\ntime 070000\ntime\n"
+                      "list\nadapter-reset\n");
+  ASSERT_EQ(run.outcome.status, 0) << run.outcome.err;
+  ASSERT_EQ(run.results.size(), 9u);
+  EXPECT_NE(run.results[0]["reply"].get<std::string>().find('V'), std::string::npos);
+  EXPECT_TRUE(std::regex_match(run.results[1]["address"].get<std::string>(),
+                               std::regex(R"(\d+\.\d+\.\d+\.\d+)")));
+  EXPECT_EQ(run.results[2]["address"], 1);  // a network form: the first terminal is 1
+  EXPECT_EQ(run.results[2]["model"], "Veld");
+  EXPECT_EQ(run.results[4]["model"], "Sorvik");
+  EXPECT_EQ(run.results[6]["time"].get<std::string>().substr(0, 4), "0700");
+  EXPECT_EQ(run.results[8]["reset"], true);
+  EXPECT_NE(run.outcome.err.find("udp -> COMMAND #0 X"), std::string::npos) << run.outcome.err;
+  EXPECT_TRUE(std::regex_search(run.outcome.err, std::regex(R"(udp -> DATA #\d+ \\x02TIME)")))
+      << run.outcome.err;
+}
+
+TEST(VeldcOnSimulatorTest, PeloSingleFormAndTheConnectBar) {
+  std::string port = PeloPort(1);
+  Background sim(VELDC_SIM_PATH,
+                 {"--pelo", "--pelo-port", port, "--pelo-form", "single", "-t", "0:Qyr"});
+  ASSERT_FALSE(sim.FirstLine().empty());
+  // No address given: 1 is refused by the single form, so the session takes 0.
+  Outcome outcome =
+      RunProgram(kVeldc, {"--link", "pelo:127.0.0.2:" + port, "identify"}, "", 60, true);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.out.rfind("terminal 0: Qyr", 0), 0u) << outcome.out;
+  EXPECT_NE(outcome.err.find("connect"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("Status Request"), std::string::npos) << outcome.err;
 }
 
 #ifdef VELDC_KOV74_DIR
