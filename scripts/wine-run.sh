@@ -4,6 +4,7 @@
 # server already up a program starts in a few tens of milliseconds instead of seconds.
 set -u
 exe=${1:?usage: wine-run.sh program.exe [args...]}
+shift
 WINE64=${VELDC_WINE64:-/usr/lib/wine/wine64}
 WINESERVER=${VELDC_WINESERVER:-/usr/lib/wine/wineserver}
 
@@ -43,4 +44,14 @@ start_server
 flock -u 9
 exec 9>&-
 
-exec "$WINE64" "$exe" "$@"
+# The program's output goes through files: processes wine starts on the side (the desktop
+# process on the first window) inherit its descriptors and would keep a pipe open after the
+# program ended, so a reader waiting for the end of the output would hang.
+out=$(mktemp "${TMPDIR:-/tmp}/wine-run.out.XXXXXX")
+err=$(mktemp "${TMPDIR:-/tmp}/wine-run.err.XXXXXX")
+"$WINE64" "$exe" "$@" >"$out" 2>"$err" </dev/null
+rc=$?
+cat "$out"
+cat "$err" >&2
+rm -f "$out" "$err"
+exit $rc

@@ -1,0 +1,304 @@
+// The real Windows backend under Windows (wine64 in CI): files, time, modules, the version
+// resource and the meter dialogs of VELDC.DLL. COM ports are in win32_com_test.cpp.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "meter/bar.h"
+#include "meter/meter.h"
+#include "platform/platform.h"
+#include "veldc.h"
+#include "veldc_version.h"
+
+namespace veldc::platform {
+namespace {
+
+Platform &Native() { return NativePlatform(); }
+
+// A scratch file in the temporary directory, removed afterwards.
+class ScratchFile {
+ public:
+  explicit ScratchFile(const char *name) {
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    path_ = std::string(dir) + name;
+    DeleteFileA(path_.c_str());
+  }
+  ~ScratchFile() { DeleteFileA(path_.c_str()); }
+  const char *path() const { return path_.c_str(); }
+
+ private:
+  std::string path_;
+};
+
+TEST(Win32Files, WriteThenReadBackWithSizeAndNoSharing) {
+  ScratchFile file("veldc_backend_file.txt");
+  const char text[] = "0123456789\r\nABCDEFGHIJ\r\n";
+  const uint32_t length = sizeof text - 1;
+
+  Handle out = Native().FileCreate(file.path());
+  ASSERT_NE(out, kInvalidHandle);
+  EXPECT_TRUE(Native().FileWrite(out, text, length));
+  // Opened without sharing: nobody else may read it while it is being written.
+  EXPECT_EQ(Native().FileOpenRead(file.path()), kInvalidHandle);
+  EXPECT_TRUE(Native().FileClose(out));
+
+  Handle in = Native().FileOpenRead(file.path());
+  ASSERT_NE(in, kInvalidHandle);
+  EXPECT_EQ(Native().FileSize(in), length);
+  EXPECT_EQ(Native().FileOpenRead(file.path()), kInvalidHandle) << "a second reader";
+  char back[64] = {};
+  uint32_t got = 0;
+  EXPECT_TRUE(Native().FileRead(in, back, 12, &got));
+  EXPECT_EQ(got, 12u);
+  EXPECT_TRUE(Native().FileRead(in, back + 12, sizeof back - 12, &got));
+  EXPECT_EQ(got, length - 12);
+  EXPECT_EQ(std::string(back), text);
+  EXPECT_TRUE(Native().FileRead(in, back, sizeof back, &got));
+  EXPECT_EQ(got, 0u) << "end of file";
+  EXPECT_TRUE(Native().FileClose(in));
+
+  // Creating again truncates.
+  out = Native().FileCreate(file.path());
+  ASSERT_NE(out, kInvalidHandle);
+  EXPECT_TRUE(Native().FileClose(out));
+  in = Native().FileOpenRead(file.path());
+  ASSERT_NE(in, kInvalidHandle);
+  EXPECT_EQ(Native().FileSize(in), 0u);
+  EXPECT_TRUE(Native().FileClose(in));
+
+  EXPECT_TRUE(Native().FileDelete(file.path()));
+  EXPECT_FALSE(Native().FileDelete(file.path())) << "already gone";
+  EXPECT_EQ(Native().FileOpenRead(file.path()), kInvalidHandle);
+}
+
+TEST(Win32Files, BadPathsFail) {
+  EXPECT_EQ(Native().FileOpenRead(nullptr), kInvalidHandle);
+  EXPECT_EQ(Native().FileCreate(nullptr), kInvalidHandle);
+  EXPECT_EQ(Native().FileCreate("Z:\\no\\such\\directory\\file.txt"), kInvalidHandle);
+  EXPECT_FALSE(Native().FileDelete(nullptr));
+}
+
+TEST(Win32Time, CountersRunForward) {
+  const int64_t frequency = Native().PerfFrequency();
+  EXPECT_GT(frequency, 0);
+  const int64_t c0 = Native().PerfCounter();
+  const uint32_t t0 = Native().TickCount();
+  Native().SleepMs(100);
+  const int64_t c1 = Native().PerfCounter();
+  const uint32_t t1 = Native().TickCount();
+  EXPECT_GE((c1 - c0) * 1000 / frequency, 95) << "the counter measures the 100 ms sleep";
+  // The tick count moves in steps of up to 16 ms.
+  EXPECT_GE(t1 - t0, 80u);
+  EXPECT_LT(t1 - t0, 2000u);
+  EXPECT_GE(Native().UtcYear(), 2024);
+  EXPECT_LT(Native().UtcYear(), 2200);
+}
+
+TEST(Win32Ports, DefaultNamesAreCom1ToCom4) {
+  const struct {
+    int port;
+    const char *name;
+  } cases[] = {{1, "COM1"}, {2, "COM2"}, {3, "COM3"}, {4, "COM4"}};
+  for (const auto &c : cases) EXPECT_STREQ(Native().DefaultPortName(c.port), c.name);
+  EXPECT_EQ(Native().DefaultPortName(0), nullptr);
+  EXPECT_EQ(Native().DefaultPortName(5), nullptr);
+}
+
+TEST(Win32Ports, UnknownPortDoesNotOpen) {
+  EXPECT_EQ(Native().ComOpen(nullptr), kInvalidHandle);
+  EXPECT_EQ(Native().ComOpen("COM250"), kInvalidHandle);
+}
+
+// VELDC.DLL is copied next to this program, as a host would ship it.
+class Win32Library : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dll_ = LoadLibraryA("VELDC.DLL");
+    ASSERT_NE(dll_, nullptr) << "VELDC.DLL next to the test program";
+  }
+  void TearDown() override {
+    if (dll_ != nullptr) FreeLibrary(dll_);
+  }
+  Handle Dll() const { return reinterpret_cast<Handle>(dll_); }
+  HMODULE dll_ = nullptr;
+};
+
+TEST_F(Win32Library, SearchPathFindsOnlyPresentModules) {
+  EXPECT_TRUE(Native().ModuleOnSearchPath("KERNEL32.DLL"));
+  EXPECT_TRUE(Native().ModuleOnSearchPath("VELDC.DLL"));
+  EXPECT_FALSE(Native().ModuleOnSearchPath("NOSUCHLIB.DLL"));
+  EXPECT_FALSE(Native().ModuleOnSearchPath(nullptr));
+  EXPECT_EQ(Native().ModuleLoad("NOSUCHLIB.DLL"), kNoHandle);
+}
+
+TEST_F(Win32Library, WinSockLoadsByNameWithAllEntryPoints) {
+  const Handle ws = Native().ModuleLoad("WSOCK32.DLL");
+  ASSERT_NE(ws, kNoHandle);
+  for (const char *name : kWinSockEntryNames) {
+    EXPECT_NE(Native().ModuleSymbol(ws, name), nullptr) << name;
+  }
+  EXPECT_EQ(Native().ModuleSymbol(ws, "NoSuchEntry"), nullptr);
+  EXPECT_TRUE(Native().ModuleFree(ws));
+  EXPECT_FALSE(Native().ModuleFree(kNoHandle));
+}
+
+TEST_F(Win32Library, OrdinalsReachTheSameEntriesAsNames) {
+  // Every export has an ordinal; by ordinal and by name give the same set of addresses.
+  const char *names[] = {"GetError",    "InitCOMM",    "ExitCOMM", "SendCommand",
+                         "EnableMeter", "SetPortName", "hCommId"};
+  std::set<void *> byName;
+  for (const char *name : names) {
+    void *p = Native().ModuleSymbol(Dll(), name);
+    ASSERT_NE(p, nullptr) << name;
+    byName.insert(p);
+  }
+  std::set<void *> byOrdinal;
+  for (int ordinal = 1; ordinal <= 64; ++ordinal) {
+    void *p = Native().ModuleEntry(Dll(), ordinal, "ignored");
+    if (p != nullptr) byOrdinal.insert(p);
+  }
+  for (void *p : byName) EXPECT_EQ(byOrdinal.count(p), 1u);
+  EXPECT_EQ(Native().ModuleEntry(Dll(), 4000, "GetError"), nullptr)
+      << "the name is not used on Windows";
+  EXPECT_EQ(Native().ModuleEntry(kNoHandle, 1, "GetError"), nullptr);
+}
+
+TEST_F(Win32Library, SelfModuleIsTheLoadedDll) { EXPECT_EQ(Native().SelfModule(), Dll()); }
+
+TEST_F(Win32Library, FileVersionIsTheProjectVersion) {
+  uint32_t ms = 0;
+  uint32_t ls = 0;
+  ASSERT_TRUE(Native().FileVersion("VELDC.DLL", &ms, &ls));
+  EXPECT_EQ(ms, (VELDC_VERSION_MAJOR << 16u) | VELDC_VERSION_MINOR);
+  EXPECT_EQ(ls, (VELDC_VERSION_PATCH << 16u) | VELDC_VERSION_TWEAK);
+
+  // And the export reports its two low numbers.
+  using VersionFn = int(WINAPI *)(char *);
+  auto getVersion = reinterpret_cast<VersionFn>(
+      reinterpret_cast<void *>(GetProcAddress(dll_, "GetVeldcVersion")));
+  ASSERT_NE(getVersion, nullptr);
+  char text[VELDC_VERSION_SIZE] = {};
+  ASSERT_EQ(getVersion(text), 0);
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "%d.%d", VELDC_VERSION_PATCH, VELDC_VERSION_TWEAK);
+  EXPECT_STREQ(text, expected);
+}
+
+TEST_F(Win32Library, FileVersionFailsCleanlyWithoutAVersionBlock) {
+  ScratchFile plain("veldc_no_version.txt");
+  Handle out = Native().FileCreate(plain.path());
+  ASSERT_NE(out, kInvalidHandle);
+  ASSERT_TRUE(Native().FileWrite(out, "text", 4));
+  ASSERT_TRUE(Native().FileClose(out));
+
+  const char *files[] = {"NOSUCHLIB.DLL", plain.path(), nullptr};
+  for (const char *file : files) {
+    uint32_t ms = 0x1234;
+    uint32_t ls = 0x5678;
+    EXPECT_FALSE(Native().FileVersion(file, &ms, &ls)) << (file ? file : "null");
+    EXPECT_EQ(ms, 0x1234u) << "untouched on failure";
+    EXPECT_EQ(ls, 0x5678u);
+  }
+}
+
+std::string WindowText(HWND w) {
+  char text[128] = {};
+  GetWindowTextA(w, text, sizeof text);
+  return text;
+}
+
+TEST_F(Win32Library, MeterDialogsComeFromTheDllTemplates) {
+  const struct {
+    int id;
+    const char *caption;
+    int firstItem;
+    const char *firstText;
+    int bar;
+  } dialogs[] = {
+      {meter::kTransferTemplate, "Work in progress...", 101, "Records", meter::kItemTransferBar},
+      {meter::kConnectTemplate, "Connecting.....", meter::kItemAddress, "IP address",
+       meter::kItemConnectBar},
+  };
+  for (const auto &d : dialogs) {
+    SCOPED_TRACE(d.id);
+    const Handle window = Native().MeterCreate(Dll(), d.id);
+    ASSERT_NE(window, kNoHandle);
+    HWND w = reinterpret_cast<HWND>(window);
+    Native().MeterShow(window);
+    EXPECT_TRUE(IsWindowVisible(w));
+    EXPECT_EQ(WindowText(w), d.caption);
+    EXPECT_EQ(WindowText(GetDlgItem(w, d.firstItem)), d.firstText);
+    EXPECT_NE(GetDlgItem(w, d.bar), nullptr);
+    const LONG style = GetWindowLongA(w, GWL_STYLE);
+    EXPECT_EQ(style & WS_SYSMENU, 0) << "no system menu";
+    EXPECT_NE(style & WS_CAPTION, 0);
+    EXPECT_NE(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
+    EXPECT_EQ(GetParent(w), nullptr) << "no owner";
+    Native().MeterDestroy(window);
+    EXPECT_FALSE(IsWindow(w));
+  }
+}
+
+TEST_F(Win32Library, MeterWithoutModuleOrTemplateIsNoWindow) {
+  EXPECT_EQ(Native().MeterCreate(kNoHandle, meter::kTransferTemplate), kNoHandle);
+  EXPECT_EQ(Native().MeterCreate(Dll(), 112), kNoHandle);
+}
+
+TEST_F(Win32Library, TransferMeterCountsStepsAndShowsSignedNumbers) {
+  const Handle window = Native().MeterCreate(Dll(), meter::kTransferTemplate);
+  ASSERT_NE(window, kNoHandle);
+  HWND w = reinterpret_cast<HWND>(window);
+  EXPECT_EQ(meter::TransferMeterBar.accumulated, 0u) << "reset when the dialog starts";
+
+  // Ten records of 12 bytes out of 120.
+  for (int record = 1; record <= 10; ++record) {
+    Native().MeterSetItemInt(window, meter::kItemRecords, record);
+    Native().MeterSetItemInt(window, meter::kItemTotal, 120);
+    Native().MeterSendProgress(window, 120, 12);
+    EXPECT_EQ(meter::TransferMeterBar.accumulated, 12u * record);
+  }
+  EXPECT_EQ(WindowText(GetDlgItem(w, meter::kItemRecords)), "10");
+  EXPECT_EQ(WindowText(GetDlgItem(w, meter::kItemTotal)), "120");
+  Native().MeterSetItemInt(window, meter::kItemTotal, -7);
+  EXPECT_EQ(WindowText(GetDlgItem(w, meter::kItemTotal)), "-7") << "signed";
+  Native().MeterSetItemText(window, meter::kItemRecords, "abc");
+  EXPECT_EQ(WindowText(GetDlgItem(w, meter::kItemRecords)), "abc");
+
+  // Cancel ends the dialog (hidden), the library destroys it later.
+  SendMessageA(w, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_FALSE(IsWindowVisible(w));
+  Native().MeterSendProgress(window, 120, 12);
+  EXPECT_EQ(meter::TransferMeterBar.accumulated, 132u) << "steps still counted";
+  Native().MeterDestroy(window);
+  EXPECT_FALSE(IsWindow(w));
+
+  // A new meter starts from zero.
+  const Handle again = Native().MeterCreate(Dll(), meter::kTransferTemplate);
+  ASSERT_NE(again, kNoHandle);
+  EXPECT_EQ(meter::TransferMeterBar.accumulated, 0u);
+  Native().MeterDestroy(again);
+}
+
+TEST_F(Win32Library, ConnectMeterTakesTextsAndProgress) {
+  const Handle window = Native().MeterCreate(Dll(), meter::kConnectTemplate);
+  ASSERT_NE(window, kNoHandle);
+  HWND w = reinterpret_cast<HWND>(window);
+  Native().MeterSetItemText(window, meter::kItemAddress, "192.168.0.10");
+  Native().MeterSetItemText(window, meter::kItemStatus, "Waiting");
+  EXPECT_EQ(WindowText(GetDlgItem(w, meter::kItemAddress)), "192.168.0.10");
+  EXPECT_EQ(WindowText(GetDlgItem(w, meter::kItemStatus)), "Waiting");
+  for (int32_t elapsed : {0, 3500, 7000, 9000}) {
+    Native().MeterSendProgress(window, 0, elapsed);
+    EXPECT_TRUE(IsWindow(w));
+  }
+  Native().MeterDestroy(window);
+  EXPECT_FALSE(IsWindow(w));
+}
+
+}  // namespace
+}  // namespace veldc::platform
