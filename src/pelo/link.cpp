@@ -98,10 +98,13 @@ bool PeloAck() {
 void PeloDrain() {
   auto &ws = DeviceState.WinSockTable;
   PeloDatagram &rx = PeloLink.rxDatagram;
+  // A peer that never stops sending must not hold the caller for ever.
+  const device::Deadline deadline(DeviceState.nWinSockTimeOut);
   for (;;) {
     const int n = ws.recv(DeviceState.hSocket, reinterpret_cast<char *>(&rx), kReadLimit, 0);
     if (n == 0 || n == platform::kWsSocketError) break;
     device::Trace(VELDC_TRACE_UDP_IN, &rx, n > kReadLimit ? kReadLimit : n);
+    if (deadline.Expired()) break;
   }
   rx.szText[kTextSize - 2] = rx.szText[kTextSize - 1] = '\0';
 }

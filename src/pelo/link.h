@@ -61,7 +61,8 @@ bool PeloSend();
 PollResult PeloPoll();
 // Acknowledges rxDatagram between two 4 ms pauses; a failed send is not an error.
 bool PeloAck();
-// Reads and discards until the socket has nothing more (or fails).
+// Reads and discards until the socket has nothing more (or fails), for at most the WinSock
+// time-out.
 void PeloDrain();
 // The clean-out read before an exchange.
 bool PeloFlush();

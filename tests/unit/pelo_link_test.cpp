@@ -2,6 +2,7 @@
 #include <string>
 
 #include "core/errors.h"
+#include "device/device.h"
 #include "pelo_fixture.h"
 
 namespace veldc::test {
@@ -185,6 +186,33 @@ TEST_F(PeloLinkTest, DrainStopsAtTheFirstFailedOrEmptyRead) {
   EXPECT_EQ(ErrorState(), "40 No reply from terminal") << "the drain records nothing";
   ASSERT_EQ(PeloPoll(), PollResult::kDatagram);
   EXPECT_EQ(PeloLink.rxDatagram.wSeq, 23);
+}
+
+// A datagram ready at every read, numbered on.
+class FloodPeer : public platform::virt::DatagramPeer {
+ public:
+  void FromHost(const uint8_t *, size_t, Micros) override {}
+  bool ToHost(Micros, std::string *datagram) override {
+    *datagram = Datagram(PELO_PKT_DATA, static_cast<uint16_t>(++seq), "\x01flood");
+    return true;
+  }
+  int seq = 0;
+};
+
+TEST_F(PeloLinkTest, AFloodHoldsTheCleanOutNoLongerThanTheTimeOut) {
+  Connect();
+  FloodPeer flood;
+  vp.AttachAdapter(&flood);
+  device::DeviceState.nWinSockTimeOut = 200;
+  const Micros start = vp.Now();
+  EXPECT_TRUE(PeloFlush());
+  const Micros elapsed = vp.Now() - start;
+  EXPECT_GE(elapsed, 200000u);
+  EXPECT_LT(elapsed, 230000u);
+  // The first datagram and the last one read are acknowledged.
+  ASSERT_EQ(Sent().size(), 2u);
+  EXPECT_EQ(Sent()[0], Ack(1));
+  EXPECT_EQ(Sent()[1], Ack(static_cast<uint16_t>(flood.seq)));
 }
 
 }  // namespace
