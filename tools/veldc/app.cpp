@@ -71,7 +71,9 @@ void DefineGlobals(CLI::App &app, GlobalOptions *global, SessionOptions *session
                  "Terminal address (default 0; 1 on network and Kov74 links; 1, else 0 on a Pelo)");
   app.add_option("-p,--password", session->password, "Log-on password (1-5 characters)");
   app.add_option("-t,--timeout", session->timeout, "Reply time-out of serial and Kov74 links, s");
-  app.add_option("--pelo-timeout", session->peloTimeout, "Reply time-out of the Pelo link, s");
+  // Within the library's 16-bit argument, so no value is silently changed on the way.
+  app.add_option("--pelo-timeout", session->peloTimeout, "Reply time-out of the Pelo link, s")
+      ->check(CLI::Range(-32768, 32767));
   app.add_option("--dial", session->dialNumber, "Dial this number on the line's modem first");
   app.add_option("--dial-init", session->dialInit, "Modem initialisation string");
   app.add_option("--dial-timeout", session->dialTimeout, "Seconds to wait for the carrier");

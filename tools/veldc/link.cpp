@@ -9,6 +9,13 @@ namespace {
 
 constexpr int kWrongParameters = 3;  // the library's "Wrong parameters"
 
+// The library's error, with the step of the session that met it.
+Status Failed(const std::string &step) {
+  Status status = Status::FromLibrary();
+  status.message += " (" + step + ")";
+  return status;
+}
+
 bool ParseDevice(const std::string &text, LinkSpec *link, std::string *error) {
   if (text.empty()) {
     *error = "the link needs a COM port number 1 to 4 or a device path, like direct:/dev/ttyUSB0";
@@ -144,9 +151,10 @@ int Session::Address() const {
 Status Session::Open() {
   if (open_) return Status::Ok();
   const LinkSpec &link = options_.link;
-  if (options_.timeout > 0 && Set232TimeOut(options_.timeout) != 0) return Status::FromLibrary();
-  if (options_.peloTimeout > 0 && SetWinSockTimeOut(static_cast<short>(options_.peloTimeout)) != 0)
-    return Status::FromLibrary();
+  // The library judges the values; 0 means none was given.
+  if (options_.timeout != 0 && Set232TimeOut(options_.timeout) != 0) return Failed("--timeout");
+  if (options_.peloTimeout != 0 && SetWinSockTimeOut(static_cast<short>(options_.peloTimeout)) != 0)
+    return Failed("--pelo-timeout");
 
   std::string device = link.device;
   if (link.kind == LinkKind::kSim) {
@@ -160,24 +168,26 @@ Status Session::Open() {
     }
   }
   if (!device.empty()) {
-    if (SetPortName(link.port, device.c_str()) != 0) return Status::FromLibrary();
+    if (SetPortName(link.port, device.c_str()) != 0) return Failed("naming the port " + device);
     portNamed_ = true;
   }
 
   bool serial = link.kind != LinkKind::kKov74 && link.kind != LinkKind::kPelo;
   int speed = options_.speed >= 0 ? options_.speed : serial ? 9600 : 0;
   int format = link.kind == LinkKind::kPelo ? 0 : options_.format;
-  if (InitCOMM(link.port, DeviceKindOf(link), speed, format) < 0) return Status::FromLibrary();
+  if (InitCOMM(link.port, DeviceKindOf(link), speed, format) < 0) {
+    return Failed("opening the " + std::string(LinkKindName(link.kind)) + " link");
+  }
   open_ = true;
 
   if (link.kind == LinkKind::kPelo && SetIPAddress(link.ip.c_str()) != 0)
-    return Status::FromLibrary();
+    return Failed("connecting to the Pelo at " + link.ip);
   if (!options_.password.empty() && SetPassword(options_.password.c_str()) != 0)
-    return Status::FromLibrary();
+    return Failed("--password");
   if (!options_.dialNumber.empty()) {
     const char *init = options_.dialInit.empty() ? nullptr : options_.dialInit.c_str();
     if (DialNumber(init, options_.dialNumber.c_str(), options_.dialTimeout) != 0)
-      return Status::FromLibrary();
+      return Failed("--dial");
     dialed_ = true;
   }
   return Status::Ok();
