@@ -100,7 +100,9 @@ void PeloAdapter::FromHost(const uint8_t *data, size_t length, Micros now) {
       if (inFlight_.active && packet.seq == inFlight_.seq) {
         inFlight_.active = false;
       } else if (packet.seq == 0) {
+        // A host greets with an acknowledgement of nothing; we tell it we are up.
         ++greetings_;
+        SendInit(now + kAnswerDelay);
       }
       break;
     case PeloPacket::kCommand:

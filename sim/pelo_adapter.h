@@ -1,5 +1,6 @@
 // The Pelo Ethernet adapter as a pure model: datagrams from the host in, datagrams for the
-// host out when they are due. It acknowledges and numbers datagrams, answers its own commands
+// host out when they are due. It answers a host's greeting with an init packet, acknowledges
+// and numbers datagrams, answers its own commands
 // ("X" status, "%" reset, "A" address, "C" link form) and carries terminal lines to and from
 // the terminals behind it in either link form. Transports adapt it to a virtual socket (unit
 // tests) or to real UDP (veldc-sim --pelo).
@@ -82,7 +83,8 @@ class PeloAdapter {
   uint32_t ChosenAddress() const { return chosenAddress_; }
   Form ChosenForm() const { return chosenForm_; }
   int Resets() const { return resets_; }
-  // Acknowledgements of number 0 that acknowledged nothing: the host's greeting.
+  // Acknowledgements of number 0 that acknowledged nothing: the host's greeting, answered
+  // with an init packet.
   int Greetings() const { return greetings_; }
   // Every datagram heard from the host, decoded (runts are left out).
   const std::vector<PeloPacket> &Heard() const { return heard_; }

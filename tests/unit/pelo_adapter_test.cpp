@@ -80,11 +80,15 @@ TEST_F(SimPeloAdapter, StatusTellsTheVersionAndTheForm) {
   EXPECT_EQ(single.StatusText().find("C3"), std::string::npos);
 }
 
-TEST_F(SimPeloAdapter, CountsGreetingsAndAcknowledgesUnknownCommands) {
+TEST_F(SimPeloAdapter, AnswersTheGreetingAndAcknowledgesUnknownCommands) {
   Send(PeloPacket::kAck, 0);
   EXPECT_EQ(adapter.Greetings(), 1);
-  Send(PeloPacket::kCommand, 17, "Q");
   auto out = Drain(10 * kMs);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].type, PeloPacket::kInit);
+  Send(PeloPacket::kAck, out[0].seq);
+  Send(PeloPacket::kCommand, 17, "Q");
+  out = Drain(now + 5 * PeloAdapter::kResendInterval);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].type, PeloPacket::kAck);
   EXPECT_EQ(out[0].seq, 17);

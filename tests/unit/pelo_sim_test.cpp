@@ -162,7 +162,7 @@ TEST_F(PeloSim, AdapterFaults) {
 TEST_F(PeloSim, OversizedStatusReplyFailsTheSetUp) {
   link = std::make_unique<SimPeloLink>(vp);
   ASSERT_EQ(InitCOMM(kPort, DEV_PELO, 0, 0), kPort);
-  // The greeting's acknowledgement does not exist; the status reply is the first datagram.
+  // The init packet that answers the greeting is too long for the clean-out's read.
   Adapter().Faults().oversized = 1;
   EXPECT_EQ(SetIPAddress("192.168.0.10"), -1);
   EXPECT_EQ(ErrorState(), "78 Error receving message: 10040");
