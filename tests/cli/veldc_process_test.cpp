@@ -77,6 +77,20 @@ TEST(VeldcUsageTest, ParamFileMistakeNamesFileAndLine) {
       << outcome.err;
 }
 
+TEST(VeldcUsageTest, BadUsageWithJsonIsReportedInJsonToo) {
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{"--json", "param", "abc"},
+        std::vector<std::string>{"--json", "--link", "foo", "time"}}) {
+    Outcome outcome = Veldc(args);
+    EXPECT_EQ(outcome.status, 100);
+    json result = json::parse(outcome.out, nullptr, false);
+    ASSERT_FALSE(result.is_discarded()) << outcome.out;
+    EXPECT_EQ(result["ok"], false);
+    EXPECT_EQ(result["error"]["code"], 100);
+    EXPECT_NE(outcome.err.find("veldc: error 100: "), std::string::npos);
+  }
+}
+
 TEST(VeldcUsageTest, HelpOnTheWholeAndPerCommandHasExamples) {
   Outcome whole = Veldc({"--help"});
   EXPECT_EQ(whole.status, 0);

@@ -171,7 +171,10 @@ int Run(int argc, char **argv) {
   std::vector<Command> commands;
   DefineCommands(app, &commands);
 
-  Reporter reporter(false, stdout, stderr);
+  // Known before parsing, so that a script asking for JSON gets it for bad usage too.
+  bool json = false;
+  for (int i = 1; i < argc; ++i) json = json || std::strcmp(argv[i], "--json") == 0;
+  Reporter reporter(json, stdout, stderr);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &e) {
