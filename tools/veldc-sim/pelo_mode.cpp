@@ -37,16 +37,10 @@ bool MakeTerminals(const Options &o, bool network, Terminals *terminals) {
       std::fprintf(stderr, "veldc-sim: bad terminal \"%s\"\n", text.c_str());
       return false;
     }
-    auto terminal = std::make_unique<sim::Terminal>(spec.model, spec.address, spec.ramCard);
-    if (!o.password.empty()) terminal->SetPassword(o.password);
-    terminal->SetLocked(o.locked);
-    if (o.faultTerminal < 0 || o.faultTerminal == spec.address) {
-      terminal->Faults() = FaultsOf(o);
-    }
-    if (!o.filesDir.empty() && LoadFiles(o.filesDir, terminal.get()) < 0) {
-      std::fprintf(stderr, "veldc-sim: cannot read %s\n", o.filesDir.c_str());
-      return false;
-    }
+    auto terminal = MakeTerminal(o, spec);
+    if (!terminal) return false;
+    // Echo is a property of a serial line; the adapter carries lines, not bytes.
+    terminal->SetEchoLine(false);
     terminals->push_back(std::move(terminal));
   }
   for (size_t i = 0; i < o.messages.size(); ++i) {
