@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Runs a Windows test program under wine64 with COM1..COM4 mapped to ptys:
-# COM1 <-> COM2 and COM3 <-> COM4 are the two ends of two socat pty pairs.
+# Runs a Windows test program under wine64 with its COM ports on the Linux side:
+#   COM1 <-> COM2  the two ends of a socat pty pair
+#   COM3           a direct terminal served by veldc-sim (when VELDC_LINUX_SIM names it), with
+#                  the file "data" on it; VELDC_SIM_DIR tells the program where its files are
+#   COM4           mapped to a path that does not exist
 # usage: com_harness.sh <wine-run.sh> <prefix dir> <program.exe> [program args...]
 set -u
 wine_run=$1
@@ -15,24 +18,44 @@ pids=()
 cleanup() {
   "$WINESERVER" -k 2>/dev/null
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
   rm -rf "$ports"
 }
 trap cleanup EXIT
 
-for pair in "1 2" "3 4"; do
-  read -r a b <<<"$pair"
-  socat "pty,raw,echo=0,link=$ports/com$a" "pty,raw,echo=0,link=$ports/com$b" \
-    </dev/null >/dev/null 2>"$ports/socat$a.log" &
+# wait_for -e|-s path: until the path exists (-e) or has content (-s).
+wait_for() {
+  for _ in $(seq 50); do test "$1" "$2" && return 0; sleep 0.1; done
+  echo "com_harness: nothing at $2" >&2
+  return 1
+}
+
+socat "pty,raw,echo=0,link=$ports/com1" "pty,raw,echo=0,link=$ports/com2" \
+  </dev/null >/dev/null 2>"$ports/socat.log" &
+pids+=($!)
+wait_for -e "$ports/com1" && wait_for -e "$ports/com2" || exit 1
+declare -A map=([1]="$ports/com1" [2]="$ports/com2" [4]="$ports/missing")
+
+sim=${VELDC_LINUX_SIM:-}
+if [ -n "$sim" ] && [ -x "$sim" ]; then
+  mkdir -p "$ports/in" "$ports/out"
+  printf 'AB\r\nCD\r\n' >"$ports/in/data"
+  "$sim" --direct --files "$ports/in" --save "$ports/out" --reply-delay 1 --line-gap 0 \
+    </dev/null >"$ports/sim.path" 2>"$ports/sim.log" &
   pids+=($!)
-done
-for n in 1 2 3 4; do
-  for _ in $(seq 50); do [ -e "$ports/com$n" ] && break; sleep 0.1; done
-  [ -e "$ports/com$n" ] || { echo "no pty for COM$n" >&2; exit 1; }
-done
+  wait_for -s "$ports/sim.path" || { cat "$ports/sim.log" >&2; exit 1; }
+  map[3]=$(head -n1 "$ports/sim.path")
+  export VELDC_SIM_DIR="Z:${ports//\//\\}"
+elif [ -n "${VELDC_REQUIRE_LINUX_SIM:-}" ]; then
+  echo "com_harness: veldc-sim not found at '$sim'" >&2
+  exit 1
+else
+  echo "com_harness: no veldc-sim, the session tests are skipped"
+fi
 
 # The wineserver reads the port mapping when it starts.
-for n in 1 2 3 4; do
-  "$wine_run" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$ports/com$n" /f \
+for n in "${!map[@]}"; do
+  "$wine_run" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "${map[$n]}" /f \
     >"$ports/reg.log" 2>&1 || { cat "$ports/reg.log"; exit 1; }
 done
 "$WINESERVER" -k 2>/dev/null
