@@ -79,7 +79,7 @@ void PeloAdapter::Acknowledge(uint16_t seq, Micros now) {
     --faults_.lostAcks;
     return;
   }
-  Emit(now + kAnswerDelay, PeloPacket{PeloPacket::kAck, seq, ""});
+  Emit(now + answerDelay_, PeloPacket{PeloPacket::kAck, seq, ""});
 }
 
 void PeloAdapter::Queue(uint16_t type, std::string text, Micros due) {
@@ -102,7 +102,7 @@ void PeloAdapter::FromHost(const uint8_t *data, size_t length, Micros now) {
       } else if (packet.seq == 0) {
         // A host greets with an acknowledgement of nothing; we tell it we are up.
         ++greetings_;
-        SendInit(now + kAnswerDelay);
+        SendInit(now + answerDelay_);
       }
       break;
     case PeloPacket::kCommand:
@@ -119,11 +119,11 @@ void PeloAdapter::FromHost(const uint8_t *data, size_t length, Micros now) {
 void PeloAdapter::Command(const PeloPacket &packet, Micros now) {
   if (faults_.errorPackets > 0) {
     --faults_.errorPackets;
-    Emit(now + kAnswerDelay, PeloPacket{PeloPacket::kError, packet.seq, ""});
+    Emit(now + answerDelay_, PeloPacket{PeloPacket::kError, packet.seq, ""});
     return;
   }
   const std::string &text = packet.text;
-  const Micros at = now + kAnswerDelay;
+  const Micros at = now + answerDelay_;
   if (text == "X") {
     Emit(at, PeloPacket{PeloPacket::kCommand, packet.seq, StatusText()});
   } else if (text == "%") {
@@ -150,12 +150,12 @@ void PeloAdapter::Command(const PeloPacket &packet, Micros now) {
 void PeloAdapter::Data(const PeloPacket &packet, Micros now) {
   if (faults_.initOnData > 0) {
     --faults_.initOnData;
-    SendInit(now + kAnswerDelay);
+    SendInit(now + answerDelay_);
     return;
   }
   if (faults_.errorPackets > 0) {
     --faults_.errorPackets;
-    Emit(now + kAnswerDelay, PeloPacket{PeloPacket::kError, packet.seq, ""});
+    Emit(now + answerDelay_, PeloPacket{PeloPacket::kError, packet.seq, ""});
     return;
   }
   Acknowledge(packet.seq, now);
@@ -194,7 +194,7 @@ void PeloAdapter::Carry(int address, const std::string &line, Micros now) {
   const TerminalFaults &tf = terminal->Faults();
   if (tf.silent || replies.empty()) return;
   replies.front() = tf.garbage + replies.front();
-  const Micros due = now + kAnswerDelay + tf.replyDelay;
+  const Micros due = now + answerDelay_ + tf.replyDelay;
   for (const std::string &reply : replies) Queue(PeloPacket::kData, Frame(*terminal, reply), due);
 }
 
@@ -207,7 +207,7 @@ void PeloAdapter::FinishReset() {
   backlog_.clear();
   inFlight_.active = false;
   lastHostDataSeq_ = -1;
-  SendInit(resetAt_ + kAnswerDelay);
+  SendInit(resetAt_ + answerDelay_);
 }
 
 void PeloAdapter::Pump(Micros now) {

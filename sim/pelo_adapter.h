@@ -94,7 +94,8 @@ class PeloAdapter {
   // The status reply's text: "V" with the version, and "C3" in the network form.
   std::string StatusText() const;
 
-  static constexpr Micros kAnswerDelay = 1 * kMillis;
+  // How long the adapter takes to answer anything (1 ms unless set).
+  void SetAnswerDelay(Micros delay) { answerDelay_ = delay; }
   static constexpr Micros kResetTime = 200 * kMillis;
   static constexpr Micros kResendInterval = 800 * kMillis;
   static constexpr int kSends = 3;
@@ -132,6 +133,7 @@ class PeloAdapter {
   Form chosenForm_;
   std::vector<Terminal *> terminals_;
   PeloFaults faults_;
+  Micros answerDelay_ = 1 * kMillis;
 
   std::multimap<Micros, std::string> out_;  // equal instants keep their order
   std::deque<Pending> backlog_;             // numbered datagrams waiting their turn

@@ -98,6 +98,10 @@ void AddPeloOptions(CLI::App &app, PeloOptions *p) {
                     "The adapter's IPv4 address, one of this host's (default 127.0.0.2)");
   group->add_option("--pelo-port", p->port, "UDP port of adapter and host (default 5005)")
       ->check(CLI::Range(1, 65535));
+  group
+      ->add_option("--pelo-delay", p->answerDelayMs,
+                   "Milliseconds the adapter takes to answer (default 1)")
+      ->check(CLI::Range(0, 10000));
   group->add_option("--pelo-form", p->form, "Link form reported by the adapter (default network)")
       ->check(CLI::IsMember({"network", "single"}));
   group->add_option("--pelo-lost-acks", p->faults.lostAcks,
@@ -132,6 +136,7 @@ int ServePelo(const Options &o, const PeloOptions &p, const std::atomic<bool> &s
   sim::PeloAdapter adapter(ntohl(parsed.s_addr),
                            network ? sim::PeloAdapter::kNetwork : sim::PeloAdapter::kSingle);
   adapter.Faults() = p.faults;
+  adapter.SetAnswerDelay(static_cast<sim::Micros>(p.answerDelayMs) * sim::kMillis);
   for (const auto &t : terminals) adapter.AttachTerminal(t.get());
 
   std::string error;

@@ -16,6 +16,7 @@ struct PeloOptions {
   std::string address = "127.0.0.2";
   int port = 5005;
   std::string form = "network";
+  int answerDelayMs = 1;
   sim::PeloFaults faults;
 };
 
