@@ -5,6 +5,7 @@
 #   mingw-i686  VELDC.DLL for 32-bit Windows (its exports and resources are checked by dev)
 #   dev         Linux debug build, unit and integration tests
 #   asan        the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   fuzz        clang libFuzzer targets, each run on its seed corpus for 20 seconds
 #   mingw-x64   the 64-bit Windows build; its tests run under wine64
 # It ends with a summary and exits non-zero if any step failed.
 #
@@ -100,6 +101,12 @@ workflow() {
   cmake --workflow --preset "$1"
 }
 
+# The fuzz targets are built alone: the rest of the tree is not meant for the fuzzer runtime.
+fuzz_tests() {
+  rm -rf build/fuzz
+  cmake --preset fuzz && cmake --build --preset fuzz && ctest --preset fuzz
+}
+
 windows_tests() {
   [ -d build/mingw-x64/wineprefix ] &&
     WINEPREFIX="$ROOT/build/mingw-x64/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null
@@ -124,9 +131,10 @@ run_step install install_missing || {
 # The DLL check in dev reads the i686 build, so that comes first.
 wanted format && run_step format format_check
 wanted mingw-i686 && run_step mingw-i686 workflow mingw-i686
-export VELDC_REQUIRE_WINDOWS_DLL=1
+export VELDC_REQUIRE_WINDOWS_DLL=1 VELDC_REQUIRE_LINUX_SIM=1
 wanted dev && run_step dev workflow dev
 wanted asan && run_step asan workflow asan
+wanted fuzz && run_step fuzz fuzz_tests
 wanted mingw-x64 && run_step mingw-x64 windows_tests
 TOTAL_END=$(date +%s)
 
@@ -135,7 +143,7 @@ for i in "${!STEP_NAMES[@]}"; do
   printf '  %-12s %-6s %s\n' "${STEP_NAMES[$i]}" "${STEP_TIMES[$i]}" "${STEP_RESULTS[$i]}"
 done
 # The test counts each ctest reported.
-for name in dev asan mingw-x64; do
+for name in dev asan fuzz mingw-x64; do
   [ -f "$LOGS/$name.log" ] || continue
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$LOGS/$name.log" | tail -1)
   printf '  %-12s %s\n' "$name" "${line:-no test result line}"
