@@ -54,10 +54,12 @@ else
 fi
 
 # The wineserver reads the port mapping when it starts.
-for n in "${!map[@]}"; do
-  "$wine_run" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "${map[$n]}" /f \
-    >"$ports/reg.log" 2>&1 || { cat "$ports/reg.log"; exit 1; }
-done
+{
+  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+  for n in "${!map[@]}"; do printf '"COM%s"="%s"\r\n' "$n" "${map[$n]}"; done
+} >"$ports/ports.reg"
+"$wine_run" reg import "Z:${ports//\//\\}\\ports.reg" >"$ports/reg.log" 2>&1 ||
+  { cat "$ports/reg.log"; exit 1; }
 "$WINESERVER" -k 2>/dev/null
 sleep 0.2
 
