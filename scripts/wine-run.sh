@@ -38,6 +38,9 @@ if [ ! -f "$WINEPREFIX/.veldc-ready" ]; then
     echo "wine-run.sh: cannot create the prefix $WINEPREFIX (see $dir/wineprefix.log)" >&2
     exit 1
   }
+  # The desktop process started during the boot has no graphics driver: start afresh.
+  "$WINESERVER" -k 9>&- 2>/dev/null
+  "$WINESERVER" -w 9>&- 2>/dev/null
   touch "$WINEPREFIX/.veldc-ready"
 fi
 start_server

@@ -24,6 +24,7 @@ class VeldcDll {
     Get("SetProgressCallback", &SetProgressCallback);
     Get("SetIPAddress", &SetIPAddress);
     Get("PeloCommand", &PeloCommand);
+    Get("SetWinSockTimeOut", &SetWinSockTimeOut);
     hCommId = reinterpret_cast<void **>(GetProcAddress(module_, "hCommId"));
   }
   ~VeldcDll() {
@@ -52,6 +53,7 @@ class VeldcDll {
   int(VELDC_API *SetProgressCallback)(VeldcProgressCallback, void *) = nullptr;
   int(VELDC_API *SetIPAddress)(const char *) = nullptr;
   int(VELDC_API *PeloCommand)(const char *, char *) = nullptr;
+  int(VELDC_API *SetWinSockTimeOut)(short) = nullptr;
   void **hCommId = nullptr;
 
  private:

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Runs a Windows test program under wine64 against veldc-sim's Pelo adapter on a network of its
+# own: two network namespaces joined by a veth pair, the host side (wine and its wineserver,
+# which owns the sockets) at 192.168.0.1 and the adapter at 192.168.0.10, both on UDP port
+# 5005. On one host the library's and the adapter's sockets would collide on that port.
+# Needs root and iproute2; the program learns the adapter from VELDC_PELO_ADDRESS.
+# usage: pelo_harness.sh <wine-run.sh> <prefix dir> <program.exe> [program args...]
+set -u
+wine_run=$1
+export WINEPREFIX=$2
+program=$3
+shift 3
+args=("$@")
+WINESERVER=${VELDC_WINESERVER:-/usr/lib/wine/wineserver}
+sim=${VELDC_LINUX_SIM:-}
+
+if [ "$(id -u)" -ne 0 ] || ! command -v ip >/dev/null || [ ! -x "$sim" ]; then
+  if [ -n "${VELDC_REQUIRE_LINUX_SIM:-}" ]; then
+    echo "pelo_harness: needs root, iproute2 and veldc-sim ('$sim')" >&2
+    exit 1
+  fi
+  echo "pelo_harness: SKIPPED (needs root, iproute2 and veldc-sim)"
+  exit 0
+fi
+
+tag=$$
+host_ns=veldc-host-$tag
+pelo_ns=veldc-pelo-$tag
+work=$(mktemp -d "${TMPDIR:-/tmp}/veldc-pelo.XXXXXX")
+sim_pid=
+cleanup() {
+  ip netns exec "$host_ns" "$WINESERVER" -k 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  wait 2>/dev/null
+  ip netns del "$host_ns" 2>/dev/null
+  ip netns del "$pelo_ns" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A server of this prefix outside the namespace would own the sockets: stop it first.
+"$WINESERVER" -k 2>/dev/null
+
+ip netns add "$host_ns" && ip netns add "$pelo_ns" &&
+  ip -n "$host_ns" link add vh$tag type veth peer name vp$tag netns "$pelo_ns" &&
+  ip -n "$host_ns" addr add 192.168.0.1/24 dev vh$tag &&
+  ip -n "$pelo_ns" addr add 192.168.0.10/24 dev vp$tag &&
+  ip -n "$host_ns" link set lo up && ip -n "$pelo_ns" link set lo up &&
+  ip -n "$host_ns" link set vh$tag up && ip -n "$pelo_ns" link set vp$tag up ||
+  { echo "pelo_harness: cannot set up the namespaces" >&2; exit 1; }
+
+ip netns exec "$pelo_ns" "$sim" --pelo --pelo-address 192.168.0.10 --pelo-port 5005 -t 1 \
+  </dev/null >"$work/sim.out" 2>"$work/sim.log" &
+sim_pid=$!
+for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
+[ -s "$work/sim.out" ] || { echo "pelo_harness: the adapter did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+
+VELDC_PELO_ADDRESS=192.168.0.10 ip netns exec "$host_ns" "$wine_run" "$program" "${args[@]}"
