@@ -102,7 +102,9 @@ extern "C" int VELDC_API GetAllParams(const int *selection, char *values) {
     if (!protocol::ReadyForTerminal()) return i - 100;
     if (ReadParameter(i) != 0) return i - 100;
     // A value longer than 16 characters is cut to its slot so the next slot is not overrun.
-    std::snprintf(kept[i], kSlot, "%s", ReadReplyValue());
+    size_t length = strnlen(ReadReplyValue(), kSlot - 1);
+    std::memcpy(kept[i], ReadReplyValue(), length);
+    kept[i][length] = '\0';
   }
   for (int i = 0; i < kParamCount; ++i) {
     if (selection[i] != 0) std::memcpy(values + i * kSlot, kept[i], std::strlen(kept[i]) + 1);
