@@ -27,6 +27,35 @@ uint16_t ReadLe16(const std::string &bytes, size_t at) {
                                                                      << 8);
 }
 
+// The lines of a listing, view or upload and its end line: a count that is mostly right and a
+// checksum that is right, wrong or missing.
+std::string Transfer(FuzzedDataProvider &in) {
+  std::string out;
+  const int lines = in.ConsumeIntegralInRange<int>(0, 12);
+  int32_t sum = 0;
+  for (int i = 0; i < lines; ++i) {
+    std::string text = in.ConsumeRandomLengthString(140);
+    for (char &c : text) {
+      if (c == '\r' || c == '\0') c = ' ';
+    }
+    for (char c : text) sum += static_cast<signed char>(c);
+    out += text + "\r";
+  }
+  const int count = in.ConsumeBool() ? lines : in.ConsumeIntegralInRange<int>(-1, 14);
+  out += "\x04" + std::to_string(count);
+  switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+    case 0:
+      out += " RECS " + std::to_string(sum % 32768);
+      break;
+    case 1:
+      out += " RECS " + std::to_string(in.ConsumeIntegral<int16_t>());
+      break;
+    default:
+      break;
+  }
+  return out + "\r";
+}
+
 }  // namespace
 
 std::string FuzzText(FuzzedDataProvider &in, size_t maxLength) {
@@ -46,7 +75,7 @@ void FuzzLine::FromHost(const uint8_t *data, size_t length, Micros now) {
   partial_.clear();
 
   std::string answer;
-  switch (in_.ConsumeIntegralInRange<int>(0, 3)) {
+  switch (in_.ConsumeIntegralInRange<int>(0, 5)) {
     case 0:
       return;  // silence
     case 1:
@@ -55,8 +84,14 @@ void FuzzLine::FromHost(const uint8_t *data, size_t length, Micros now) {
     case 2:
       answer = in_.ConsumeRandomLengthString(300);
       break;
-    default:
+    case 3:
       answer = line + "\r" + in_.ConsumeRandomLengthString(300);
+      break;
+    case 4:
+      answer = line + "\r" + Transfer(in_);
+      break;
+    default:  // a count, as the answer to the end of a load
+      answer = std::to_string(in_.ConsumeIntegralInRange<int>(-1, 12)) + "\r";
       break;
   }
   out_.emplace_back(now + Delay(in_), std::move(answer));
@@ -183,9 +218,10 @@ std::string ScratchPath(const char *name) {
   return dir + "/" + name;
 }
 
-void ShortTimeOuts() {
+void StartRun(FuzzedDataProvider &in, VirtualPlatform &vp) {
   Set232TimeOut(1);
   SetWinSockTimeOut(1);
+  vp.SetTickStart(0xFFFFFFFFu - in.ConsumeIntegralInRange<uint32_t>(0, 60000));
 }
 
 }  // namespace veldc::fuzz

@@ -21,7 +21,7 @@ using platform::virt::VirtualPlatform;
 // Virtual time an idle poll costs: a line read is followed by a short pause anyway, a socket
 // or driver poll is not.
 constexpr Micros kLineIdleStep = 20000;
-constexpr Micros kIdleStep = 500;
+constexpr Micros kIdleStep = 2000;
 
 // The virtual platform with a coarser clock: every counter or tick read moves it on by a
 // quarter millisecond more, so the library's busy-waits and time-outs take few iterations.
@@ -42,7 +42,8 @@ class FuzzPlatform : public VirtualPlatform {
 std::string FuzzText(FuzzedDataProvider &in, size_t maxLength);
 
 // Answers every line the host writes (a write ending in CR, or "+++") with one of: silence,
-// the line echoed, fuzzer bytes, or the echo followed by fuzzer bytes.
+// the line echoed, fuzzer bytes, the echo followed by fuzzer bytes or by the lines and end
+// line of a transfer, or a count.
 class FuzzLine : public platform::virt::SerialPeer {
  public:
   FuzzLine(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) {}
@@ -95,7 +96,8 @@ class FuzzDriver : public platform::virt::Kov74Peer {
 // A directory of this process for the PC files of uploads and downloads.
 std::string ScratchPath(const char *name);
 
-// Short time-outs so that one input runs in milliseconds.
-void ShortTimeOuts();
+// Short time-outs so that one input runs in milliseconds, and a tick count that wraps within
+// the first minute.
+void StartRun(FuzzedDataProvider &in, VirtualPlatform &vp);
 
 }  // namespace veldc::fuzz

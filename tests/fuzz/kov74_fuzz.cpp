@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzPlatform vp;
   FuzzDriver driver(in, vp);
   vp.SetKov74(&driver);
-  ShortTimeOuts();
+  StartRun(in, vp);
+  if (in.ConsumeBool()) vp.SetUtcYear(2000);  // the year one model needs corrected
   static constexpr int kKinds[] = {DEV_KOV74_MODE0, DEV_KOV74_MODE1, DEV_KOV74_MODE2};
   Check(InitCOMM(1, in.PickValueInArray(kKinds), 0, 0) > 0, "InitCOMM");
   const int address = in.ConsumeIntegralInRange<int>(0, 255);

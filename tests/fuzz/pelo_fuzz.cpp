@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzPlatform vp;
   FuzzAdapter adapter(in, vp);
   vp.AttachAdapter(&adapter);
-  ShortTimeOuts();
+  StartRun(in, vp);
+  if (in.ConsumeBool()) vp.SetUtcYear(2000);  // the year one model needs corrected
   EnableMeter(in.ConsumeBool() ? 1 : 0);
   Check(InitCOMM(5000, DEV_PELO, 0, 0) == 5000, "InitCOMM");
   const int r = SetIPAddress("192.168.0.10");

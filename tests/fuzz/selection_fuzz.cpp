@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzPlatform vp;
   FuzzLine line(in, vp);
   vp.AttachSerial(&line);
-  ShortTimeOuts();
+  StartRun(in, vp);
   if (in.ConsumeBool()) vp.SetUtcYear(2000);  // the year one model needs corrected
   static constexpr int kKinds[] = {DEV_SERIAL_DIRECT, DEV_SERIAL_NETWORK, DEV_SERIAL_LOGON};
   const int kind = in.PickValueInArray(kKinds);

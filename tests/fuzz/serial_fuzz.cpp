@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzPlatform vp;
   FuzzLine line(in, vp);
   vp.AttachSerial(&line);
-  ShortTimeOuts();
+  StartRun(in, vp);
   static constexpr int kKinds[] = {DEV_SERIAL_DIRECT, DEV_SERIAL_NETWORK, DEV_SERIAL_LOGON};
   const int kind = in.PickValueInArray(kKinds);
   Check(InitCOMM(1, kind, 9600, 0) > 0, "InitCOMM");

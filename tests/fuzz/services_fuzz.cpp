@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzPlatform vp;
   FuzzLine line(in, vp);
   vp.AttachSerial(&line);
-  ShortTimeOuts();
+  StartRun(in, vp);
   EnableMeter(in.ConsumeBool() ? 1 : 0);
   const bool network = in.ConsumeIntegralInRange<int>(0, 3) == 0;
   Check(InitCOMM(1, network ? DEV_SERIAL_NETWORK : DEV_SERIAL_DIRECT, 9600, 0) > 0, "InitCOMM");
