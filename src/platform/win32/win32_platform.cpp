@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "meter/meter.h"
 #include "platform/platform.h"
 #include "platform/win32/meter_dialogs.h"
 
@@ -235,8 +236,8 @@ class Win32Platform : public Platform {
   // ---- Meter windows ----
   Handle MeterCreate(Handle module, int templateId) override {
     DLGPROC proc = nullptr;
-    if (templateId == 110) proc = win32::TransferMeterProc;
-    if (templateId == 111) proc = win32::ConnectMeterProc;
+    if (templateId == meter::kTransferTemplate) proc = win32::TransferMeterProc;
+    if (templateId == meter::kConnectTemplate) proc = win32::ConnectMeterProc;
     // Without the library's own module the template cannot be found: no window.
     if (proc == nullptr || module == kNoHandle) return kNoHandle;
     HWND w = CreateDialogParamA(reinterpret_cast<HINSTANCE>(module), IntName(templateId), nullptr,
@@ -251,7 +252,8 @@ class Win32Platform : public Platform {
     SetDlgItemInt(Window(window), item, static_cast<UINT>(value), TRUE);
   }
   void MeterSendProgress(Handle window, uint32_t wParam, int32_t lParam) override {
-    SendMessageA(Window(window), 1234, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+    SendMessageA(Window(window), meter::kProgressMessage, static_cast<WPARAM>(wParam),
+                 static_cast<LPARAM>(lParam));
   }
   void MeterDestroy(Handle window) override { DestroyWindow(Window(window)); }
 
