@@ -169,6 +169,17 @@ void Check(bool ok, const char *what) {
   std::abort();
 }
 
+void CheckCleanUp() {
+  const VirtualPlatform *vp = VirtualPlatform::Current();
+  using platform::virt::Call;
+  size_t opened = 0;
+  for (Call c : {Call::FileOpenRead, Call::FileCreate}) {
+    for (const auto &e : vp->LogOf(c)) opened += e.failed ? 0 : 1;
+  }
+  Check(opened == vp->LogOf(Call::FileClose).size(), "every PC file opened is closed once");
+  Check(vp->OpenMeterCount() == 0, "no meter left open");
+}
+
 void CheckErrorState() {
   char message[VELDC_ERROR_TEXT_SIZE];
   const int code = GetError(message);
@@ -251,6 +262,7 @@ void RunOps(FuzzedDataProvider &in, int limit, bool exchange, bool modem, bool s
       ModemOp(in);
     }
     CheckErrorState();
+    CheckCleanUp();
   }
 }
 

@@ -19,6 +19,8 @@ void ModemOp(FuzzedDataProvider &in);
 void ServiceOp(FuzzedDataProvider &in);
 // GetError's code and message after any call.
 void CheckErrorState();
+// After any call: the PC files it opened are closed, once each, and no meter is left open.
+void CheckCleanUp();
 
 // Runs up to `limit` operations picked by the fuzzer from the given kinds.
 void RunOps(FuzzedDataProvider &in, int limit, bool exchange, bool modem, bool services);

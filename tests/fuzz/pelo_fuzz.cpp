@@ -39,6 +39,7 @@ void AdapterOp(FuzzedDataProvider &in) {
     }
   }
   CheckErrorState();
+  CheckCleanUp();
 }
 
 }  // namespace
@@ -55,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int r = SetIPAddress("192.168.0.10");
   Check(r == 0 || r == -1, "SetIPAddress result");
   CheckErrorState();
+  CheckCleanUp();
   if (r == 0) ChgTerminal(in.ConsumeIntegralInRange<int>(0, 2));
   for (int i = 0; i < 8 && in.remaining_bytes() > 0; ++i) {
     if (in.ConsumeBool()) {
