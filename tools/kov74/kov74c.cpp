@@ -13,13 +13,15 @@ namespace {
 
 std::mutex mutex;
 
+// Destroyed with the library (dlclose or process exit), so nothing is left behind.
+struct DefaultNetwork {
+  DefaultNetwork() { network.CreateTerminals(3, "Veld"); }
+  veldc::sim::Kov74Network network;
+};
+
 veldc::sim::Kov74Network &Network() {
-  static veldc::sim::Kov74Network *network = [] {
-    auto *n = new veldc::sim::Kov74Network();
-    n->CreateTerminals(3, "Veld");
-    return n;
-  }();
-  return *network;
+  static DefaultNetwork standIn;
+  return standIn.network;
 }
 
 veldc::sim::Micros Now() {

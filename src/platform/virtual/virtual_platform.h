@@ -277,6 +277,8 @@ class VirtualPlatform : public Platform {
   uint32_t tickStart_ = 0;
   int64_t counterStart_ = 0;
   int utcYear_ = 2026;
+  static constexpr size_t kLogLimit = 200000;
+  Event unlogged_{};  // where calls past the log's limit are recorded and forgotten
   std::vector<Event> log_;
   std::map<Call, std::vector<Failure>> failures_;
 
