@@ -118,6 +118,26 @@ TEST(TraceLogTest, SerialBytesAreGatheredIntoLines) {
   std::fclose(file);
 }
 
+TraceLog::Clock::time_point fakeNow;
+TraceLog::Clock::time_point FakeNow() { return fakeNow; }
+
+TEST(TraceLogTest, APauseInsideALineSplitsIt) {
+  std::FILE *file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  {
+    TraceLog log(file, 1, FakeNow);
+    log.Add(VELDC_TRACE_PORT_OUT, Bytes("\x11"), 1);  // XON, then a long wait
+    fakeNow += TraceLog::kGap;
+    log.Add(VELDC_TRACE_PORT_OUT, Bytes(">PS001\r"), 7);
+    log.Add(VELDC_TRACE_PORT_IN, Bytes("AB"), 2);
+    fakeNow += TraceLog::kGap - std::chrono::milliseconds(1);
+    log.Add(VELDC_TRACE_PORT_IN, Bytes("C\r"), 2);  // soon enough to stay on the line
+  }
+  std::vector<std::string> expected = {"port -> \\x11", "port -> >PS001\\r", "port <- ABC\\r"};
+  EXPECT_EQ(Logged(file), expected);
+  std::fclose(file);
+}
+
 TEST(TraceLogTest, SecondLevelAddsHexUnderEachRecord) {
   std::FILE *file = std::tmpfile();
   ASSERT_NE(file, nullptr);

@@ -116,7 +116,8 @@ std::string FormatRecord(int kind, const unsigned char *data, int length, bool h
   return out;
 }
 
-TraceLog::TraceLog(std::FILE *out, int level) : out_(out), level_(level) {}
+TraceLog::TraceLog(std::FILE *out, int level, Clock::time_point (*now)())
+    : out_(out), level_(level), now_(now) {}
 
 TraceLog::~TraceLog() {
   Detach();
@@ -155,7 +156,9 @@ void TraceLog::Add(int kind, const unsigned char *data, int length) {
     Write(kind, data, length, Stamp());
     return;
   }
-  if (!pending_.empty() && pendingKind_ != kind) Flush();
+  Clock::time_point now = now_();
+  if (!pending_.empty() && (pendingKind_ != kind || now - lastAdded_ >= kGap)) Flush();
+  lastAdded_ = now;
   if (pending_.empty()) pendingStamp_ = Stamp();
   pendingKind_ = kind;
   pending_.append(reinterpret_cast<const char *>(data), static_cast<size_t>(length));

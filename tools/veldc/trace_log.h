@@ -18,8 +18,12 @@ std::string FormatRecord(int kind, const unsigned char *data, int length, bool h
 
 class TraceLog {
  public:
-  // level 1: text; level 2: text and hex. The log does not own `out`.
-  TraceLog(std::FILE *out, int level);
+  using Clock = std::chrono::steady_clock;
+  // A pause this long inside a serial line splits it, so the times stay true.
+  static constexpr std::chrono::milliseconds kGap{100};
+
+  // level 1: text; level 2: text and hex. The log does not own `out`. `now` is for tests.
+  TraceLog(std::FILE *out, int level, Clock::time_point (*now)() = Clock::now);
   ~TraceLog();
   TraceLog(const TraceLog &) = delete;
   TraceLog &operator=(const TraceLog &) = delete;
@@ -38,6 +42,8 @@ class TraceLog {
 
   std::FILE *out_;
   int level_;
+  Clock::time_point (*now_)();
+  Clock::time_point lastAdded_{};
   int pendingKind_ = 0;
   std::string pending_;
   std::string pendingStamp_;
