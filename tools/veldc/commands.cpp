@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -274,8 +275,9 @@ Status View(const ViewArgs &args, Context &context, Result *result) {
   Status status = context.session.Selected();
   if (!status.ok()) return status;
   std::vector<char> name = Writable(args.name);
-  // One byte more than the library may use, so the text is always terminated.
-  std::vector<char> buffer(args.size + 1u, '\0');
+  // One byte more than the library may use, so the text is always terminated. A larger size
+  // is refused by the library before it writes anything.
+  std::vector<char> buffer(std::min<unsigned>(args.size, VELDC_VIEW_MAX) + 1u, '\0');
   int lines = ViewFile(name.data(), buffer.data(), args.size);
   if (lines < 0) return Status::FromLibrary();
   std::string text(buffer.data());
