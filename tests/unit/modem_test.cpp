@@ -44,6 +44,11 @@ TEST_F(Modem, DialsAndConnects) {
   EXPECT_EQ(peer.Lines(), expected);
   EXPECT_EQ(protocol::bAddressedReplies, 1);
   EXPECT_STREQ(protocol::szReplyText, "CONNECT 9600");
+  // A lone carriage return, then the set-up command after 750 ms.
+  const auto writes = vp.Writes();
+  ASSERT_GE(writes.size(), 2u);
+  EXPECT_GE(writes[1].first - writes[0].first, 750000u);
+  EXPECT_LT(writes[1].first - writes[0].first, 750100u);
 }
 
 TEST_F(Modem, ArgumentsAreCheckedBeforeAnyWrite) {
