@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   vp.SetKov74(&driver);
   StartRun(in, vp);
   if (in.ConsumeBool()) vp.SetUtcYear(2000);  // the year one model needs corrected
+  EnableMeter(in.ConsumeBool() ? 1 : 0);
   static constexpr int kKinds[] = {DEV_KOV74_MODE0, DEV_KOV74_MODE1, DEV_KOV74_MODE2};
   Check(InitCOMM(1, in.PickValueInArray(kKinds), 0, 0) > 0, "InitCOMM");
   const int address = in.ConsumeIntegralInRange<int>(0, 255);
