@@ -19,8 +19,6 @@ namespace veldc::protocol {
 using device::DeviceState;
 using device::Family;
 using device::WaitMs;
-using pelo::PeloLink;
-using pelo::PollResult;
 
 char szCommandText[kTextSize] = "";
 char szReplyText[kTextSize] = "";
@@ -87,29 +85,8 @@ int ReceiveSerial(char *destination, device::Deadline &deadline) {
 
 int ReceivePelo(char *destination, device::Deadline &deadline) {
   for (;;) {
-    switch (pelo::PeloPoll()) {
-      case PollResult::kFailed:
-        return -1;
-      case PollResult::kNothing:
-        break;
-      case PollResult::kDatagram:
-        switch (PeloLink.rxDatagram.wType) {
-          case pelo::PELO_PKT_INIT:
-            pelo::PeloAck();
-            SetError(kErrInitPacket);
-            return -1;
-          case pelo::PELO_PKT_DATA:
-            pelo::PeloAck();
-            if (TakePeloData(destination)) return 0;
-            break;
-          case pelo::PELO_PKT_ERROR:
-            SetError(kErrErrorPacket);
-            return -1;
-          default:
-            break;
-        }
-        break;
-    }
+    const int r = PollPeloReply(destination);
+    if (r != 0) return r > 0 ? 0 : -1;
     if (deadline.Expired()) {
       SetError(kErrWinSockTimeout);
       return -1;
@@ -152,38 +129,17 @@ int SendPelo(char *reply) {
   if (!pelo::PeloFlush()) return -1;
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (!pelo::PeloSend()) return -1;
-    device::Deadline deadline(DeviceState.nWinSockTimeOut);
-    bool resend = false;
-    while (!resend) {
-      switch (pelo::PeloPoll()) {
-        case PollResult::kFailed:
-          return -1;
-        case PollResult::kNothing:
-          break;
-        case PollResult::kDatagram:
-          switch (PeloLink.rxDatagram.wType) {
-            case pelo::PELO_PKT_INIT:
-              pelo::PeloAck();
-              resend = true;
-              continue;
-            case pelo::PELO_PKT_DATA:
-              pelo::PeloAck();
-              break;
-            case pelo::PELO_PKT_ACK:
-              if (PeloLink.rxDatagram.wSeq == PeloLink.wSeqCounter &&
-                  ReceiveLine(reply, DeviceState.nWinSockTimeOut / 500) == 0) {
-                return 0;
-              }
-              break;
-            case pelo::PELO_PKT_ERROR:
-              SetError(kErrErrorPacket);
-              return -1;
-            default:
-              break;
-          }
-          break;
+    const device::Deadline deadline(DeviceState.nWinSockTimeOut);
+    for (;;) {
+      const PeloTaken taken = PollPeloTaken();
+      if (taken == PeloTaken::kFailed) return -1;
+      if (taken == PeloTaken::kInit) break;  // the adapter restarted: send again at once
+      // Taken: the reply follows; a reply that does not come leaves the attempt running.
+      if (taken == PeloTaken::kTaken &&
+          ReceiveLine(reply, DeviceState.nWinSockTimeOut / 500) == 0) {
+        return 0;
       }
-      if (deadline.Expired()) resend = true;
+      if (deadline.Expired()) break;
     }
   }
   SetError(kErrWinSockTimeout);

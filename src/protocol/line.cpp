@@ -63,6 +63,10 @@ int JudgeNetworkLine(int count, bool addressed, char *text) {
   return 0;
 }
 
+namespace {
+
+// The data datagram in rxDatagram (already acknowledged): 1 when it is the selected
+// terminal's new reply (copied into `text`), 0 when it is dropped.
 int TakePeloData(char *text) {
   const pelo::PeloDatagram &rx = PeloLink.rxDatagram;
   if (rx.wSeq == PeloLink.wLastDataSeq) return 0;  // a repetition
@@ -76,6 +80,60 @@ int TakePeloData(char *text) {
   }
   PeloLink.wLastDataSeq = rx.wSeq;
   return 1;
+}
+
+}  // namespace
+
+int PollPeloReply(char *text) {
+  switch (pelo::PeloPoll()) {
+    case pelo::PollResult::kFailed:
+      return -1;
+    case pelo::PollResult::kNothing:
+      return 0;
+    case pelo::PollResult::kDatagram:
+      break;
+  }
+  switch (PeloLink.rxDatagram.wType) {
+    case pelo::PELO_PKT_INIT:
+      pelo::PeloAck();
+      SetError(kErrInitPacket);
+      return -1;
+    case pelo::PELO_PKT_DATA:
+      pelo::PeloAck();
+      return TakePeloData(text);
+    case pelo::PELO_PKT_ERROR:
+      SetError(kErrErrorPacket);
+      return -1;
+    default:
+      return 0;
+  }
+}
+
+PeloTaken PollPeloTaken() {
+  switch (pelo::PeloPoll()) {
+    case pelo::PollResult::kFailed:
+      return PeloTaken::kFailed;
+    case pelo::PollResult::kNothing:
+      return PeloTaken::kNotYet;
+    case pelo::PollResult::kDatagram:
+      break;
+  }
+  const pelo::PeloDatagram &rx = PeloLink.rxDatagram;
+  switch (rx.wType) {
+    case pelo::PELO_PKT_INIT:
+      pelo::PeloAck();
+      return PeloTaken::kInit;
+    case pelo::PELO_PKT_DATA:
+      pelo::PeloAck();
+      return PeloTaken::kNotYet;
+    case pelo::PELO_PKT_ACK:
+      return rx.wSeq == PeloLink.wSeqCounter ? PeloTaken::kTaken : PeloTaken::kNotYet;
+    case pelo::PELO_PKT_ERROR:
+      SetError(kErrErrorPacket);
+      return PeloTaken::kFailed;
+    default:
+      return PeloTaken::kNotYet;
+  }
 }
 
 void CopyReply(char *destination, const char *source) {

@@ -26,9 +26,14 @@ class LineAssembler {
 // Returns 0 or -1 with the error set. Unaddressed lines are copied whole.
 int JudgeNetworkLine(int count, bool addressed, char *text);
 
-// The data datagram in rxDatagram (already acknowledged): 1 when it is the selected
-// terminal's new reply (copied into `text`), 0 when it is dropped.
-int TakePeloData(char *text);
+// One poll of a Pelo reply reader: 1 when the selected terminal's reply is in `text`, 0 when
+// nothing for it has come yet, -1 on failure (an init or error packet included).
+int PollPeloReply(char *text);
+
+// One poll while the adapter is to take the datagram just sent. Data datagrams met on the way
+// are acknowledged and dropped, init datagrams acknowledged.
+enum class PeloTaken { kNotYet, kTaken, kInit, kFailed };
+PeloTaken PollPeloTaken();
 
 // Copies at most the longest reply a caller's buffer takes.
 void CopyReply(char *destination, const char *source);

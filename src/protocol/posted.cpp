@@ -16,8 +16,6 @@ namespace {
 
 using device::DeviceState;
 using device::Family;
-using pelo::PeloLink;
-using pelo::PollResult;
 
 constexpr int kCollectReads = 1024;
 constexpr int kCollectPolls = 7;
@@ -26,31 +24,17 @@ int PostPelo(const char *command) {
   BuildPeloDatagram(command);
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (!pelo::PeloSend()) return -1;
-    device::Deadline deadline(DeviceState.nWinSockTimeOut);
+    const device::Deadline deadline(DeviceState.nWinSockTimeOut);
     do {
-      switch (pelo::PeloPoll()) {
-        case PollResult::kFailed:
+      switch (PollPeloTaken()) {
+        case PeloTaken::kTaken:
+          return 0;
+        case PeloTaken::kInit:
+          SetError(kErrInitPacket);
           return -1;
-        case PollResult::kNothing:
-          break;
-        case PollResult::kDatagram:
-          switch (PeloLink.rxDatagram.wType) {
-            case pelo::PELO_PKT_INIT:
-              pelo::PeloAck();
-              SetError(kErrInitPacket);
-              return -1;
-            case pelo::PELO_PKT_DATA:
-              pelo::PeloAck();
-              break;
-            case pelo::PELO_PKT_ACK:
-              if (PeloLink.rxDatagram.wSeq == PeloLink.wSeqCounter) return 0;
-              break;
-            case pelo::PELO_PKT_ERROR:
-              SetError(kErrErrorPacket);
-              return -1;
-            default:
-              break;
-          }
+        case PeloTaken::kFailed:
+          return -1;
+        case PeloTaken::kNotYet:
           break;
       }
     } while (!deadline.Expired());
@@ -107,29 +91,8 @@ int CollectSerial(char *reply) {
 
 int CollectPelo(char *reply) {
   for (int poll = 0; poll < kCollectPolls; ++poll) {
-    switch (pelo::PeloPoll()) {
-      case PollResult::kFailed:
-        return -1;
-      case PollResult::kNothing:
-        break;
-      case PollResult::kDatagram:
-        switch (PeloLink.rxDatagram.wType) {
-          case pelo::PELO_PKT_INIT:
-            pelo::PeloAck();
-            SetError(kErrInitPacket);
-            return -1;
-          case pelo::PELO_PKT_DATA:
-            pelo::PeloAck();
-            if (TakePeloData(reply)) return 0;
-            break;
-          case pelo::PELO_PKT_ERROR:
-            SetError(kErrErrorPacket);
-            return -1;
-          default:
-            break;
-        }
-        break;
-    }
+    const int r = PollPeloReply(reply);
+    if (r != 0) return r > 0 ? 0 : -1;
   }
   SetError(kErrWinSockTimeout);
   return -1;
