@@ -66,20 +66,6 @@ TEST(Kov74NetworkTest, SendQueuesRepliesThatPollHandsOut) {
   EXPECT_STREQ(record + 1, "BADGE 5");
 }
 
-TEST(Kov74NetworkTest, EotDropsWhatWasStillComing) {
-  Kov74Network net;
-  net.CreateTerminals(1, "Veld");
-  net.At(1)->PutFile('C', "DATA", {"1", "2", "3"});
-  net.Open(1, 0, 254, 0);
-  net.Send(1, "TYPE DATA", 0);
-  char record[200];
-  ASSERT_EQ(net.Poll(1, record, kMs * 1000), 2);
-  net.Send(1, "\x04", kMs * 1000);
-  ASSERT_EQ(net.Poll(1, record, kMs * 2000), 2);
-  EXPECT_STREQ(record + 1, "\x04*");
-  EXPECT_EQ(net.Poll(1, record, kMs * 2000), 1);
-}
-
 TEST(Kov74NetworkTest, SettingsOverrideResults) {
   struct Case {
     const char *settings;
@@ -106,22 +92,6 @@ TEST(Kov74NetworkTest, SettingsOverrideResults) {
   }
   Kov74Network net;
   EXPECT_FALSE(net.Apply("terminals=2;bogus=1"));
-}
-
-TEST(Kov74NetworkTest, SettingsShapeTheTerminals) {
-  Kov74Network net;
-  ASSERT_TRUE(net.Apply("terminals=4;model=Qyr;from=9;password=777;locked=1;delay=0"));
-  ASSERT_NE(net.At(4), nullptr);
-  EXPECT_EQ(net.At(5), nullptr);
-  EXPECT_EQ(net.At(4)->Model(), "Qyr");
-  EXPECT_EQ(net.At(2)->Parameter(89), "777");
-  EXPECT_TRUE(net.At(2)->Locked());
-  net.Open(1, 0, 254, 0);
-  net.Send(2, "PW 777", 0);
-  char record[200];
-  ASSERT_EQ(net.Poll(2, record, 0), 2);
-  EXPECT_EQ(record[0], 9) << "replies carry the address asked for";
-  EXPECT_STREQ(record + 1, "PW 777");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "sim/direct_line.h"
-#include "sim/logon_line.h"
 #include "sim/network_interface.h"
 
 namespace veldc::sim {
@@ -34,16 +33,6 @@ TEST(DirectLineTest, RepliesComeAfterTheDelayEachEndedByCarriageReturn) {
             "1 RECS 131\r");
   EXPECT_EQ(line.NextDue(), ByteLine::kNever);
   EXPECT_EQ(terminal.Commands(), std::vector<std::string>{"TYPE DATA"});
-}
-
-TEST(DirectLineTest, CommandsSplitAcrossWritesAndLeadingLineFeeds) {
-  Terminal terminal;
-  DirectLine line(terminal, kTiming);
-  line.SetLeadingLineFeed(true);
-  line.FromHost("TI", 0);
-  line.FromHost("ME\r\nCFG 89\r", 0);
-  EXPECT_EQ(Pull(line, kMs * 100), "\nTIME 120000\r\nCFG 89 80264\r");
-  EXPECT_EQ(terminal.Commands(), (std::vector<std::string>{"TIME", "CFG 89"}));
 }
 
 TEST(DirectLineTest, EotInterruptsAReplyStillBeingSent) {
@@ -84,60 +73,6 @@ TEST(DirectLineTest, ByteLevelFaults) {
   }
 }
 
-TEST(DirectLineTest, UnsolicitedMessagesFollowPendingOutput) {
-  Terminal terminal;
-  DirectLine line(terminal, kTiming);
-  terminal.QueueMessage("BADGE 7", 30 * kMs);
-  EXPECT_EQ(line.NextDue(), 30 * kMs);
-  EXPECT_EQ(Pull(line, 29 * kMs), "");
-  EXPECT_EQ(Pull(line, 30 * kMs), "BADGE 7\r");
-}
-
-class LogonLineTest : public ::testing::Test {
- protected:
-  LogonLineTest() : own_("Dulm", 0), seven_("Veld", 7), line_({&own_, &seven_}, kTiming) {}
-
-  std::string Say(const std::string &command) {
-    now_ += 1000 * kMs;
-    line_.FromHost(command + "\r", now_);
-    return Pull(line_, now_ + 1000 * kMs);
-  }
-
-  Terminal own_, seven_;
-  LogonLine line_;
-  Micros now_ = 0;
-};
-
-TEST_F(LogonLineTest, LogOnAndOffRouteCommands) {
-  EXPECT_EQ(Say("LOGOFF"), "LOGOFF ??\r") << "nobody logged on yet";
-  EXPECT_EQ(Say("%XI"), "Dulm V2.10 RAM F\r") << "the line's own terminal answers";
-  EXPECT_EQ(Say("LOGON 007"), "LOGON 007\r");
-  EXPECT_EQ(line_.LoggedOn(), 7);
-  EXPECT_EQ(Say("%XI"), "Veld V2.10 RAM F\r");
-  EXPECT_EQ(Say("LOGOFF"), "LOGOFF\r");
-  EXPECT_EQ(line_.LoggedOn(), 0);
-  EXPECT_EQ(Say("LOGON 008"), "LOGON ??\r") << "no terminal 8";
-  EXPECT_EQ(Say("LOGON 032"), "LOGON ??\r");
-  EXPECT_EQ(Say("LOGON 7"), "??\r") << "not the LOGON command: the own terminal refuses it";
-  line_.SetRefuseLogon(true);
-  EXPECT_EQ(Say("LOGON 007"), "LOGON ??\r");
-  EXPECT_EQ(seven_.Commands(), std::vector<std::string>{"%XI"});
-}
-
-TEST_F(LogonLineTest, OnlyTheTerminalHoldingTheLineSpeaks) {
-  seven_.QueueMessage("FROM 7");
-  own_.QueueMessage("FROM 0");
-  EXPECT_EQ(Pull(line_, 0), "FROM 0\r");
-  EXPECT_EQ(Say("LOGON 007"), "LOGON 007\rFROM 7\r");
-}
-
-TEST(LogonLineNobodyTest, NoTerminalAtTheAddressIsSilence) {
-  Terminal seven("Veld", 7);
-  LogonLine line({&seven}, kTiming);
-  line.FromHost("%XI\r", 0);
-  EXPECT_EQ(Pull(line, 1000 * kMs), "");
-}
-
 class NetworkTest : public ::testing::Test {
  protected:
   NetworkTest() : five_("Veld", 5), twelve_("Qyr", 12), net_({&five_, &twelve_}, kTiming) {}
@@ -167,30 +102,6 @@ TEST_F(NetworkTest, SetUpCommandsHaveNoAnswerAndSelectionRoutesFrames) {
   EXPECT_EQ(net_.SetupCommands(), (std::vector<std::string>{"&", "*0", "@011", ">b", ">PS255",
                                                             ">PS012", ">PS005", ">PS009", ">P0"}));
   EXPECT_EQ(twelve_.Commands(), std::vector<std::string>{"CFG 89"});
-}
-
-TEST_F(NetworkTest, MultiLineRepliesAndFaults) {
-  five_.PutFile('C', "DATA", {"AB", "CD"});
-  Say(">PS005\r");
-  EXPECT_EQ(Say("005TYPE DATA\r"),
-            "005TYPE DATA\r005AB\r005CD\r005\x04"
-            "2 RECS 266\r");
-  five_.Faults().replyAddress = 7;
-  EXPECT_EQ(Say("005CFG 89\r"), "007CFG 89 80264\r");
-  five_.Faults().replyAddress = -1;
-  net_.SetFailure(NetworkInterface::Failure::kSend);
-  EXPECT_EQ(Say("005TIME\r"), "005~S\r");
-  net_.SetFailure(NetworkInterface::Failure::kReceive);
-  EXPECT_EQ(Say("005TIME\r"), "005~R\r");
-  net_.SetFailure(NetworkInterface::Failure::kNone);
-  five_.Faults().silent = true;
-  EXPECT_EQ(Say("005TIME\r"), "");
-}
-
-TEST_F(NetworkTest, UnsolicitedMessagesCarryTheSendersAddress) {
-  twelve_.QueueMessage("BADGE 9", 50 * kMs);
-  EXPECT_EQ(net_.NextDue(), 50 * kMs);
-  EXPECT_EQ(Pull(net_, 50 * kMs), "012BADGE 9\r");
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The simulated modem: AT dialogue, dialling, data mode and the escape, on its own and under
-// the library's dial and hang-up.
+// The simulated modem's AT dialogue, and the library's dial and hang-up through it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -22,11 +21,6 @@ class ModemTest : public ::testing::Test {
   // Sends `bytes` at `at` and returns what the modem says up to `until`.
   std::string Say(const std::string &bytes, Micros at, Micros until) {
     modem_.FromHost(bytes, at);
-    std::string out;
-    modem_.ToHost(until, &out);
-    return out;
-  }
-  std::string Pull(Micros until) {
     std::string out;
     modem_.ToHost(until, &out);
     return out;
@@ -58,69 +52,6 @@ TEST_F(ModemTest, CommandsAreEchoedAndAnswered) {
   EXPECT_EQ(Say("ATE0\r", at, at + 100 * kMs), "ATE0\r\r\nOK\r\n");
   EXPECT_EQ(Say("ATQ1\r", at + 200 * kMs, at + 300 * kMs), "") << "no echo, no result";
   EXPECT_FALSE(modem_.Echo());
-}
-
-TEST_F(ModemTest, DialConnectsAndPassesDataUntilTheEscape) {
-  EXPECT_EQ(Say("ATD5551234\r", 0, 1499 * kMs), "ATD5551234\r");
-  EXPECT_EQ(modem_.NextDue(), 1500 * kMs);
-  EXPECT_EQ(Pull(1500 * kMs), "\r\nCONNECT 9600\r\n");
-  EXPECT_EQ(modem_.Number(), "5551234");
-  ASSERT_TRUE(modem_.DataMode());
-
-  EXPECT_EQ(Say("%XI\r", 2000 * kMs, 2100 * kMs), "Veld V2.10 RAM F\r");
-  // "+" inside data is data; the terminal gets it.
-  Say("CFG 01 a+b\r", 2200 * kMs, 2300 * kMs);
-  EXPECT_EQ(terminal_.Parameter(1), "a+b");
-
-  // Silence, "+++", silence: back to command mode.
-  EXPECT_EQ(Say("+++", 3000 * kMs, 3499 * kMs), "");
-  EXPECT_EQ(Pull(3500 * kMs), "\r\nOK\r\n");
-  EXPECT_FALSE(modem_.DataMode());
-  EXPECT_TRUE(modem_.Connected());
-  EXPECT_EQ(Say("ATH0\r", 4000 * kMs, 4100 * kMs), "ATH0\r\r\nOK\r\n");
-  EXPECT_FALSE(modem_.Connected());
-  EXPECT_EQ(terminal_.Commands().size(), 2u) << "the escape never reached the terminal";
-}
-
-TEST_F(ModemTest, PlusesWithoutGuardTimeAreData) {
-  Say("ATD1\r", 0, 2000 * kMs);
-  ASSERT_TRUE(modem_.DataMode());
-  Say("CFG 02 ", 3000 * kMs, 3000 * kMs);
-  Say("+++\r", 3100 * kMs, 3200 * kMs);
-  EXPECT_TRUE(modem_.DataMode());
-  EXPECT_EQ(terminal_.Parameter(2), "+++");
-  // A held "+++" that is followed by more data goes through as data too.
-  Say("+++", 5000 * kMs, 5000 * kMs);
-  Say("X\r", 5100 * kMs, 5200 * kMs);
-  EXPECT_TRUE(modem_.DataMode());
-  EXPECT_EQ(terminal_.Commands().back(), "+++X");
-}
-
-TEST_F(ModemTest, DialFailures) {
-  struct Case {
-    Modem::DialResult result;
-    std::string output;
-  };
-  const Case cases[] = {{Modem::DialResult::kNoCarrier, "ATD1\r\r\nNO CARRIER\r\n"},
-                        {Modem::DialResult::kBusy, "ATD1\r\r\nBUSY\r\n"},
-                        {Modem::DialResult::kSilent, "ATD1\r"}};
-  for (const Case &c : cases) {
-    Terminal terminal;
-    DirectLine line(terminal);
-    Modem modem(line);
-    modem.SetDialResult(c.result);
-    modem.FromHost("ATD1\r", 0);
-    std::string out;
-    modem.ToHost(10000 * kMs, &out);
-    EXPECT_EQ(out, c.output);
-    EXPECT_FALSE(modem.Connected());
-  }
-}
-
-TEST_F(ModemTest, EscapeInCommandModeIsAnsweredToo) {
-  EXPECT_EQ(Say("+++", 0, 499 * kMs), "+++");
-  EXPECT_EQ(Pull(500 * kMs), "\r\nOK\r\n");
-  EXPECT_EQ(Say("ATH0\r", 1000 * kMs, 1100 * kMs), "ATH0\r\r\nOK\r\n") << "no pluses left over";
 }
 
 // The library's dial and hang-up against the modem in front of a direct line.
