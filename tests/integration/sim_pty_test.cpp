@@ -1,6 +1,5 @@
-// The pty transport in real time: a host process writes commands on the slave side and reads
-// the simulated terminal's replies.
-#include <fcntl.h>
+// The pty transport on a device it did not create (the veldc-sim tests cover the pty it
+// makes itself), in real time.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -31,49 +30,6 @@ std::string ReadLines(int fd, int count, int ms) {
     }
   }
   return got;
-}
-
-int OpenRaw(const std::string &path) {
-  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (fd >= 0) {
-    termios tio{};
-    tcgetattr(fd, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(fd, TCSANOW, &tio);
-  }
-  return fd;
-}
-
-TEST(PtyServerTest, ServesTheTerminalOnThePty) {
-  Terminal terminal;
-  terminal.PutFile('C', "DATA", {"AB", "CD"});
-  DirectLine line(terminal, LineTiming{5 * kMillis, 1 * kMillis});
-  PtyServer server(line);
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  ASSERT_FALSE(server.SlavePath().empty());
-  int fd = OpenRaw(server.SlavePath());
-  ASSERT_GE(fd, 0);
-
-  ASSERT_EQ(write(fd, "%XI\r", 4), 4);
-  EXPECT_EQ(ReadLines(fd, 1, 2000), "Veld V2.10 RAM F\r");
-  ASSERT_EQ(write(fd, "TYPE DATA\r", 10), 10);
-  EXPECT_EQ(ReadLines(fd, 4, 2000),
-            "TYPE DATA\rAB\rCD\r\x04"
-            "2 RECS 266\r");
-
-  // The model may be changed while it is served.
-  {
-    std::lock_guard<std::mutex> lock(server.ModelMutex());
-    terminal.Faults().silent = true;
-  }
-  ASSERT_EQ(write(fd, "%XI\r", 4), 4);
-  EXPECT_EQ(ReadLines(fd, 1, 200), "");
-
-  close(fd);
-  server.Stop();
-  server.Stop();
-  EXPECT_EQ(terminal.Commands().size(), 3u);
 }
 
 TEST(PtyServerTest, ServesOnAnExistingDevice) {
