@@ -24,7 +24,8 @@ PACKAGES=(
   libcli11-dev nlohmann-json3-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64
-  wine64 socat iproute2 util-linux python3 clang clang-format
+  wine64 wine fonts-wine socat iproute2 util-linux python3
+  clang libclang-rt-14-dev clang-format
 )
 
 log() { printf '\n=== %s\n' "$*"; }
