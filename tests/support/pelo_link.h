@@ -13,35 +13,24 @@
 
 namespace veldc::test {
 
-class PeloAdapterPeer : public platform::virt::DatagramPeer {
- public:
-  explicit PeloAdapterPeer(sim::PeloAdapter *adapter) : adapter_(adapter) {}
-  void FromHost(const uint8_t *data, size_t length, platform::virt::Micros now) override {
-    adapter_->FromHost(data, length, now);
-  }
-  bool ToHost(platform::virt::Micros now, std::string *datagram) override {
-    return adapter_->ToHost(now, datagram);
-  }
-
- private:
-  sim::PeloAdapter *adapter_;
-};
-
 // An adapter with its terminals, attached to the installed virtual platform.
-class SimPeloLink {
+class SimPeloLink : public platform::virt::DatagramPeer {
  public:
   explicit SimPeloLink(platform::virt::VirtualPlatform &vp, uint32_t address = 0xC0A8000A,
                        sim::PeloAdapter::Form form = sim::PeloAdapter::kNetwork)
-      : adapter(address, form), peer_(&adapter) {
-    vp.AttachAdapter(&peer_);
+      : adapter(address, form) {
+    vp.AttachAdapter(this);
   }
   SimPeloLink(const SimPeloLink &) = delete;
   SimPeloLink &operator=(const SimPeloLink &) = delete;
+  void FromHost(const uint8_t *data, size_t length, platform::virt::Micros now) override {
+    adapter.FromHost(data, length, now);
+  }
+  bool ToHost(platform::virt::Micros now, std::string *datagram) override {
+    return adapter.ToHost(now, datagram);
+  }
 
   sim::PeloAdapter adapter;
-
- private:
-  PeloAdapterPeer peer_;
 };
 
 // One datagram as the wire carries it.
@@ -58,9 +47,7 @@ class ScriptAdapter : public platform::virt::DatagramPeer {
 
   void SendAt(Micros at, std::string bytes) { out_.emplace_back(at, std::move(bytes)); }
   void SetResponder(Responder responder) { responder_ = std::move(responder); }
-  // Every datagram the host sent, decoded; runts appear with type 0xFFFF.
-  const std::vector<sim::PeloPacket> &Heard() const { return heard_; }
-  // The host's datagrams of one type.
+  // The host's datagrams of one type, decoded; runts are kept with type 0xFFFF.
   std::vector<sim::PeloPacket> HeardOf(uint16_t type) const;
 
   void FromHost(const uint8_t *data, size_t length, Micros now) override;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/fixture.h"
+#include "support/outcome.h"
 
 namespace veldc::test {
 

@@ -12,32 +12,39 @@
 
 namespace veldc::test {
 
+using platform::virt::Micros;
+
 // A simulated serial line as the far end of the virtual COM port.
 class SerialLink : public platform::virt::SerialPeer {
  public:
   explicit SerialLink(sim::ByteLine &line) : line_(line) {}
-  void FromHost(const uint8_t *data, size_t length, platform::virt::Micros now) override;
-  void ToHost(platform::virt::Micros now, std::string *out) override;
-  // Every byte the host sent, in order.
-  const std::string &Received() const { return received_; }
+  void FromHost(const uint8_t *data, size_t length, Micros now) override {
+    line_.FromHost(data, length, now);
+  }
+  void ToHost(Micros now, std::string *out) override { line_.ToHost(now, out); }
 
  private:
   sim::ByteLine &line_;
-  std::string received_;
 };
 
 // The simulated terminal network as the virtual KOV74C.DLL.
 class Kov74Link : public platform::virt::Kov74Peer {
  public:
-  explicit Kov74Link(sim::Kov74Network &network) : network_(network) {}
-  int Open(int port, int mode, int c254, int option) override;
-  int SetSpeed(int code) override;
-  int Close() override;
-  int Poll(int address, char *record, platform::virt::Micros now) override;
-  int Send(int address, const char *text, platform::virt::Micros now) override;
+  explicit Kov74Link(sim::Kov74Network &network) : net_(network) {}
+  int Open(int port, int mode, int c254, int option) override {
+    return net_.Open(port, mode, c254, option);
+  }
+  int SetSpeed(int code) override { return net_.SetSpeed(code); }
+  int Close() override { return net_.Close(); }
+  int Poll(int address, char *record, Micros now) override {
+    return net_.Poll(address, record, now);
+  }
+  int Send(int address, const char *text, Micros now) override {
+    return net_.Send(address, text, now);
+  }
 
  private:
-  sim::Kov74Network &network_;
+  sim::Kov74Network &net_;
 };
 
 }  // namespace veldc::test

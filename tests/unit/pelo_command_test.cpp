@@ -24,14 +24,8 @@ class PeloCommandTest : public PeloTest {
     std::memset(reply, '#', sizeof reply);
     reply[sizeof reply - 1] = '\0';
   }
-  // The adapter answers each of our command datagrams with `answers` (delays in us).
-  void Answer(std::vector<std::pair<Micros, std::function<std::string(uint16_t seq)>>> answers) {
-    adapter.SetResponder([answers](const PeloPacket &p) -> ScriptAdapter::Answers {
-      if (p.type != PELO_PKT_COMMAND) return {};
-      ScriptAdapter::Answers out;
-      for (const auto &a : answers) out.emplace_back(a.first, a.second(p.seq));
-      return out;
-    });
+  void Answer(std::vector<std::pair<Micros, PeloTest::Answer>> answers) {
+    OnEach(PELO_PKT_COMMAND, std::move(answers));
   }
   void AnswerCommand(const std::string &text) {
     Answer({{2000, [text](uint16_t seq) { return Datagram(PELO_PKT_COMMAND, seq, text); }}});
@@ -45,12 +39,9 @@ TEST_F(PeloCommandTest, ArgumentsAreCheckedBeforeAnyTraffic) {
   const std::string longest(127, 'q');
   const std::string tooLong(128, 'q');
   const uint16_t seq = PeloLink.wSeqCounter;
-  EXPECT_EQ(PeloCommand(nullptr, reply), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(PeloCommand("X", nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(PeloCommand(tooLong.c_str(), reply), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(PeloCommand("X", nullptr)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(PeloCommand(tooLong.c_str(), reply)), "-1 3 Wrong parameters");
   EXPECT_TRUE(vp.Log().empty());
   EXPECT_EQ(PeloLink.wSeqCounter, seq);
 
@@ -63,13 +54,11 @@ TEST_F(PeloCommandTest, ArgumentsAreCheckedBeforeAnyTraffic) {
 
 TEST_F(PeloCommandTest, OnlyThePeloKindIsAccepted) {
   ASSERT_EQ(ExitCOMM(), 0);
-  EXPECT_EQ(PeloCommand("X", reply), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
-  EXPECT_EQ(PeloCommand(nullptr, nullptr), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized") << "the device is checked first";
+  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 2 Device not initialized");
+  EXPECT_EQ(Outcome(PeloCommand(nullptr, nullptr)), "-1 2 Device not initialized")
+      << "the device is checked first";
   ASSERT_GE(InitCOMM(1, DEV_SERIAL_LOGON, 9600, 0), 0);
-  EXPECT_EQ(PeloCommand("X", reply), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 2 Device not initialized");
 }
 
 TEST_F(PeloCommandTest, RepliesAndTheStatusTrim) {
@@ -119,8 +108,7 @@ TEST_F(PeloCommandTest, InitPacketIsAcknowledgedAndTheWaitGoesOn) {
 
 TEST_F(PeloCommandTest, TerminalDataEndsItWithoutACode) {
   Answer({{1000, [](uint16_t) { return Datagram(PELO_PKT_DATA, 17, "\x05TIME 120000"); }}});
-  EXPECT_EQ(PeloCommand("Q", reply), -1);
-  EXPECT_EQ(ErrorState(), "0 None");
+  EXPECT_EQ(Outcome(PeloCommand("Q", reply)), "-1 0 None");
   EXPECT_EQ(std::string(reply), Untouched());
   ASSERT_EQ(Sent().size(), 2u);
   EXPECT_EQ(Sent()[1], Ack(17));
@@ -129,43 +117,33 @@ TEST_F(PeloCommandTest, TerminalDataEndsItWithoutACode) {
 }
 
 TEST_F(PeloCommandTest, FailuresWhileWaiting) {
+  const PeloTest::Answer oversized = [](uint16_t s) {
+    return Datagram(PELO_PKT_COMMAND, s, std::string(196, 'o'));
+  };
   struct Case {
-    const char *name;
-    std::function<void(PeloCommandTest *)> arrange;
+    std::vector<std::pair<Micros, PeloTest::Answer>> answers;
+    Call fail;  // on its `nth` call, when `nth` is not 0
+    int nth, error;
     const char *state;
   } cases[] = {
-      {"error packet",
-       [](PeloCommandTest *t) {
-         t->Answer({{1000, [](uint16_t s) { return Datagram(PELO_PKT_ERROR, s); }}});
-       },
+      {{{1000, [](uint16_t s) { return Datagram(PELO_PKT_ERROR, s); }}},
+       {},
+       0,
+       0,
        "96 Error packet received"},
-      {"closed",
-       [](PeloCommandTest *t) {
-         t->Answer({{1000, [](uint16_t) { return std::string(); }}});
-       },
-       "97 WinSocket connection closed"},
-      {"oversized",
-       [](PeloCommandTest *t) {
-         t->Answer({{1000, [](uint16_t s) {
-                       return Datagram(PELO_PKT_COMMAND, s, std::string(196, 'o'));
-                     }}});
-       },
-       "78 Error receving message: 10040"},
-      {"read fails", [](PeloCommandTest *t) { t->vp.Fail(Call::WsRecv, 3, 10054); },
-       "78 Error receving message: 10054"},
-      {"send fails", [](PeloCommandTest *t) { t->vp.Fail(Call::WsSend, 1, 10055); },
-       "77 Error sending message: 10055"},
-      {"clean-out fails", [](PeloCommandTest *t) { t->vp.Fail(Call::WsRecv, 1, 10050); },
-       "78 Error receving message: 10050"},
+      {{{1000, Fixed("")}}, {}, 0, 0, "97 WinSocket connection closed"},
+      {{{1000, oversized}}, {}, 0, 0, "78 Error receving message: 10040"},
+      {{}, Call::WsRecv, 3, 10054, "78 Error receving message: 10054"},
+      {{}, Call::WsSend, 1, 10055, "77 Error sending message: 10055"},
+      {{}, Call::WsRecv, 1, 10050, "78 Error receving message: 10050"},
   };
   for (const auto &c : cases) {
-    adapter = ScriptAdapter();
-    c.arrange(this);
+    Answer(c.answers);
+    if (c.nth != 0) vp.Fail(c.fail, c.nth, c.error);
     const uint16_t seq = PeloLink.wSeqCounter;
-    EXPECT_EQ(PeloCommand("Q", reply), -1) << c.name;
-    EXPECT_EQ(ErrorState(), c.state) << c.name;
-    EXPECT_EQ(std::string(reply), Untouched()) << c.name;
-    EXPECT_EQ(PeloLink.wSeqCounter, static_cast<uint16_t>(seq + 1)) << c.name;
+    EXPECT_EQ(Outcome(PeloCommand("Q", reply)), std::string("-1 ") + c.state);
+    EXPECT_EQ(std::string(reply), Untouched()) << c.state;
+    EXPECT_EQ(PeloLink.wSeqCounter, static_cast<uint16_t>(seq + 1)) << c.state;
   }
 }
 
@@ -173,8 +151,7 @@ TEST_F(PeloCommandTest, ThreeAttemptsWithOneNumberThenTimeOut) {
   // An acknowledgement of another number is no answer.
   Answer({{1000, [](uint16_t seq) { return Ack(static_cast<uint16_t>(seq + 7)); }}});
   const Micros start = vp.Now();
-  EXPECT_EQ(PeloCommand("Q", reply), -1);
-  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  EXPECT_EQ(Outcome(PeloCommand("Q", reply)), "-1 79 WinSocket timeout expired");
   const auto sent = Sent();
   ASSERT_EQ(sent.size(), 3u);
   EXPECT_EQ(sent[0], sent[1]);
@@ -263,8 +240,7 @@ TEST_F(PeloCommandTest, ResetWaitsAtLeastFourSeconds) {
   for (const auto &c : cases) {
     DeviceState.nWinSockTimeOut = c.timeout;
     vp.ClearLog();
-    EXPECT_EQ(PeloCommand("%", reply), -1);
-    EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+    EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 79 WinSocket timeout expired");
     ASSERT_EQ(Sent().size(), 1u) << "sent once";
     const Micros waited = vp.Now() - SendTimes()[0];
     EXPECT_GE(waited, c.wait - 1000) << c.timeout;
@@ -274,19 +250,16 @@ TEST_F(PeloCommandTest, ResetWaitsAtLeastFourSeconds) {
 
 TEST_F(PeloCommandTest, ResetFailures) {
   Answer({{1000, [](uint16_t seq) { return Datagram(PELO_PKT_ERROR, seq); }}});
-  EXPECT_EQ(PeloCommand("%", reply), -1);
-  EXPECT_EQ(ErrorState(), "96 Error packet received");
+  EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 96 Error packet received");
 
   vp.Fail(Call::WsSend, 1, 10065);
-  EXPECT_EQ(PeloCommand("%", reply), -1);
-  EXPECT_EQ(ErrorState(), "77 Error sending message: 10065");
+  EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 77 Error sending message: 10065");
 
   // A failed reconnection is reported; the form is not switched.
   PeloLink.dwSelectedPeloAddr = kAddress11;
   PeloLink.nSavedLinkForm = PELO_FORM_SINGLE;
   vp.Fail(Call::WsConnect, 1, 10049);
-  EXPECT_EQ(PeloCommand("%", reply), -1);
-  EXPECT_EQ(ErrorState(), "89 Error connecting socket: 10049");
+  EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 89 Error connecting socket: 10049");
   EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
 }
 
@@ -294,8 +267,7 @@ TEST_F(PeloCommandTest, BeforeAnySocketTheCleanOutFails) {
   ASSERT_EQ(ExitCOMM(), 0);
   ASSERT_EQ(InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort);
   const uint16_t seq = PeloLink.wSeqCounter;
-  EXPECT_EQ(PeloCommand("X", reply), -1);
-  EXPECT_EQ(ErrorState(), "78 Error receving message: 10038");
+  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 78 Error receving message: 10038");
   EXPECT_EQ(PeloLink.wSeqCounter, seq + 1);
 }
 

@@ -28,20 +28,8 @@ class PeloExchange : public PeloTest {
     DeviceState.nWinSockTimeOut = 1000;
     vp.ClearLog();
   }
-  // Each data datagram from the host gets `answers` (delay in us, bytes for its seq).
-  void OnData(std::vector<std::pair<Micros, std::function<std::string(uint16_t)>>> answers) {
-    adapter.SetResponder([answers](const PeloPacket &p) -> ScriptAdapter::Answers {
-      if (p.type != PELO_PKT_DATA) return {};
-      ScriptAdapter::Answers out;
-      for (const auto &a : answers) out.emplace_back(a.first, a.second(p.seq));
-      return out;
-    });
-  }
-  static std::function<std::string(uint16_t)> AckIt() {
-    return [](uint16_t seq) { return Ack(seq); };
-  }
-  static std::function<std::string(uint16_t)> Fixed(std::string bytes) {
-    return [bytes](uint16_t) { return bytes; };
+  void OnData(std::vector<std::pair<Micros, Answer>> answers) {
+    OnEach(PELO_PKT_DATA, std::move(answers));
   }
   std::vector<std::string> SentData() const {
     std::vector<std::string> out;
@@ -78,8 +66,7 @@ TEST_F(PeloExchange, SingleFormEndsTheCommandWithACarriageReturn) {
   EXPECT_EQ(SentData()[0].substr(4), std::string("TIME\r\0", 6));
   // The repetition is acknowledged and dropped: nothing more comes.
   vp.ClearLog();
-  EXPECT_EQ(GetMsgEx(reply), -1);
-  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  EXPECT_EQ(Outcome(GetMsgEx(reply)), "-1 79 WinSocket timeout expired");
   EXPECT_EQ(Sent(), std::vector<std::string>{Ack(80)});
 }
 
@@ -94,8 +81,7 @@ TEST_F(PeloExchange, CommandLengths) {
   EXPECT_EQ(SentData()[0].size(), 133u);
   vp.ClearLog();
   const std::string tooLong(128, 'L');
-  EXPECT_EQ(SendCommand(tooLong.c_str(), reply), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SendCommand(tooLong.c_str(), reply)), "-1 3 Wrong parameters");
   EXPECT_TRUE(vp.Log().empty());
   // The empty command is a carriage return alone; a null command is the empty command.
   ASSERT_EQ(SendCommand(nullptr, reply), 0) << ErrorState();
@@ -125,8 +111,7 @@ TEST_F(PeloExchange, ThreeUnacknowledgedAttemptsTimeOut) {
   OnData({{1000, [](uint16_t seq) { return Ack(static_cast<uint16_t>(seq + 1)); }},
           {2000, Fixed(Datagram(PELO_PKT_DATA, 3, Network(5, "early")))}});
   const Micros start = vp.Now();
-  EXPECT_EQ(SendCommand("X1", reply), -1);
-  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  EXPECT_EQ(Outcome(SendCommand("X1", reply)), "-1 79 WinSocket timeout expired");
   const auto data = SentData();
   ASSERT_EQ(data.size(), 3u);
   EXPECT_EQ(data[0], data[2]);
@@ -148,42 +133,34 @@ TEST_F(PeloExchange, EveryCallTakesANewNumber) {
 }
 
 TEST_F(PeloExchange, FailuresOfSendCommand) {
+  const Answer error = Fixed(Datagram(PELO_PKT_ERROR, 1));
   struct Case {
     const char *name;
-    std::function<void(PeloExchange *)> arrange;
+    std::vector<std::pair<Micros, Answer>> answers;
+    Call fail;  // with `error`, when `error` is not 0
+    int error;
     const char *state;
   } cases[] = {
-      {"error packet instead of the acknowledgement",
-       [](PeloExchange *t) {
-         t->OnData({{1000, Fixed(Datagram(PELO_PKT_ERROR, 1))}});
-       },
-       "96 Error packet received"},
-      {"error packet instead of the reply",
-       [](PeloExchange *t) {
-         t->OnData({{1000, AckIt()}, {2000, Fixed(Datagram(PELO_PKT_ERROR, 1))}});
-       },
+      {"error packet for the acknowledgement", {{1000, error}}, {}, 0, "96 Error packet received"},
+      {"error packet for the reply",
+       {{1000, AckIt()}, {2000, error}},
+       {},
+       0,
        "79 WinSocket timeout expired"},
-      {"connection closed",
-       [](PeloExchange *t) {
-         t->OnData({{1000, Fixed("")}});
-       },
-       "97 WinSocket connection closed"},
-      {"send fails", [](PeloExchange *t) { t->vp.Fail(Call::WsSend, 1, 10065); },
-       "77 Error sending message: 10065"},
-      {"clean-out fails", [](PeloExchange *t) { t->vp.Fail(Call::WsRecv, 1, 10054); },
-       "78 Error receving message: 10054"},
+      {"connection closed", {{1000, Fixed("")}}, {}, 0, "97 WinSocket connection closed"},
+      {"send fails", {}, Call::WsSend, 10065, "77 Error sending message: 10065"},
+      {"clean-out fails", {}, Call::WsRecv, 10054, "78 Error receving message: 10054"},
       {"oversized reply",
-       [](PeloExchange *t) {
-         t->OnData(
-             {{1000, AckIt()}, {2000, Fixed(Datagram(PELO_PKT_DATA, 9, std::string(150, 'o')))}});
-       },
+       {{1000, AckIt()}, {2000, Fixed(Datagram(PELO_PKT_DATA, 9, std::string(150, 'o')))}},
+       {},
+       0,
        "79 WinSocket timeout expired"},
   };
   for (const auto &c : cases) {
     Select(PELO_FORM_NETWORK, 5);
-    c.arrange(this);
-    EXPECT_EQ(SendCommand("TIME", reply), -1) << c.name;
-    EXPECT_EQ(ErrorState(), c.state) << c.name;
+    OnData(c.answers);
+    if (c.error != 0) vp.Fail(c.fail, 1, c.error);
+    EXPECT_EQ(Outcome(SendCommand("TIME", reply)), std::string("-1 ") + c.state) << c.name;
     EXPECT_EQ(bySelectedTerminal, 5) << c.name << ": the terminal stays selected";
     ASSERT_EQ(ExitCOMM(), 0);
     adapter = ScriptAdapter();
@@ -243,40 +220,30 @@ TEST_F(PeloExchange, PostedCommandAndItsLateReply) {
   EXPECT_STREQ(reply, "OK");
   EXPECT_EQ(Sent(), std::vector<std::string>{Ack(41)});
   vp.ClearLog();
-  EXPECT_EQ(GetResponse(reply), -1);
-  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  EXPECT_EQ(Outcome(GetResponse(reply)), "-1 79 WinSocket timeout expired");
   EXPECT_EQ(vp.LogOf(Call::WsRecv).size(), 7u) << "seven polls, no waiting";
 }
 
 TEST_F(PeloExchange, PostCommandFailures) {
   struct Case {
-    const char *name;
-    std::function<void(PeloExchange *)> arrange;
+    std::vector<std::pair<Micros, Answer>> answers;
+    Call fail;  // on its `nth` call, when `nth` is not 0
+    int nth, error;
     const char *state;
     size_t sends;
   } cases[] = {
-      {"init",
-       [](PeloExchange *t) {
-         t->OnData({{1000, Fixed(Datagram(PELO_PKT_INIT, 8))}});
-       },
-       "92 Init packet received", 2},
-      {"error",
-       [](PeloExchange *t) {
-         t->OnData({{1000, Fixed(Datagram(PELO_PKT_ERROR, 8))}});
-       },
-       "96 Error packet received", 1},
-      {"silence", [](PeloExchange *) {}, "79 WinSocket timeout expired", 3},
-      {"send fails", [](PeloExchange *t) { t->vp.Fail(Call::WsSend, 1, 10065); },
-       "77 Error sending message: 10065", 1},
-      {"read fails", [](PeloExchange *t) { t->vp.Fail(Call::WsRecv, 2, 10054); },
-       "78 Error receving message: 10054", 1},
+      {{{1000, Fixed(Datagram(PELO_PKT_INIT, 8))}}, {}, 0, 0, "92 Init packet received", 2},
+      {{{1000, Fixed(Datagram(PELO_PKT_ERROR, 8))}}, {}, 0, 0, "96 Error packet received", 1},
+      {{}, {}, 0, 0, "79 WinSocket timeout expired", 3},
+      {{}, Call::WsSend, 1, 10065, "77 Error sending message: 10065", 1},
+      {{}, Call::WsRecv, 2, 10054, "78 Error receving message: 10054", 1},
   };
   for (const auto &c : cases) {
     Select(PELO_FORM_SINGLE, 0);
-    c.arrange(this);
-    EXPECT_EQ(PostCommand("TIME"), -1) << c.name;
-    EXPECT_EQ(ErrorState(), c.state) << c.name;
-    EXPECT_EQ(Sent().size(), c.sends) << c.name;
+    OnData(c.answers);
+    if (c.nth != 0) vp.Fail(c.fail, c.nth, c.error);
+    EXPECT_EQ(Outcome(PostCommand("TIME")), std::string("-1 ") + c.state);
+    EXPECT_EQ(Sent().size(), c.sends) << c.state;
     ASSERT_EQ(ExitCOMM(), 0);
     adapter = ScriptAdapter();
   }
@@ -303,22 +270,18 @@ TEST_F(PeloExchange, GetResponseReactions) {
   // Seven polls in all, whatever they read.
   for (int i = 0; i < 7; ++i) adapter.SendAt(vp.Now(), Datagram(PELO_PKT_ACK, 4));
   adapter.SendAt(vp.Now(), Datagram(PELO_PKT_DATA, 4, Network(12, "eighth")));
-  EXPECT_EQ(GetResponse(reply), -1);
-  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  EXPECT_EQ(Outcome(GetResponse(reply)), "-1 79 WinSocket timeout expired");
 }
 
 TEST_F(PeloExchange, CallsAreRefusedBeforeAnyTraffic) {
   char buffer[VELDC_REPLY_SIZE];
-  EXPECT_EQ(SendCommand("TIME", buffer), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
-  EXPECT_EQ(GetResponse(nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SendCommand("TIME", buffer)), "-1 2 Device not initialized");
+  EXPECT_EQ(Outcome(GetResponse(nullptr)), "-1 3 Wrong parameters");
   Connect();
   for (auto call :
        {+[](char *b) { return SendCommand("TIME", b); }, +[](char *b) { return GetMsgEx(b); },
         +[](char *) { return PostCommand("TIME"); }, +[](char *b) { return GetResponse(b); }}) {
-    EXPECT_EQ(call(buffer), -1);
-    EXPECT_EQ(ErrorState(), "4 No terminal selected");
+    EXPECT_EQ(Outcome(call(buffer)), "-1 4 No terminal selected");
   }
   EXPECT_TRUE(Sent().empty());
 }
@@ -358,8 +321,7 @@ TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
     EXPECT_TRUE(Sent().empty()) << "ChgTerminal sends nothing";
     if (!ok) {
       // SetTerminal refuses the same addresses, before any traffic.
-      EXPECT_EQ(SetTerminal(c.address), -1);
-      EXPECT_EQ(ErrorState(), c.state) << c.address;
+      EXPECT_EQ(Outcome(SetTerminal(c.address)), std::string("-1 ") + c.state) << c.address;
       EXPECT_TRUE(Sent().empty());
     }
     ASSERT_EQ(ExitCOMM(), 0);

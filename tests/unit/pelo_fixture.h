@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "pelo/link.h"
 #include "support/fixture.h"
+#include "support/outcome.h"
 #include "support/pelo_link.h"
 
 namespace veldc::test {
@@ -32,6 +34,24 @@ class PeloTest : public ::testing::Test {
       }
       return next ? next(p) : ScriptAdapter::Answers{};
     };
+  }
+
+  // Bytes answering a datagram, made from its number.
+  using Answer = std::function<std::string(uint16_t seq)>;
+  // Each datagram of `type` from the host gets `answers` (delay in us, bytes).
+  void OnEach(uint16_t type, std::vector<std::pair<Micros, Answer>> answers) {
+    adapter.SetResponder([type, answers](const PeloPacket &p) -> ScriptAdapter::Answers {
+      if (p.type != type) return {};
+      ScriptAdapter::Answers out;
+      for (const auto &a : answers) out.emplace_back(a.first, a.second(p.seq));
+      return out;
+    });
+  }
+  static Answer AckIt() {
+    return [](uint16_t seq) { return Datagram(PeloPacket::kAck, seq); };
+  }
+  static Answer Fixed(std::string bytes) {
+    return [bytes](uint16_t) { return bytes; };
   }
 
   // Opens the Pelo kind and connects to 192.168.0.10, which reports `status`.

@@ -43,37 +43,6 @@ TEST_F(PeloLinkTest, SendPutsHeaderTextAndItsZeroOnTheWire) {
   }
 }
 
-TEST_F(PeloLinkTest, FailedSendIsError77WithTheWinSockNumber) {
-  Connect();
-  vp.Fail(Call::WsSend, 1, 10065);
-  PeloBuild(PELO_PKT_DATA, 1, "TIME");
-  EXPECT_FALSE(PeloSend());
-  EXPECT_EQ(ErrorState(), "77 Error sending message: 10065");
-}
-
-TEST_F(PeloLinkTest, PollResults) {
-  Connect();
-  // Nothing waiting: the would-block error is taken back.
-  EXPECT_EQ(PeloPoll(), PollResult::kNothing);
-  EXPECT_EQ(ErrorState(), "0 None");
-
-  vp.Fail(Call::WsRecv, 1, 10054);
-  EXPECT_EQ(PeloPoll(), PollResult::kFailed);
-  EXPECT_EQ(ErrorState(), "78 Error receving message: 10054");
-
-  adapter.SendAt(0, "");
-  EXPECT_EQ(PeloPoll(), PollResult::kFailed);
-  EXPECT_EQ(ErrorState(), "97 WinSocket connection closed");
-
-  adapter.SendAt(0, Datagram(PELO_PKT_DATA, 300, "OK\r"));
-  ClearError();
-  ASSERT_EQ(PeloPoll(), PollResult::kDatagram);
-  EXPECT_EQ(PeloLink.rxDatagram.wType, PELO_PKT_DATA);
-  EXPECT_EQ(PeloLink.rxDatagram.wSeq, 300);
-  EXPECT_STREQ(PeloLink.rxDatagram.szText, "OK\r");
-  EXPECT_EQ(ErrorState(), "0 None");
-}
-
 TEST_F(PeloLinkTest, LongDatagramsStayTerminated) {
   Connect();
   // 134 bytes with no zero at all: the text is the 130 characters that fit.
@@ -122,14 +91,6 @@ TEST_F(PeloLinkTest, FailedAcknowledgementSkipsTheSecondPauseAndSetsNoError) {
   EXPECT_EQ(ErrorState(), "0 None");
 }
 
-TEST_F(PeloLinkTest, FlushOnAnEmptySocketReadsOnce) {
-  Connect();
-  EXPECT_TRUE(PeloFlush());
-  EXPECT_EQ(vp.LogOf(Call::WsRecv).size(), 1u);
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(ErrorState(), "0 None");
-}
-
 TEST_F(PeloLinkTest, FlushAcknowledgesDrainsAndAcknowledgesTheLastRead) {
   Connect();
   for (uint16_t type : {PELO_PKT_INIT, PELO_PKT_DATA}) {
@@ -161,16 +122,6 @@ TEST_F(PeloLinkTest, FlushDropsOtherTypesWithoutAnswer) {
     ASSERT_EQ(PeloPoll(), PollResult::kDatagram);
     EXPECT_EQ(PeloLink.rxDatagram.wSeq, 4);
   }
-}
-
-TEST_F(PeloLinkTest, FlushFailures) {
-  Connect();
-  vp.Fail(Call::WsRecv, 1, 10050);
-  EXPECT_FALSE(PeloFlush());
-  EXPECT_EQ(ErrorState(), "78 Error receving message: 10050");
-  adapter.SendAt(0, "");
-  EXPECT_FALSE(PeloFlush());
-  EXPECT_EQ(ErrorState(), "97 WinSocket connection closed");
 }
 
 TEST_F(PeloLinkTest, DrainStopsAtTheFirstFailedOrEmptyRead) {

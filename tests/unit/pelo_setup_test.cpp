@@ -15,6 +15,9 @@ using namespace veldc::pelo;
 using device::bySelectedTerminal;
 using device::DeviceState;
 
+// What a closed connection reads as.
+const std::string kClosed;
+
 class PeloSetup : public PeloTest {
  public:
   void Open() { ASSERT_EQ(InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort); }
@@ -31,8 +34,7 @@ TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
   Open();
   adapter.SetResponder(Status("V2.1 C3\r"));
   const uint16_t seqBefore = PeloLink.wSeqCounter;
-  ASSERT_EQ(SetIPAddress("192.168.0.10"), 0) << ErrorState();
-  EXPECT_EQ(ErrorState(), "0 None");
+  ASSERT_EQ(Outcome(SetIPAddress("192.168.0.10")), "0 0 None");
 
   EXPECT_TRUE(vp.SocketNonBlocking());
   EXPECT_EQ(vp.BoundPort(), kUdpPort);
@@ -87,8 +89,7 @@ TEST_F(PeloSetup, OnlyCanonicalAddressesAreAccepted) {
     bySelectedTerminal = 7;
     PeloLink.nLinkForm = PeloLink.nSavedLinkForm = PELO_FORM_SINGLE;
     vp.ClearLog();
-    EXPECT_EQ(SetIPAddress(text), -1) << '"' << text << '"';
-    EXPECT_EQ(ErrorState(), "3 Wrong parameters") << text;
+    EXPECT_EQ(Outcome(SetIPAddress(text)), "-1 3 Wrong parameters") << '"' << text << '"';
     // The earlier socket is left alone, but the selection and the forms are not.
     EXPECT_TRUE(vp.LogOf(Call::WsCloseSocket).empty()) << text;
     EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty()) << text;
@@ -107,23 +108,20 @@ TEST_F(PeloSetup, NullAddressChangesNothingElse) {
   Open();
   bySelectedTerminal = 7;
   PeloLink.nLinkForm = PELO_FORM_SINGLE;
-  EXPECT_EQ(SetIPAddress(nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetIPAddress(nullptr)), "-1 3 Wrong parameters");
   EXPECT_EQ(bySelectedTerminal, 7);
   EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
 }
 
 TEST_F(PeloSetup, WrongOrNoDevice) {
   bySelectedTerminal = 3;
-  EXPECT_EQ(SetIPAddress("192.168.0.10"), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 2 Device not initialized");
   EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
   EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
 
   ASSERT_GE(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 0) << ErrorState();
   bySelectedTerminal = 0;
-  EXPECT_EQ(SetIPAddress("192.168.0.10"), -1);
-  EXPECT_EQ(ErrorState(), "5 Wrong communication device");
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 5 Wrong communication device");
   EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL) << "the serial device needs a new selection";
   EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty());
 }
@@ -131,22 +129,20 @@ TEST_F(PeloSetup, WrongOrNoDevice) {
 TEST_F(PeloSetup, SocketFailuresCloseTheDevice) {
   struct Case {
     Call call;
+    int number;
     const char *state;
     bool socketWasMade;
   } cases[] = {
-      {Call::WsSocket, "74 Error creating socket: 10024", false},
-      {Call::WsBind, "75 Error binding socket: 10048", true},
-      {Call::WsIoctl, "76 Error setting socket mode: 10045", true},
+      {Call::WsSocket, 10024, "74 Error creating socket: 10024", false},
+      {Call::WsBind, 10048, "75 Error binding socket: 10048", true},
+      {Call::WsIoctl, 10045, "76 Error setting socket mode: 10045", true},
   };
-  const int numbers[] = {10024, 10048, 10045};
-  for (size_t i = 0; i < 3; ++i) {
-    const Case &c = cases[i];
+  for (const Case &c : cases) {
     Open();
     adapter.SetResponder(Status("V\r"));
-    vp.Fail(c.call, 1, numbers[i]);
+    vp.Fail(c.call, 1, c.number);
     bySelectedTerminal = 4;
-    EXPECT_EQ(SetIPAddress("192.168.0.10"), -1);
-    EXPECT_EQ(ErrorState(), c.state);
+    EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), std::string("-1 ") + c.state);
     EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE) << c.state;
     EXPECT_EQ(DeviceState.hSocket, platform::kWsInvalidSocket) << c.state;
     EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL) << c.state;
@@ -162,41 +158,33 @@ TEST_F(PeloSetup, SocketFailuresCloseTheDevice) {
 }
 
 TEST_F(PeloSetup, FailuresAfterTheSocketIsMadeKeepIt) {
+  const std::string error = Datagram(PELO_PKT_ERROR, 1);
   struct Case {
     const char *name;
-    std::function<void(PeloSetup *)> arrange;
+    Call fail;  // on its `nth` call, when `nth` is not 0
+    int nth, number;
+    const std::string *waiting;  // a datagram already there, if any
+    bool errorForStatus;         // an error packet instead of the status reply
     const char *state;
   } cases[] = {
-      {"connect", [](PeloSetup *t) { t->vp.Fail(Call::WsConnect, 1, 10049); },
-       "89 Error connecting socket: 10049"},
-      {"status send", [](PeloSetup *t) { t->vp.Fail(Call::WsSend, 2, 10065); },
-       "77 Error sending message: 10065"},
-      {"clean-out read", [](PeloSetup *t) { t->vp.Fail(Call::WsRecv, 1, 10054); },
+      {"connect", Call::WsConnect, 1, 10049, nullptr, false, "89 Error connecting socket: 10049"},
+      {"status send", Call::WsSend, 2, 10065, nullptr, false, "77 Error sending message: 10065"},
+      {"clean-out read", Call::WsRecv, 1, 10054, nullptr, false,
        "78 Error receving message: 10054"},
-      {"reply read", [](PeloSetup *t) { t->vp.Fail(Call::WsRecv, 3, 10050); },
-       "78 Error receving message: 10050"},
-      {"closed in clean-out", [](PeloSetup *t) { t->adapter.SendAt(0, ""); },
-       "97 WinSocket connection closed"},
-      {"error packet in clean-out",
-       [](PeloSetup *t) { t->adapter.SendAt(0, Datagram(PELO_PKT_ERROR, 1)); },
-       "96 Error packet received"},
-      {"error packet awaiting status",
-       [](PeloSetup *t) {
-         t->adapter.SetResponder([](const PeloPacket &p) -> ScriptAdapter::Answers {
-           if (p.type != PELO_PKT_COMMAND) return {};
-           return {{500, Datagram(PELO_PKT_ERROR, p.seq)}};
-         });
-       },
-       "96 Error packet received"},
+      {"reply read", Call::WsRecv, 3, 10050, nullptr, false, "78 Error receving message: 10050"},
+      {"closed in clean-out", {}, 0, 0, &kClosed, false, "97 WinSocket connection closed"},
+      {"error packet in clean-out", {}, 0, 0, &error, false, "96 Error packet received"},
+      {"error packet awaiting status", {}, 0, 0, nullptr, true, "96 Error packet received"},
   };
   for (const auto &c : cases) {
     Open();
     PeloLink.dwConnectedPeloAddr = PeloLink.dwSelectedPeloAddr = 0x01020304;
     adapter.SetResponder(Status("V C1\r"));
-    c.arrange(this);
+    if (c.errorForStatus) OnEach(PELO_PKT_COMMAND, {{500, Fixed(error)}});
+    if (c.nth != 0) vp.Fail(c.fail, c.nth, c.number);
+    if (c.waiting != nullptr) adapter.SendAt(0, *c.waiting);
     EnableMeter(1);
-    EXPECT_EQ(SetIPAddress("192.168.0.10"), -1) << c.name;
-    EXPECT_EQ(ErrorState(), c.state) << c.name;
+    EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), std::string("-1 ") + c.state) << c.name;
     EXPECT_EQ(DeviceState.nDeviceKind, DEV_PELO) << c.name;
     EXPECT_TRUE(vp.SocketOpen()) << c.name;
     EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK) << c.name;
@@ -217,8 +205,7 @@ TEST_F(PeloSetup, StatusWithoutVIsIgnoredUntilTheTimeOut) {
   DeviceState.nWinSockTimeOut = 1000;
   adapter.SetResponder(Status("C3 no version\r"));
   const Micros start = vp.Now();
-  EXPECT_EQ(SetIPAddress("192.168.0.10"), -1);
-  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 79 WinSocket timeout expired");
   // 100 ms pause, then the time-out.
   const Micros elapsed = vp.Now() - start;
   EXPECT_GE(elapsed, 1100000u);
@@ -354,17 +341,14 @@ TEST_F(PeloSetup, ResetSendsThreeEqualDatagramsAndWaitsForNothing) {
 }
 
 TEST_F(PeloSetup, ResetFailures) {
-  EXPECT_EQ(PeloReset(), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized");
   ASSERT_GE(InitCOMM(2, DEV_SERIAL_NETWORK, 9600, 0), 0);
-  EXPECT_EQ(PeloReset(), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized") << "not 5";
+  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized") << "not 5";
   ASSERT_EQ(ExitCOMM(), 0);
 
   Connect();
   vp.Fail(Call::WsSend, 2, 10051);
-  EXPECT_EQ(PeloReset(), -1);
-  EXPECT_EQ(ErrorState(), "77 Error sending message: 10051");
+  EXPECT_EQ(Outcome(PeloReset()), "-1 77 Error sending message: 10051");
   EXPECT_EQ(vp.LogOf(Call::WsSend).size(), 2u) << "the third is not sent";
 }
 
