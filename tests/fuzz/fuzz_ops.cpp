@@ -247,8 +247,21 @@ void ServiceOp(FuzzedDataProvider &in) {
   }
 }
 
+void FaultOp(FuzzedDataProvider &in) {
+  using platform::virt::Call;
+  static constexpr Call kCalls[] = {Call::ComWrite,        Call::ComPurge,     Call::ComClearError,
+                                    Call::ComTransmitChar, Call::WsSend,       Call::WsRecv,
+                                    Call::FileCreate,      Call::FileOpenRead, Call::FileRead,
+                                    Call::FileWrite,       Call::FileClose,    Call::FileDelete,
+                                    Call::Kov74Send,       Call::Kov74Poll,    Call::MeterCreate};
+  VirtualPlatform::Current()->Fail(
+      in.PickValueInArray(kCalls), in.ConsumeIntegralInRange<int>(1, 6),
+      in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<int>(-12, 10060));
+}
+
 void RunOps(FuzzedDataProvider &in, int limit, bool exchange, bool modem, bool services) {
   for (int i = 0; i < limit && in.remaining_bytes() > 0; ++i) {
+    if (in.ConsumeIntegralInRange<int>(0, 5) == 0) FaultOp(in);
     const int pick = in.ConsumeIntegralInRange<int>(0, 2);
     if (pick == 0 && exchange) {
       ExchangeOp(in);

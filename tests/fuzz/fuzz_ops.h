@@ -22,6 +22,9 @@ void CheckErrorState();
 // After any call: the PC files it opened are closed, once each, and no meter is left open.
 void CheckCleanUp();
 
+// Makes one of the next few calls of an OS or driver function fail (the port, the socket, PC
+// files, the driver, the meter window), so that clean-up paths run too.
+void FaultOp(FuzzedDataProvider &in);
 // Runs up to `limit` operations picked by the fuzzer from the given kinds.
 void RunOps(FuzzedDataProvider &in, int limit, bool exchange, bool modem, bool services);
 

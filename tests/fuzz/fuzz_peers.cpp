@@ -74,6 +74,12 @@ void FuzzLine::FromHost(const uint8_t *data, size_t length, Micros now) {
   const std::string line = partial_.substr(0, cr);
   partial_.clear();
 
+  if (in_.ConsumeIntegralInRange<int>(0, 7) == 0) {
+    // A line fault the next ClearCommError reports: framing with break, overrun, any mask.
+    static constexpr uint32_t kMasks[] = {24, 8, 2, 1, 0x10, 0x100};
+    vp_.QueueClearErrorMask(in_.ConsumeBool() ? in_.PickValueInArray(kMasks)
+                                              : in_.ConsumeIntegral<uint32_t>());
+  }
   std::string answer;
   switch (in_.ConsumeIntegralInRange<int>(0, 5)) {
     case 0:
