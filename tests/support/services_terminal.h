@@ -37,7 +37,7 @@ struct LoadTerminal {
   int countOffset = 0;                 // added to the count the EOT reply carries
   int silentEots = 0;                  // this many EOT commands go unanswered
   std::string ramCard = "Veld 2.1 F";  // the "%XI" reply
-  bool refuseLoad = false;
+  int refuseLoad = 0;
   std::optional<std::string> Answer(const std::string &line);
 };
 

@@ -11,43 +11,29 @@ namespace {
 
 using Clock = ServicesTest;
 
-struct WriteCase {
-  const char *text;
-  bool accepted;
-};
-
-TEST_F(Clock, SetTimeChecksTheTextBeforeSending) {
-  const WriteCase cases[] = {{"235959", true},  {"000000", true},   {"240000", false},
-                             {"126000", false}, {"120060", false},  {"1200", false},
-                             {"12:00:", false}, {"1234567", false}, {"", false}};
+TEST_F(Clock, WritesCheckTheTextBeforeSending) {
+  const struct {
+    decltype(&SetTime) call;
+    const char *text;
+    bool accepted;
+  } cases[] = {
+      {SetTime, "235959", true},   {SetTime, "000000", true},   {SetTime, "240000", false},
+      {SetTime, "126000", false},  {SetTime, "120060", false},  {SetTime, "1200", false},
+      {SetTime, "12:00:", false},  {SetTime, "1234567", false}, {SetTime, "", false},
+      {SetDate, "3000229", true},  {SetDate, "3010229", true},  {SetDate, "6991231", true},
+      {SetDate, "0000131", true},  {SetDate, "3000230", false}, {SetDate, "7000101", false},
+      {SetDate, "0001301", false}, {SetDate, "0000100", false}, {SetDate, "0000001", false},
+      {SetDate, "000430A", false}, {SetDate, "0000431", false}, {SetDate, "300101", false},
+  };
   Answer([](const std::string &line) { return line; });
   for (const auto &c : cases) {
     const size_t before = Heard().size();
     if (c.accepted) {
-      EXPECT_EQ(SetTime(c.text), 0) << c.text;
+      EXPECT_EQ(Outcome(c.call(c.text)), "0 0 None") << c.text;
       ASSERT_EQ(Heard().size(), before + 1);
-      EXPECT_EQ(Heard().back(), std::string("TIME ") + c.text);
+      EXPECT_EQ(Heard().back(), (c.call == SetTime ? "TIME " : "DATE ") + std::string(c.text));
     } else {
-      EXPECT_EQ(SetTime(c.text), -1) << c.text;
-      EXPECT_EQ(ErrorState(), "3 Wrong parameters") << c.text;
-      EXPECT_EQ(Heard().size(), before) << c.text;
-    }
-  }
-}
-
-TEST_F(Clock, SetDateChecksTheTextBeforeSending) {
-  const WriteCase cases[] = {{"3000229", true},  {"3010229", true},  {"6991231", true},
-                             {"0000131", true},  {"3000230", false}, {"7000101", false},
-                             {"0001301", false}, {"0000100", false}, {"0000001", false},
-                             {"000430A", false}, {"0000431", false}, {"300101", false}};
-  Answer([](const std::string &line) { return line; });
-  for (const auto &c : cases) {
-    const size_t before = Heard().size();
-    EXPECT_EQ(SetDate(c.text), c.accepted ? 0 : -1) << c.text;
-    if (c.accepted) {
-      EXPECT_EQ(Heard().back(), std::string("DATE ") + c.text);
-    } else {
-      EXPECT_EQ(ErrorState(), "3 Wrong parameters") << c.text;
+      EXPECT_EQ(Outcome(c.call(c.text)), "-1 3 Wrong parameters") << c.text;
       EXPECT_EQ(Heard().size(), before) << c.text;
     }
   }
@@ -55,80 +41,59 @@ TEST_F(Clock, SetDateChecksTheTextBeforeSending) {
 
 TEST_F(Clock, DeviceAndSelectionAreCheckedBeforeTheText) {
   ExitCOMM();
-  EXPECT_EQ(SetTime("99"), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
-  EXPECT_EQ(SetDate("99"), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
-  EXPECT_EQ(SetTime(nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(SetDate(nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetTime("99")), "-1 2 Device not initialized");
+  EXPECT_EQ(Outcome(SetDate("99")), "-1 2 Device not initialized");
+  EXPECT_EQ(Outcome(SetTime(nullptr)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetDate(nullptr)), "-1 3 Wrong parameters");
   char value[VELDC_REPLY_SIZE];
-  EXPECT_EQ(GetTime(nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(GetDate(value), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(GetTime(nullptr)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(GetDate(value)), "-1 2 Device not initialized");
 
   Open(DEV_SERIAL_DIRECT);  // open, nothing selected
-  EXPECT_EQ(SetTime("99"), -1);
-  EXPECT_EQ(ErrorState(), "4 No terminal selected");
-  EXPECT_EQ(SetDate("3000101"), -1);
-  EXPECT_EQ(ErrorState(), "4 No terminal selected");
-  EXPECT_EQ(GetTime(value), -1);
-  EXPECT_EQ(ErrorState(), "4 No terminal selected");
+  EXPECT_EQ(Outcome(SetTime("99")), "-1 4 No terminal selected");
+  EXPECT_EQ(Outcome(SetDate("3000101")), "-1 4 No terminal selected");
+  EXPECT_EQ(Outcome(GetTime(value)), "-1 4 No terminal selected");
   EXPECT_TRUE(Heard().empty());
 }
 
-struct ReadCase {
-  const char *reply;
-  int result;
-  const char *value;  // or the error state
-};
-
 TEST_F(Clock, ReadsTakeTheReplyFromItsSixthCharacter) {
-  const ReadCase timeCases[] = {{"TIME 123456", 0, "123456"},
-                                {"TIME 0", 0, "0"},
-                                {"xxxxxabc", 0, "abc"},
-                                {"TIME", -1, "49 Time command ignored"},
-                                {"TIME ", -1, "49 Time command ignored"}};
-  for (const auto &c : timeCases) {
+  const struct {
+    decltype(&GetTime) call;
+    const char *reply;
+    const char *outcome;  // the value read, or the error state
+  } cases[] = {
+      {GetTime, "TIME 123456", "123456"},
+      {GetTime, "TIME 0", "0"},
+      {GetTime, "xxxxxabc", "abc"},
+      {GetTime, "TIME", "-1 49 Time command ignored"},
+      {GetTime, "TIME ", "-1 49 Time command ignored"},
+      {GetDate, "DATE 3261206", "3261206"},
+      {GetDate, "DATE", "-1 50 Date command ignored"},
+  };
+  for (const auto &c : cases) {
     peer.Reply(std::string(c.reply) + "\r");
     char value[VELDC_REPLY_SIZE] = "untouched";
-    EXPECT_EQ(GetTime(value), c.result) << c.reply;
-    EXPECT_EQ(c.result == 0 ? std::string(value) : ErrorState(), c.value) << c.reply;
-    EXPECT_EQ(Heard().back(), "TIME");
-  }
-  const ReadCase dateCases[] = {{"DATE 3261206", 0, "3261206"},
-                                {"DATE", -1, "50 Date command ignored"}};
-  for (const auto &c : dateCases) {
-    peer.Reply(std::string(c.reply) + "\r");
-    char value[VELDC_REPLY_SIZE] = "untouched";
-    EXPECT_EQ(GetDate(value), c.result) << c.reply;
-    EXPECT_EQ(c.result == 0 ? std::string(value) : ErrorState(), c.value) << c.reply;
-    EXPECT_EQ(Heard().back(), "DATE");
+    const std::string outcome = Outcome(c.call(value));
+    EXPECT_EQ(outcome == "0 0 None" ? std::string(value) : outcome, c.outcome) << c.reply;
+    EXPECT_EQ(Heard().back(), c.call == GetTime ? "TIME" : "DATE");
   }
 }
 
 TEST_F(Clock, WritesNeedTheExactEcho) {
   peer.Reply("time 120000\r");
-  EXPECT_EQ(SetTime("120000"), -1);
-  EXPECT_EQ(ErrorState(), "49 Time command ignored");
+  EXPECT_EQ(Outcome(SetTime("120000")), "-1 49 Time command ignored");
   peer.Reply("DATE 3000101 \r");
-  EXPECT_EQ(SetDate("3000101"), -1);
-  EXPECT_EQ(ErrorState(), "50 Date command ignored");
+  EXPECT_EQ(Outcome(SetDate("3000101")), "-1 50 Date command ignored");
   peer.Reply("DATE 3000101\r");
-  EXPECT_EQ(SetDate("3000101"), 0);
-  EXPECT_EQ(ErrorState(), "0 None");
+  EXPECT_EQ(Outcome(SetDate("3000101")), "0 0 None");
   EXPECT_EQ(vp.Written(), "TIME 120000\rDATE 3000101\rDATE 3000101\r");
 }
 
 TEST_F(Clock, AFailedExchangeKeepsItsCode) {
   char value[VELDC_REPLY_SIZE];
-  EXPECT_EQ(GetTime(value), -1);  // silence
-  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
-  peer.Reply("TIME 12");  // no CR
-  EXPECT_EQ(SetTime("120000"), -1);
-  EXPECT_EQ(ErrorState(), "35 Bad RS232 end of record");
+  EXPECT_EQ(Outcome(GetTime(value)), "-1 40 No reply from terminal");  // silence
+  peer.Reply("TIME 12");                                               // no CR
+  EXPECT_EQ(Outcome(SetTime("120000")), "-1 35 Bad RS232 end of record");
 }
 
 using Params = ServicesTest;
@@ -143,16 +108,16 @@ TEST_F(Params, SingleParameterCommandsAndReplies) {
   EXPECT_EQ(SetParameter(0, "abc"), 0);
   EXPECT_EQ(Heard().back(), "CFG 00 abc");
 
-  const ReadCase reads[] = {{"CFG 07 ", 0, ""},
-                            {"CFG 07 x", 0, "x"},
-                            {"CFG 07 hello world", 0, "hello world"},
-                            {"", 0, ""},
-                            {"OK", 0, ""}};
+  const std::pair<const char *, const char *> reads[] = {{"CFG 07 ", ""},
+                                                         {"CFG 07 x", "x"},
+                                                         {"CFG 07 hello world", "hello world"},
+                                                         {"", ""},
+                                                         {"OK", ""}};
   for (const auto &c : reads) {
-    peer.Reply(std::string(c.reply) + "\r");
+    peer.Reply(std::string(c.first) + "\r");
     char value[VELDC_REPLY_SIZE] = "untouched";
-    EXPECT_EQ(GetParameter(7, value), 0) << c.reply;
-    EXPECT_STREQ(value, c.value);
+    EXPECT_EQ(Outcome(GetParameter(7, value)), "0 0 None") << c.first;
+    EXPECT_STREQ(value, c.second);
     EXPECT_EQ(Heard().back(), "CFG 07");
   }
 }
@@ -160,29 +125,21 @@ TEST_F(Params, SingleParameterCommandsAndReplies) {
 TEST_F(Params, SingleParameterRefusals) {
   const size_t before = Heard().size();
   char value[VELDC_REPLY_SIZE];
-  EXPECT_EQ(GetParameter(100, value), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(GetParameter(100, value)), "-1 3 Wrong parameters");
   EXPECT_EQ(GetParameter(-1, value), -1);
-  EXPECT_EQ(SetParameter(100, "x"), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(SetParameter(5, std::string(33, 'v').c_str()), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetParameter(100, "x")), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetParameter(5, std::string(33, 'v').c_str())), "-1 3 Wrong parameters");
   EXPECT_EQ(Heard().size(), before);
 
   peer.Reply("CFG 05 Y\r");
-  EXPECT_EQ(SetParameter(5, "y"), -1);
-  EXPECT_EQ(ErrorState(), "51 Configuration command ignored");
-  EXPECT_EQ(GetParameter(5, value), -1);  // silence
-  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(Outcome(SetParameter(5, "y")), "-1 51 Configuration command ignored");
+  EXPECT_EQ(Outcome(GetParameter(5, value)), "-1 40 No reply from terminal");  // silence
 
   // The value's length and a null buffer are judged before the device.
   ExitCOMM();
-  EXPECT_EQ(SetParameter(5, std::string(33, 'v').c_str()), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(GetParameter(0, nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(SetParameter(5, std::string(32, 'v').c_str()), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(SetParameter(5, std::string(33, 'v').c_str())), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(GetParameter(0, nullptr)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetParameter(5, std::string(32, 'v').c_str())), "-1 2 Device not initialized");
 }
 
 struct Block {
@@ -218,16 +175,15 @@ TEST_F(Params, BlockReadFailureReturnsTheParameterAndWritesNothing) {
   });
   Block b;
   b.selection[1] = b.selection[2] = b.selection[40] = b.selection[41] = 1;
-  EXPECT_EQ(GetAllParams(b.selection, b.values), 40 - 100);
-  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(Outcome(GetAllParams(b.selection, b.values)), "-60 40 No reply from terminal");
   EXPECT_EQ(std::string(b.values, sizeof b.values), std::string(sizeof b.values, '#'));
   EXPECT_EQ(Heard().size(), 3u);
 
   Block only99;
   only99.selection[99] = 1;
   const size_t before = Heard().size();
-  EXPECT_EQ(GetAllParams(only99.selection, only99.values), -1);  // 99 - 100
-  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(Outcome(GetAllParams(only99.selection, only99.values)),
+            "-1 40 No reply from terminal");  // 99 - 100
   EXPECT_EQ(Heard().size(), before + 1);
   EXPECT_EQ(Heard().back(), "CFG 99");
 }
@@ -240,8 +196,7 @@ TEST_F(Params, BlockWriteStopsAtTheFirstRefusal) {
   std::strcpy(b.Slot(7), "");
   std::strcpy(b.Slot(20), "twenty");
   std::strcpy(b.Slot(30), "thirty");
-  EXPECT_EQ(SetAllParams(b.selection, b.values), 20 - 100);
-  EXPECT_EQ(ErrorState(), "51 Configuration command ignored");
+  EXPECT_EQ(Outcome(SetAllParams(b.selection, b.values)), "-80 51 Configuration command ignored");
   EXPECT_EQ(Heard(), (std::vector<std::string>{"CFG 02 two", "CFG 07 ", "CFG 20 twenty"}));
 }
 
@@ -260,15 +215,14 @@ TEST_F(Params, BlockWriteChecksEachValueLength) {
   tooLong.selection[6] = 1;
   std::memcpy(tooLong.Slot(5), std::string(33, 'b').c_str(), 34);
   const size_t before = Heard().size();
-  EXPECT_EQ(SetAllParams(tooLong.selection, tooLong.values), 5 - 100);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetAllParams(tooLong.selection, tooLong.values)), "-95 3 Wrong parameters");
   EXPECT_EQ(Heard().size(), before);
 
   // The last slot's text must end inside the host's block.
   Block unterminated;
   unterminated.selection[99] = 1;
-  EXPECT_EQ(SetAllParams(unterminated.selection, unterminated.values), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetAllParams(unterminated.selection, unterminated.values)),
+            "-1 3 Wrong parameters");
   EXPECT_EQ(Heard().size(), before);
 }
 
@@ -276,21 +230,17 @@ TEST_F(Params, BlockCallsWithoutWork) {
   Block b;
   EXPECT_EQ(GetAllParams(b.selection, b.values), 0);
   EXPECT_EQ(SetAllParams(b.selection, b.values), 0);
-  EXPECT_EQ(GetAllParams(nullptr, b.values), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(SetAllParams(b.selection, nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(GetAllParams(nullptr, b.values)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetAllParams(b.selection, nullptr)), "-1 3 Wrong parameters");
   EXPECT_TRUE(Heard().empty());
 
   // Device and selection are checked per parameter and reported with its number.
   ExitCOMM();
   b.selection[12] = 1;
   std::strcpy(b.Slot(12), "x");
-  EXPECT_EQ(GetAllParams(b.selection, b.values), 12 - 100);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(GetAllParams(b.selection, b.values)), "-88 2 Device not initialized");
   Open(DEV_SERIAL_DIRECT);
-  EXPECT_EQ(SetAllParams(b.selection, b.values), 12 - 100);
-  EXPECT_EQ(ErrorState(), "4 No terminal selected");
+  EXPECT_EQ(Outcome(SetAllParams(b.selection, b.values)), "-88 4 No terminal selected");
 }
 
 }  // namespace

@@ -76,6 +76,16 @@ TEST_F(RecordReader, AFailedReadIsError58) {
   EXPECT_EQ(ReadAll("AB\r\nCD\r\n"), (Records{{2, "AB"}, {-1, "58 Error reading record"}}));
 }
 
+// A fault of the terminal's load (field and value), or of a PC file call (on its nth call).
+struct LoadFault {
+  int LoadTerminal::*field;
+  int value;
+  Call call;
+  int nth;
+};
+constexpr LoadFault Terminal(int LoadTerminal::*field, int value) { return {field, value, {}, 0}; }
+constexpr LoadFault PcFile(Call call, int nth) { return {nullptr, 0, call, nth}; }
+
 class Download : public ServicesTest {
  protected:
   void SetUp() override {
@@ -97,9 +107,13 @@ class Download : public ServicesTest {
     return content;
   }
   using Heard_ = std::vector<std::string>;
+  // A fresh terminal with `fault`.
+  void Arrange(const LoadFault &fault) {
+    terminal = LoadTerminal();
+    if (fault.field != nullptr) terminal.*fault.field = fault.value;
+    if (fault.nth != 0) vp.Fail(fault.call, fault.nth);
+  }
 
- public:  // for the cases' set-up functions
-  using ServicesTest::vp;
   LoadTerminal terminal;
 };
 
@@ -124,8 +138,7 @@ TEST_F(Download, LoadCommandCarriesTheOptions) {
   terminal.refuseLoad = true;
   for (const auto &c : cases) {
     vp.ClearWritten();
-    EXPECT_EQ(Send("AB\r\n", "Data", c.p, c.option), -1);
-    EXPECT_EQ(ErrorState(), "55 Load command ignored");
+    EXPECT_EQ(Outcome(Send("AB\r\n", "Data", c.p, c.option)), "-1 55 Load command ignored");
     EXPECT_EQ(Written(), std::string(c.command) + "\r");  // nothing after a refusal
   }
 }
@@ -138,90 +151,69 @@ TEST_F(Download, RefusedArgumentsCauseNoTraffic) {
                {"DATA", 0, -1},     {"DA TA", 0, 0},  {"", 0, 0},
                {"ABCDEFGHI", 0, 0}, {"AB\x80", 0, 0}, {"AB\t", 0, 0}};
   for (const auto &c : cases) {
-    EXPECT_EQ(Send("AB\r\n", c.name, c.p, c.option), -1) << c.name;
-    EXPECT_EQ(ErrorState(), "3 Wrong parameters") << c.name;
+    EXPECT_EQ(Outcome(Send("AB\r\n", c.name, c.p, c.option)), "-1 3 Wrong parameters") << c.name;
   }
   char name[] = "DATA";
-  EXPECT_EQ(SendFile(nullptr, name, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(SendPrg(nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SendFile(nullptr, name, 0, 0)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(SendPrg(nullptr)), "-1 3 Wrong parameters");
   EXPECT_EQ(Written(), "");
   ChgTerminal(255);  // refused: leaves no terminal selected
-  EXPECT_EQ(Send("AB\r\n"), -1);
-  EXPECT_EQ(ErrorState(), "4 No terminal selected");
-  EXPECT_EQ(SendProgram("AB\r\n"), -1);
-  EXPECT_EQ(ErrorState(), "4 No terminal selected");
+  EXPECT_EQ(Outcome(Send("AB\r\n")), "-1 4 No terminal selected");
+  EXPECT_EQ(Outcome(SendProgram("AB\r\n")), "-1 4 No terminal selected");
   ExitCOMM();
-  EXPECT_EQ(SendFile("x", nullptr, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(Send("AB\r\n"), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(SendFile("x", nullptr, 0, 0)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(Send("AB\r\n")), "-1 2 Device not initialized");
 }
 
 TEST_F(Download, FileLoadFailuresDeleteThePartialFile) {
   const std::string tooLong = "AB\r\n" + std::string(128, 'z') + "\r\n";
-  struct Case {
-    const char *name;
+  const struct {
     std::string content;
-    std::function<void(Download *)> arrange;
+    LoadFault fault;
     const char *state;
     Heard_ heard;
   } cases[] = {
-      {"record too long",
-       tooLong,
-       [](Download *) {},
-       "57 Record too long",
-       {"LOAD DATA", "AB", kEot, "DEL DATA"}},
-      {"read failure",
-       "AB\r\nCD\r\n",
-       [](Download *t) { t->vp.Fail(Call::FileRead, 4); },
+      {tooLong, PcFile({}, 0), "57 Record too long", {"LOAD DATA", "AB", kEot, "DEL DATA"}},
+      {"AB\r\nCD\r\n",
+       PcFile(Call::FileRead, 4),
        "58 Error reading record",
        {"LOAD DATA", "AB", kEot, "DEL DATA"}},
-      {"wrong echo",
-       "AB\r\nCD\r\nEF\r\n",
-       [](Download *t) { t->terminal.wrongEchoAt = 2; },
+      {"AB\r\nCD\r\nEF\r\n",
+       Terminal(&LoadTerminal::wrongEchoAt, 2),
        "59 Error sending record",
        {"LOAD DATA", "AB", "CD", kEot, "DEL DATA"}},
-      {"no echo",
-       "AB\r\nCD\r\n",
-       [](Download *t) { t->terminal.silentAt = 1; },
+      {"AB\r\nCD\r\n",
+       Terminal(&LoadTerminal::silentAt, 1),
        "40 No reply from terminal",
        {"LOAD DATA", "AB", kEot, "DEL DATA"}},
-      {"count differs",
-       "AB\r\nCD\r\n",
-       [](Download *t) { t->terminal.countOffset = 1; },
+      {"AB\r\nCD\r\n",
+       Terminal(&LoadTerminal::countOffset, 1),
        "60 Records number does not match",
        {"LOAD DATA", "AB", "CD", kEot}},
-      {"close fails",
-       "AB\r\n",
-       [](Download *t) { t->vp.Fail(Call::FileClose); },
+      {"AB\r\n",
+       PcFile(Call::FileClose, 1),
        "67 Not able to close file",
        {"LOAD DATA", "AB", kEot}},
-      {"EOT never answered",
-       "AB\r\n",
-       [](Download *t) { t->terminal.silentEots = 2; },
+      {"AB\r\n",
+       Terminal(&LoadTerminal::silentEots, 2),
        "45 EOT command ignored",
        {"LOAD DATA", "AB", kEot, kEot, kEot, "DEL DATA"}},
   };
-  for (auto &c : cases) {
-    terminal = LoadTerminal();
+  for (const auto &c : cases) {
+    Arrange(c.fault);
     const size_t before = Heard().size();
-    c.arrange(this);
-    EXPECT_EQ(Send(c.content), -1) << c.name;
-    EXPECT_EQ(ErrorState(), c.state) << c.name;
-    EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), c.heard) << c.name;
-    EXPECT_EQ(files.Read("in.txt"), c.content) << c.name;
+    EXPECT_EQ(Outcome(Send(c.content)), std::string("-1 ") + c.state);
+    EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), c.heard) << c.state;
+    EXPECT_EQ(files.Read("in.txt"), c.content) << c.state;
   }
 }
 
 TEST_F(Download, MissingPcFileEndsTheLoad) {
   char name[] = "data";
-  EXPECT_EQ(SendFile(files.Path("absent.txt").c_str(), name, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "56 Not able to open file");
+  EXPECT_EQ(Outcome(SendFile(files.Path("absent.txt").c_str(), name, 0, 0)),
+            "-1 56 Not able to open file");
   EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", kEot, "DEL DATA"}));
-  EXPECT_EQ(SendPrg(files.Path("absent.txt").c_str()), -1);
-  EXPECT_EQ(ErrorState(), "56 Not able to open file");
+  EXPECT_EQ(Outcome(SendPrg(files.Path("absent.txt").c_str())), "-1 56 Not able to open file");
   EXPECT_EQ(Heard_(Heard().begin() + 3, Heard().end()),
             (Heard_{"%XI", "LOADP PROGRAM", "STOP DOWNLOADING", kEot}));
 }
@@ -260,8 +252,7 @@ TEST_F(Download, TenThousandRecordsAndNoMore) {
 
   terminal = LoadTerminal();
   const size_t before = Heard().size();
-  EXPECT_EQ(Send(Numbered(10005)), -1);
-  EXPECT_EQ(ErrorState(), "64 Records number overflow");
+  EXPECT_EQ(Outcome(Send(Numbered(10005))), "-1 64 Records number overflow");
   const Heard_ tail(Heard().end() - 3, Heard().end());
   EXPECT_EQ(tail, (Heard_{"R10000", kEot, "DEL DATA"}));
   EXPECT_EQ(Heard().size() - before, 10003u);
@@ -273,68 +264,54 @@ TEST_F(Download, ProgramLoad) {
 }
 
 TEST_F(Download, ProgramLoadFailures) {
-  struct Case {
-    const char *name;
-    std::function<void(Download *)> arrange;
+  const LoadFault none = PcFile({}, 0);
+  const struct {
+    std::string ramCard;
+    LoadFault fault;
     std::string content;
-    const char *state;
+    const char *outcome;
     Heard_ heard;
   } cases[] = {
-      {"RAM card X",
-       [](Download *t) { t->terminal.ramCard = "Veld X"; },
+      {"Veld X", none, "A\r\n", "-1 69 Bad RAM-Card format", {"%XI"}},
+      {"", none, "A\r\n", "-1 69 Bad RAM-Card format", {"%XI"}},
+      {"Qyr P", none, "A\r\n", "1 0 None", {"%XI", "LOADP PROGRAM", "A", kEot}},
+      {"Veld F",
+       Terminal(&LoadTerminal::refuseLoad, 1),
        "A\r\n",
-       "69 Bad RAM-Card format",
-       {"%XI"}},
-      {"RAM card empty",
-       [](Download *t) { t->terminal.ramCard = ""; },
-       "A\r\n",
-       "69 Bad RAM-Card format",
-       {"%XI"}},
-      {"RAM card P",
-       [](Download *t) { t->terminal.ramCard = "Qyr P"; },
-       "A\r\n",
-       "0 None",
-       {"%XI", "LOADP PROGRAM", "A", kEot}},
-      {"load refused",
-       [](Download *t) { t->terminal.refuseLoad = true; },
-       "A\r\n",
-       "55 Load command ignored",
+       "-1 55 Load command ignored",
        {"%XI", "LOADP PROGRAM"}},
-      {"wrong echo",
-       [](Download *t) { t->terminal.wrongEchoAt = 1; },
+      {"Veld F",
+       Terminal(&LoadTerminal::wrongEchoAt, 1),
        "A\r\n",
-       "59 Error sending record",
+       "-1 59 Error sending record",
        {"%XI", "LOADP PROGRAM", "A", "STOP DOWNLOADING", kEot}},
-      {"count differs",
-       [](Download *t) { t->terminal.countOffset = -1; },
+      {"Veld F",
+       Terminal(&LoadTerminal::countOffset, -1),
        "A\r\nB\r\n",
-       "60 Records number does not match",
+       "-1 60 Records number does not match",
        {"%XI", "LOADP PROGRAM", "A", "B", kEot, "STOP DOWNLOADING", kEot}},
-      {"EOT never answered",
-       [](Download *t) { t->terminal.silentEots = 2; },
+      {"Veld F",
+       Terminal(&LoadTerminal::silentEots, 2),
        "A\r\n",
-       "45 EOT command ignored",
+       "-1 45 EOT command ignored",
        {"%XI", "LOADP PROGRAM", "A", kEot, kEot, "STOP DOWNLOADING", kEot}},
-      {"close fails",
-       [](Download *t) { t->vp.Fail(Call::FileClose); },
+      {"Veld F",
+       PcFile(Call::FileClose, 1),
        "A\r\n",
-       "67 Not able to close file",
+       "-1 67 Not able to close file",
        {"%XI", "LOADP PROGRAM", "A", kEot}},
   };
-  for (auto &c : cases) {
-    terminal = LoadTerminal();
+  for (const auto &c : cases) {
+    Arrange(c.fault);
+    terminal.ramCard = c.ramCard;
     const size_t before = Heard().size();
-    c.arrange(this);
-    const int result = SendProgram(c.content);
-    EXPECT_EQ(result, c.state == std::string("0 None") ? 1 : -1) << c.name;
-    EXPECT_EQ(ErrorState(), c.state) << c.name;
-    EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), c.heard) << c.name;
+    EXPECT_EQ(Outcome(SendProgram(c.content)), c.outcome) << c.ramCard;
+    EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), c.heard) << c.outcome;
   }
 }
 
 TEST_F(Download, ProgramPastTenThousandRecordsIsStopped) {
-  EXPECT_EQ(SendProgram(Numbered(10001)), -1);
-  EXPECT_EQ(ErrorState(), "64 Records number overflow");
+  EXPECT_EQ(Outcome(SendProgram(Numbered(10001))), "-1 64 Records number overflow");
   EXPECT_EQ(Heard_(Heard().end() - 3, Heard().end()), (Heard_{"R10000", "STOP DOWNLOADING", kEot}));
 }
 
@@ -360,8 +337,7 @@ TEST_F(KovDownload, RecordsGoThroughTheDriver) {
   driver.sent.clear();
   terminal = LoadTerminal();
   files.Write("in.txt", std::string(121, 'k') + "\r\n");
-  EXPECT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SendFile(files.Path("in.txt").c_str(), name, 0, 0)), "-1 3 Wrong parameters");
   EXPECT_EQ(driver.sent, (Sent{{5, "LOAD KOV"}, {5, kEot}, {5, "DEL KOV"}}));
 }
 
