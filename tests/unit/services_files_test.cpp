@@ -25,19 +25,15 @@ TEST_F(Files, ChangeDrive) {
   Answer([](const std::string &line) { return line == "CD C" ? "CD c" : line; });
   EXPECT_EQ(ChgDrv("Bxyz"), 0) << ErrorState();
   EXPECT_EQ(Heard().back(), "CD B");
-  EXPECT_EQ(ChgDrv("C"), -1);
-  EXPECT_EQ(ErrorState(), "48 Drive not available");
+  EXPECT_EQ(Outcome(ChgDrv("C")), "-1 48 Drive not available");
   const size_t before = Heard().size();
   for (const char *bad : {"D", "a", "", " A"}) {
-    EXPECT_EQ(ChgDrv(bad), -1) << bad;
-    EXPECT_EQ(ErrorState(), "3 Wrong parameters") << bad;
+    EXPECT_EQ(Outcome(ChgDrv(bad)), "-1 3 Wrong parameters") << bad;
   }
-  EXPECT_EQ(ChgDrv(nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(ChgDrv(nullptr)), "-1 3 Wrong parameters");
   EXPECT_EQ(Heard().size(), before);
   ExitCOMM();
-  EXPECT_EQ(ChgDrv(nullptr), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(ChgDrv(nullptr)), "-1 2 Device not initialized");
 }
 
 TEST_F(Files, DeleteFile) {
@@ -47,22 +43,18 @@ TEST_F(Files, DeleteFile) {
   EXPECT_STREQ(name, "DATA1");
   EXPECT_EQ(Heard().back(), "DEL DATA1");
   char keep[] = "keep";
-  EXPECT_EQ(DeleFile(keep), -1);
-  EXPECT_EQ(ErrorState(), "65 Del command ignored");
+  EXPECT_EQ(Outcome(DeleFile(keep)), "-1 65 Del command ignored");
   const size_t before = Heard().size();
   char empty[] = "";
   char nine[] = "ABCDEFGHI";
   for (char *bad : {empty, nine, static_cast<char *>(nullptr)}) {
-    EXPECT_EQ(DeleFile(bad), -1);
-    EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+    EXPECT_EQ(Outcome(DeleFile(bad)), "-1 3 Wrong parameters");
   }
   EXPECT_STREQ(nine, "ABCDEFGHI");
   EXPECT_EQ(Heard().size(), before);
   ExitCOMM();
-  EXPECT_EQ(DeleFile(nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(DeleFile(name), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(DeleFile(nullptr)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(DeleFile(name)), "-1 2 Device not initialized");
 }
 
 struct Entries {
@@ -124,21 +116,11 @@ TEST_F(Files, ListingCountsAndLimits) {
     int result;
     const char *state;
   } cases[] = {
-      {"DIR\r" + listing200 +
-           "\x04"
-           "200",
-       200, "0 None"},
-      {"DIR\r" + Lines(names) +
-           "\x04"
-           "201",
-       -1, "53 Files counter overflow"},
-      {"DIR\rX\rY\r\x04"
-       "3",
-       -1, "54 Files number does not match"},
+      {"DIR\r" + listing200 + kEot + "200", 200, "0 None"},
+      {"DIR\r" + Lines(names) + kEot + "201", -1, "53 Files counter overflow"},
+      {"DIR\rX\rY\r" + kEot + "3", -1, "54 Files number does not match"},
       {"DIR\r\x04", 0, "0 None"},
-      {"DIR\r\x04"
-       "1",
-       -1, "54 Files number does not match"},
+      {"DIR\r" + kEot + "1", -1, "54 Files number does not match"},
       {"DIxx\r\x04", 0, "0 None"},
       {"DOR\r\x04", -1, "52 Dir command ignored"},
       {"D\r", -1, "52 Dir command ignored"},
@@ -161,8 +143,7 @@ TEST_F(Files, ListingLinesWaitTenSeconds) {
   peer.Reply("DIR\r");
   Entries e;
   const Micros start = vp.Now();
-  EXPECT_EQ(ListFiles(nullptr, e.slots), -1);
-  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(Outcome(ListFiles(nullptr, e.slots)), "-1 40 No reply from terminal");
   const Micros spent = vp.Now() - start;
   EXPECT_GE(spent, 10 * kSecond);
   EXPECT_LT(spent, 11 * kSecond);
@@ -171,23 +152,16 @@ TEST_F(Files, ListingLinesWaitTenSeconds) {
 TEST_F(Files, ListingArgumentChecks) {
   Entries e;
   char nine[] = "abcdefghi";
-  EXPECT_EQ(ListFiles(nine, e.slots), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(ListFiles(nine, e.slots)), "-1 3 Wrong parameters");
   EXPECT_STREQ(nine, "abcdefghi");
-  EXPECT_EQ(ListFiles(nullptr, nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(ListFiles(nullptr, nullptr)), "-1 3 Wrong parameters");
   EXPECT_TRUE(Heard().empty());
   ExitCOMM();
-  EXPECT_EQ(ListFiles(nullptr, nullptr), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(ListFiles(nullptr, nullptr)), "-1 2 Device not initialized");
 }
 
 TEST_F(Files, ViewCollectsLinesWithLineEnds) {
-  Answer([](const std::string &line) {
-    return line +
-           "\rAB\r\rCD\r\x04"
-           "99 ignored";
-  });
+  Answer([](const std::string &line) { return line + "\rAB\r\rCD\r" + kEot + "99 ignored"; });
   char name[] = "log";
   char buffer[64];
   EXPECT_EQ(ViewFile(name, buffer, sizeof buffer), 3) << ErrorState();
@@ -199,14 +173,11 @@ TEST_F(Files, ViewCollectsLinesWithLineEnds) {
 TEST_F(Files, ViewStopsWhenTheBufferIsFull) {
   Answer([](const std::string &line) -> std::string {
     if (line == kEot) return "\x04*";
-    return line +
-           "\r1234567\rnext\r\x04"
-           "2";
+    return line + "\r1234567\rnext\r" + kEot + "2";
   });
   char name[] = "X";
   char buffer[10];
-  EXPECT_EQ(ViewFile(name, buffer, 10), 1);
-  EXPECT_EQ(ErrorState(), "0 None");
+  EXPECT_EQ(Outcome(ViewFile(name, buffer, 10)), "1 0 None");
   EXPECT_STREQ(buffer, "1234567\r\n");
   EXPECT_EQ(Heard(), (std::vector<std::string>{"TYPE X", kEot}));
 
@@ -224,30 +195,23 @@ TEST_F(Files, ViewFailures) {
 
   peer.Reply("TYPE ?\r");
   peer.Reply("\x04*\r");
-  EXPECT_EQ(ViewFile(name, buffer, 64), -1);
-  EXPECT_EQ(ErrorState(), "62 Send command ignored");
+  EXPECT_EQ(Outcome(ViewFile(name, buffer, 64)), "-1 62 Send command ignored");
   EXPECT_EQ(Heard().back(), kEot);
 
   peer.Reply("TYPE X\rfirst\r");  // then silence
   peer.Reply("\x04*\r");
-  EXPECT_EQ(ViewFile(name, buffer, 64), -1);
-  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(Outcome(ViewFile(name, buffer, 64)), "-1 40 No reply from terminal");
   EXPECT_EQ(Heard().back(), kEot);
 
   const size_t before = Heard().size();
-  EXPECT_EQ(ViewFile(name, buffer, 32768), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(ViewFile(name, buffer, 32768)), "-1 3 Wrong parameters");
   char nine[] = "ABCDEFGHI";
-  EXPECT_EQ(ViewFile(nine, buffer, 64), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(ViewFile(name, nullptr, 64), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(ViewFile(nine, buffer, 64)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(ViewFile(name, nullptr, 64)), "-1 3 Wrong parameters");
   EXPECT_EQ(Heard().size(), before);
   ExitCOMM();
-  EXPECT_EQ(ViewFile(nullptr, buffer, 64), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(ViewFile(name, buffer, 64), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(ViewFile(nullptr, buffer, 64)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(ViewFile(name, buffer, 64)), "-1 2 Device not initialized");
 }
 
 TEST_F(Files, EndTransferWaitsForTheAcknowledgementAndKeepsTheCode) {

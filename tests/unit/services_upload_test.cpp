@@ -9,8 +9,6 @@
 namespace veldc::test {
 namespace {
 
-using platform::virt::Event;
-
 constexpr Micros kSecond = 1000000;
 
 class Upload : public ServicesTest {
@@ -37,9 +35,7 @@ class Upload : public ServicesTest {
 };
 
 TEST_F(Upload, WritesEachRecordWithCrLf) {
-  Types(
-      "AB\rCD\r\x04"
-      "2 RECS 266\r");
+  Types("AB\rCD\r" + kEot + "2 RECS 266\r");
   char name[] = "data";
   EXPECT_EQ(RecvFile(name, files.Path("out.txt").c_str()), 2) << ErrorState();
   EXPECT_STREQ(name, "DATA");
@@ -55,30 +51,12 @@ TEST_F(Upload, EndLineIsJudged) {
     int result;
     const char *state;
   } cases[] = {
-      {"count only",
-       "AB\rCD\r\x04"
-       "2\r",
-       2, "0 None"},
-      {"empty file",
-       "\x04"
-       "0\r",
-       0, "0 None"},
-      {"bad checksum",
-       "AB\rCD\r\x04"
-       "2 RECS 267\r",
-       -1, "68 Bad file checksum"},
-      {"bad count",
-       "AB\rCD\r\x04"
-       "3 RECS 266\r",
-       -1, "60 Records number does not match"},
-      {"signed bytes",
-       "\xFF\xFF\rA\r\x04"
-       "2 RECS 63\r",
-       2, "0 None"},
-      {"checksum modulo 32768",
-       z127 + "\r" + z127 + "\r" + z127 +
-           "\r\x04"
-           "3 RECS 13714\r",
+      {"count only", "AB\rCD\r" + kEot + "2\r", 2, "0 None"},
+      {"empty file", kEot + "0\r", 0, "0 None"},
+      {"bad checksum", "AB\rCD\r" + kEot + "2 RECS 267\r", -1, "68 Bad file checksum"},
+      {"bad count", "AB\rCD\r" + kEot + "3 RECS 266\r", -1, "60 Records number does not match"},
+      {"signed bytes", "\xFF\xFF\rA\r" + kEot + "2 RECS 63\r", 2, "0 None"},
+      {"checksum modulo 32768", z127 + "\r" + z127 + "\r" + z127 + "\r" + kEot + "3 RECS 13714\r",
        3, "0 None"},
   };
   for (const auto &c : cases) {
@@ -106,18 +84,14 @@ TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
   } cases[] = {
       {"silence mid-file", "TYPE DATA\rAB\r", false, "40 No reply from terminal"},
       {"line never ends", "TYPE DATA\rAB\rCD", false, "35 Bad RS232 end of record"},
-      {"write fails",
-       "TYPE DATA\rAB\rCD\r\x04"
-       "2\r",
-       true, "94 Error writing record"},
+      {"write fails", "TYPE DATA\rAB\rCD\r" + kEot + "2\r", true, "94 Error writing record"},
   };
   for (const auto &c : cases) {
     peer.Reply(c.typed);
     peer.Reply("\x04*\r");
     if (c.failWrite) vp.Fail(Call::FileWrite, 2);
     const size_t before = Heard().size();
-    EXPECT_EQ(Receive(), -1) << c.name;
-    EXPECT_EQ(ErrorState(), c.state) << c.name;
+    EXPECT_EQ(Outcome(Receive()), std::string("-1 ") + c.state) << c.name;
     EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), (Heard_{"TYPE DATA", kEot}))
         << c.name;
     EXPECT_FALSE(files.Exists("out.txt")) << c.name;
@@ -127,13 +101,11 @@ TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
 TEST_F(Upload, TypeRefusedOrUnanswered) {
   peer.Reply("TYPE ??\r");
   peer.Reply("\x04*\r");
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(ErrorState(), "62 Send command ignored");
+  EXPECT_EQ(Outcome(Receive()), "-1 62 Send command ignored");
   EXPECT_FALSE(files.Exists("out.txt"));
   EXPECT_EQ(Heard(), (Heard_{"TYPE DATA", kEot}));
 
-  EXPECT_EQ(Receive(), -1);  // silence
-  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(Outcome(Receive()), "-1 40 No reply from terminal");  // silence
   EXPECT_FALSE(files.Exists("out.txt"));
   EXPECT_EQ(Heard(), (Heard_{"TYPE DATA", kEot, "TYPE DATA", kEot}));
 }
@@ -141,17 +113,13 @@ TEST_F(Upload, TypeRefusedOrUnanswered) {
 TEST_F(Upload, PcFileProblems) {
   files.Write("out.txt", "old content");
   vp.Fail(Call::FileCreate);
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(ErrorState(), "56 Not able to open file");
+  EXPECT_EQ(Outcome(Receive()), "-1 56 Not able to open file");
   EXPECT_TRUE(Heard().empty());
   EXPECT_EQ(files.Read("out.txt"), "old content");
 
-  Types(
-      "AB\r\x04"
-      "1\r");
+  Types("AB\r" + kEot + "1\r");
   vp.Fail(Call::FileClose);
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(ErrorState(), "67 Not able to close file");
+  EXPECT_EQ(Outcome(Receive()), "-1 67 Not able to close file");
   EXPECT_EQ(files.Read("out.txt"), "AB\r\n");
 }
 
@@ -159,19 +127,15 @@ TEST_F(Upload, RefusedArguments) {
   char empty[] = "";
   char nine[] = "abcdefghi";
   for (char *name : {empty, nine, static_cast<char *>(nullptr)}) {
-    EXPECT_EQ(RecvFile(name, files.Path("out.txt").c_str()), -1);
-    EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+    EXPECT_EQ(Outcome(RecvFile(name, files.Path("out.txt").c_str())), "-1 3 Wrong parameters");
   }
   char name[] = "data";
-  EXPECT_EQ(RecvFile(name, nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(RecvFile(name, nullptr)), "-1 3 Wrong parameters");
   EXPECT_STREQ(nine, "abcdefghi");
   ChgTerminal(255);
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(ErrorState(), "4 No terminal selected");
+  EXPECT_EQ(Outcome(Receive()), "-1 4 No terminal selected");
   ExitCOMM();
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(Receive()), "-1 2 Device not initialized");
   EXPECT_TRUE(Heard().empty());
   EXPECT_FALSE(files.Exists("out.txt"));
 }
@@ -180,32 +144,19 @@ TEST_F(Upload, LinesWaitTheSerialTimeOut) {
   ASSERT_EQ(Set232TimeOut(3), 0);
   Types("AB\r");
   const Micros start = vp.Now();
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(Outcome(Receive()), "-1 40 No reply from terminal");
   // The "TYPE" exchange (answered at once), 3 s for the silent line, then EndTransfer.
-  const std::vector<Event> eots = [&] {
-    std::vector<Event> out;
-    for (const auto &e : vp.LogOf(Call::ComWrite)) {
-      if (e.text == "\x04\r") out.push_back(e);
-    }
-    return out;
-  }();
-  ASSERT_EQ(eots.size(), 1u);
-  EXPECT_GE(eots[0].at - start, 3 * kSecond);
-  EXPECT_LT(eots[0].at - start, 3 * kSecond + kSecond / 2);
+  const Micros eot = WriteTime("\x04\r");
+  EXPECT_GE(eot - start, 3 * kSecond);
+  EXPECT_LT(eot - start, 3 * kSecond + kSecond / 2);
 }
 
 TEST_F(Upload, TenThousandRecordsAndNoMore) {
-  Types(Records(10000) +
-        "\x04"
-        "10000\r");
+  Types(Records(10000) + kEot + "10000\r");
   EXPECT_EQ(Receive(), 10000) << ErrorState();
 
-  Types(Records(10003) +
-        "\x04"
-        "10003\r");
-  EXPECT_EQ(Receive(), -1);
-  EXPECT_EQ(ErrorState(), "64 Records number overflow");
+  Types(Records(10003) + kEot + "10003\r");
+  EXPECT_EQ(Outcome(Receive()), "-1 64 Records number overflow");
   EXPECT_EQ(Heard().back(), kEot);
   // The PC file is kept, closed, with the first 10,000 records.
   std::string expected;
@@ -248,10 +199,7 @@ TEST_F(UploadMeter, TotalFromTheDirectoryEntry) {
     const std::string listed = c.listed;
     Answer([listed](const std::string &line) -> std::optional<std::string> {
       if (line.rfind("DIR ", 0) == 0) return "DIR " + listed;
-      if (line.rfind("TYPE ", 0) == 0)
-        return line +
-               "\rABC\rDE\r\x04"
-               "2";
+      if (line.rfind("TYPE ", 0) == 0) return line + "\rABC\rDE\r" + kEot + "2";
       return std::nullopt;
     });
     const size_t before = Heard().size();
@@ -270,14 +218,8 @@ TEST_F(UploadMeter, TotalFromTheDirectoryEntry) {
 TEST_F(UploadMeter, SorvikTotalIsSetAtTheFirstRecord) {
   protocol::bSorvikModel = 1;
   Answer([](const std::string &line) -> std::optional<std::string> {
-    if (line.rfind("DIR ", 0) == 0)
-      return line +
-             "\rLOG       50\rOTHER     99\r\x04"
-             "2";
-    if (line.rfind("TYPE ", 0) == 0)
-      return line +
-             "\rABC\rDE\r\x04"
-             "2";
+    if (line.rfind("DIR ", 0) == 0) return line + "\rLOG       50\rOTHER     99\r" + kEot + "2";
+    if (line.rfind("TYPE ", 0) == 0) return line + "\rABC\rDE\r" + kEot + "2";
     return std::nullopt;
   });
   EXPECT_EQ(Receive("log"), 2) << ErrorState();
@@ -290,8 +232,7 @@ TEST_F(UploadMeter, FailedLookupCleansUp) {
     if (line == kEot) return "\x04*";
     return std::nullopt;
   });
-  EXPECT_EQ(Receive("log"), -1);
-  EXPECT_EQ(ErrorState(), "52 Dir command ignored");
+  EXPECT_EQ(Outcome(Receive("log")), "-1 52 Dir command ignored");
   EXPECT_EQ(Heard(), (Heard_{"DIR LOG     ", kEot}));
   EXPECT_FALSE(files.Exists("out.txt"));
   EXPECT_TRUE(vp.LogOf(Call::MeterCreate).empty());
@@ -300,10 +241,7 @@ TEST_F(UploadMeter, FailedLookupCleansUp) {
   EnableMeter(0);
   Answer([](const std::string &line) -> std::optional<std::string> {
     if (line.rfind("DIR ", 0) == 0) return "NO";
-    if (line.rfind("TYPE ", 0) == 0)
-      return line +
-             "\rABC\r\x04"
-             "1";
+    if (line.rfind("TYPE ", 0) == 0) return line + "\rABC\r" + kEot + "1";
     return std::nullopt;
   });
   EXPECT_EQ(Receive("log"), 1) << ErrorState();
@@ -318,8 +256,7 @@ TEST_F(UploadMeter, MeterClosedOnEveryFailureAfterItOpened) {
     if (line == kEot) return "\x04*";
     return std::nullopt;
   });
-  EXPECT_EQ(Receive("log"), -1);
-  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(Outcome(Receive("log")), "-1 40 No reply from terminal");
   EXPECT_EQ(vp.LogOf(Call::MeterCreate).size(), 1u);
   EXPECT_EQ(vp.LogOf(Call::MeterDestroy).size(), 1u);
   EXPECT_EQ(vp.OpenMeterCount(), 0);
