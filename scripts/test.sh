@@ -5,6 +5,7 @@
 #   mingw-i686  VELDC.DLL for 32-bit Windows (its exports and resources are checked by dev)
 #   dev         Linux debug build, unit and integration tests
 #   asan        the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   release     the optimised Linux build (built warning-free; its tests are those of dev)
 #   fuzz        clang libFuzzer targets, each run on its seed corpus for 20 seconds
 #   mingw-x64   the 64-bit Windows build; its tests run under wine64
 # It ends with a summary and exits non-zero if any step failed.
@@ -102,6 +103,11 @@ workflow() {
   cmake --workflow --preset "$1"
 }
 
+release_build() {
+  rm -rf build/release
+  cmake --preset release && cmake --build --preset release
+}
+
 # The fuzz targets are built alone: the rest of the tree is not meant for the fuzzer runtime.
 fuzz_tests() {
   rm -rf build/fuzz
@@ -135,6 +141,7 @@ wanted mingw-i686 && run_step mingw-i686 workflow mingw-i686
 export VELDC_REQUIRE_WINDOWS_DLL=1 VELDC_REQUIRE_LINUX_SIM=1
 wanted dev && run_step dev workflow dev
 wanted asan && run_step asan workflow asan
+wanted release && run_step release release_build
 wanted fuzz && run_step fuzz fuzz_tests
 wanted mingw-x64 && run_step mingw-x64 windows_tests
 TOTAL_END=$(date +%s)
