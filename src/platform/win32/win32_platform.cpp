@@ -82,8 +82,8 @@ class Win32Platform : public Platform {
   // ---- COM port ----
   Handle ComOpen(const char *name) override {
     if (name == nullptr) return kInvalidHandle;
-    HANDLE h =
-        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(h);
   }
   bool ComSetupQueues(Handle port, uint32_t inSize, uint32_t outSize) override {
