@@ -13,7 +13,8 @@ dir=$(cd "$(dirname "$exe")" && pwd)
 while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
 [ -f "$dir/CMakeCache.txt" ] || dir=$(pwd)
 
-export WINEPREFIX=${WINEPREFIX:-$dir/wineprefix}
+# VELDC_WINEPREFIX, not WINEPREFIX: a prefix of the user's own is never touched.
+export WINEPREFIX=${VELDC_WINEPREFIX:-$dir/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko install prompts in a headless prefix.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}

@@ -7,7 +7,7 @@
 # usage: pelo_harness.sh <wine-run.sh> <prefix dir> <program.exe> [program args...]
 set -u
 wine_run=$1
-export WINEPREFIX=$2
+export WINEPREFIX=$2 VELDC_WINEPREFIX=$2
 program=$3
 shift 3
 args=("$@")
