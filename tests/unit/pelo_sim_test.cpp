@@ -2,6 +2,7 @@
 // the link, a reset, an oversized reply, and a hostile adapter.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -136,42 +137,26 @@ void RunHostile(uint32_t seed) {
     unsigned char canary[64];
   } buffer;
   const char *commands[] = {"X", "%", "A192.168.0.12", "C3", "C1", "Q", "TIME", ""};
-  int calls = 0, successes = 0;
+  int successes = 0;
   std::vector<int32_t> seen;
   for (int i = 0; i < 400; ++i) {
     std::memset(&buffer, 0xA5, sizeof buffer);
     vp.ClearLog();
     const char *command = commands[pick(0, 7)];
-    int r = 0;
-    switch (pick(0, 9)) {
-      case 0:
-        r = SetIPAddress("192.168.0.10");
-        break;
-      case 1:
-        r = PeloCommand(command, buffer.reply);
-        break;
-      case 2:
-        r = ChgTerminal(pick(-1, 255));
-        break;
-      case 3:
-      case 4:
-        r = SendCommand(command, buffer.reply);
-        break;
-      case 5:
-        r = PostCommand(command);
-        break;
-      case 6:
-      case 7:
-        r = GetResponse(buffer.reply);
-        break;
-      case 8:
-        r = PeloReset();
-        break;
-      case 9:
-        r = i % 40 == 9 ? GetMsgEx(buffer.reply) : GetResponse(buffer.reply);
-        break;
-    }
-    ++calls;
+    auto send = [&] { return SendCommand(command, buffer.reply); };
+    auto response = [&] { return GetResponse(buffer.reply); };
+    const std::function<int()> calls[] = {
+        [] { return SetIPAddress("192.168.0.10"); },
+        [&] { return PeloCommand(command, buffer.reply); },
+        [&] { return ChgTerminal(pick(-1, 255)); },
+        send,
+        send,
+        [&] { return PostCommand(command); },
+        response,
+        response,
+        [] { return PeloReset(); },
+        [&] { return i % 40 == 9 ? GetMsgEx(buffer.reply) : GetResponse(buffer.reply); }};
+    const int r = calls[pick(0, 9)]();
     if (r == 0) ++successes;
     if (std::find(seen.begin(), seen.end(), nErrorCode) == seen.end()) seen.push_back(nErrorCode);
     for (unsigned char c : buffer.canary) ASSERT_EQ(c, 0xA5) << "seed " << seed << " call " << i;
@@ -187,7 +172,6 @@ void RunHostile(uint32_t seed) {
     ASSERT_EQ(rx.szText[130], 0);
     ASSERT_EQ(rx.szText[131], 0);
   }
-  EXPECT_EQ(calls, 400);
   // The noise reached every corner: some calls got through, many failed in different ways.
   EXPECT_GT(successes, 20) << "seed " << seed;
   EXPECT_GE(seen.size(), 6u) << "seed " << seed;

@@ -14,6 +14,9 @@ namespace {
 
 using Records = std::vector<std::pair<int, std::string>>;
 
+// The end-of-file mark of a DOS text file.
+const std::string kCtrlZ = "\x1A";
+
 class RecordReader : public ::testing::Test {
  protected:
   // Every result of the reader up to 0 or -1; -1 comes with the error state.
@@ -46,18 +49,9 @@ TEST_F(RecordReader, SplitsTheFileIntoRecords) {
       {"CR LF, no final line end", "AB\r\nCD", {{2, "AB"}, {2, "CD"}, {0, ""}}},
       {"LF only", "AB\nCD\n", {{6, "AB\nCD\n"}, {0, ""}}},
       {"leading LFs skipped", "\n\nAB\r", {{2, "AB"}, {0, ""}}},
-      {"Ctrl-Z first",
-       "\x1A"
-       "AB\r\n",
-       {{0, ""}}},
-      {"Ctrl-Z mid-record",
-       "AB\x1A"
-       "CD\r\n",
-       {{2, "AB"}, {2, "CD"}, {0, ""}}},
-      {"Ctrl-Z after a line end",
-       "AB\r\n\x1A"
-       "CD\r\n",
-       {{2, "AB"}, {0, ""}}},
+      {"Ctrl-Z first", kCtrlZ + "AB\r\n", {{0, ""}}},
+      {"Ctrl-Z mid-record", "AB" + kCtrlZ + "CD\r\n", {{2, "AB"}, {2, "CD"}, {0, ""}}},
+      {"Ctrl-Z after a line end", "AB\r\n" + kCtrlZ + "CD\r\n", {{2, "AB"}, {0, ""}}},
       {"two CRs", "AB\r\rCD\r", {{2, "AB"}, {1, ""}, {2, "CD"}, {0, ""}}},
       {"blank CR LF line", "AB\r\n\r\nCD\r\n", {{2, "AB"}, {1, ""}, {2, "CD"}, {0, ""}}},
       {"127 characters", r127 + "\r\n", {{127, r127}, {0, ""}}},
@@ -235,10 +229,7 @@ TEST_F(Download, ALateCountIsPickedUpByTheLineFetch) {
 }
 
 TEST_F(Download, EmptyDataClosesTheLoadAtOnce) {
-  EXPECT_EQ(Send("\x1A"
-                 "AB\r\n"),
-            0)
-      << ErrorState();
+  EXPECT_EQ(Send(kCtrlZ + "AB\r\n"), 0) << ErrorState();
   EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", kEot}));
   terminal = LoadTerminal();
   EXPECT_EQ(Send("AB\r\r\nCD\r\n"), 3) << ErrorState();

@@ -10,6 +10,8 @@
 namespace veldc::sim {
 namespace {
 
+const std::string kEot = "\x04";
+
 constexpr Micros kMs = kMillis;
 const LineTiming kTiming{20 * kMs, 2 * kMs};
 
@@ -28,9 +30,7 @@ TEST(DirectLineTest, RepliesComeAfterTheDelayEachEndedByCarriageReturn) {
   EXPECT_EQ(Pull(line, 119 * kMs), "");
   EXPECT_EQ(Pull(line, 120 * kMs), "TYPE DATA\r");
   EXPECT_EQ(Pull(line, 122 * kMs), "AB\r");
-  EXPECT_EQ(Pull(line, 200 * kMs),
-            "\x04"
-            "1 RECS 131\r");
+  EXPECT_EQ(Pull(line, 200 * kMs), kEot + "1 RECS 131\r");
   EXPECT_EQ(line.NextDue(), ByteLine::kNever);
   EXPECT_EQ(terminal.Commands(), std::vector<std::string>{"TYPE DATA"});
 }

@@ -10,6 +10,8 @@
 namespace veldc::sim {
 namespace {
 
+const std::string kEot = "\x04";
+
 using Lines = std::vector<std::string>;
 
 struct Case {
@@ -46,16 +48,8 @@ TEST_F(TerminalTest, AnswersEachCommandOfTheHost) {
       {"parameter number must be two digits", "CFG 5", {"??"}},
       {"drive change echoed", "CD A", {"CD A"}},
       {"unknown drive refused", "CD D", {"??"}},
-      {"listing",
-       "DIR",
-       {"DIR C:", "DATA     8", "LONGNAME 3",
-        "\x04"
-        "2"}},
-      {"listing of a missing name",
-       "DIR NONE",
-       {"DIR NONE",
-        "\x04"
-        "0"}},
+      {"listing", "DIR", {"DIR C:", "DATA     8", "LONGNAME 3", kEot + "2"}},
+      {"listing of a missing name", "DIR NONE", {"DIR NONE", kEot + "0"}},
       {"eight characters answer in the reply", "DIR DATA    ", {"DIR DATA     8"}},
       {"type of a missing file", "TYPE NONE", {"??"}},
       {"delete of a missing file", "DEL NONE", {"??"}},
@@ -74,14 +68,10 @@ TEST_F(TerminalTest, TypeChecksumUsesSignedBytesAndKeepsTheSign) {
   terminal_.PutFile('C', "HIGH", {std::string(150, '\xff'), std::string(150, '\xff')});
   Lines reply = terminal_.Handle("TYPE HIGH", 0);
   ASSERT_EQ(reply.size(), 4u);
-  EXPECT_EQ(reply.back(),
-            "\x04"
-            "2 RECS -300");
+  EXPECT_EQ(reply.back(), kEot + "2 RECS -300");
   // 400 records of 100 'z' (122) sum to 4880000, which is 30336 modulo 32768.
   terminal_.PutFile('C', "BIG", std::vector<std::string>(400, std::string(100, 'z')));
-  EXPECT_EQ(terminal_.Handle("TYPE BIG", 0).back(),
-            "\x04"
-            "400 RECS 30336");
+  EXPECT_EQ(terminal_.Handle("TYPE BIG", 0).back(), kEot + "400 RECS 30336");
 }
 
 }  // namespace
