@@ -78,37 +78,23 @@ TEST(VeldcUsageTest, ParamFileMistakeNamesFileAndLine) {
 }
 
 TEST(VeldcUsageTest, BadUsageWithJsonIsReportedInJsonToo) {
-  for (const std::vector<std::string> &args :
-       {std::vector<std::string>{"--json", "param", "abc"},
-        std::vector<std::string>{"--json", "--link", "foo", "time"}}) {
-    Outcome outcome = Veldc(args);
-    EXPECT_EQ(outcome.status, 100);
-    json result = json::parse(outcome.out, nullptr, false);
-    ASSERT_FALSE(result.is_discarded()) << outcome.out;
-    EXPECT_EQ(result["ok"], false);
-    EXPECT_EQ(result["error"]["code"], 100);
-    EXPECT_NE(outcome.err.find("veldc: error 100: "), std::string::npos);
-  }
+  Outcome outcome = Veldc({"--json", "--link", "foo", "time"});
+  EXPECT_EQ(outcome.status, 100);
+  json result = json::parse(outcome.out, nullptr, false);
+  ASSERT_FALSE(result.is_discarded()) << outcome.out;
+  EXPECT_EQ(result["ok"], false);
+  EXPECT_EQ(result["error"]["code"], 100);
 }
 
 TEST(VeldcUsageTest, HelpOnTheWholeAndPerCommandHasExamples) {
   Outcome whole = Veldc({"--help"});
   EXPECT_EQ(whole.status, 0);
-  for (const char *text : {"Examples:", "pelo:IP:PORT", "--trace", "--batch", "sync-clock",
-                           "download", "upload", "adapter-reset", "Exit status"}) {
+  for (const char *text : {"Examples:", "pelo:IP:PORT", "--batch", "Exit status"}) {
     EXPECT_NE(whole.out.find(text), std::string::npos) << text;
   }
-  struct Case {
-    std::vector<std::string> args;
-    std::string example;
-  } cases[] = {{{"time", "--help"}, "veldc time 083000"},
-               {{"download", "--help"}, "veldc download --program app.prg"},
-               {{"params", "get", "--help"}, "--select 0-9 --out params.txt"}};
-  for (const Case &c : cases) {
-    Outcome outcome = Veldc(c.args);
-    EXPECT_EQ(outcome.status, 0) << c.args[0];
-    EXPECT_NE(outcome.out.find(c.example), std::string::npos) << outcome.out;
-  }
+  Outcome one = Veldc({"params", "get", "--help"});
+  EXPECT_EQ(one.status, 0);
+  EXPECT_NE(one.out.find("--select 0-9 --out params.txt"), std::string::npos) << one.out;
 }
 
 // One session on the built-in simulator through every service it offers, checked through the
