@@ -1,5 +1,5 @@
-// The library against the simulated adapter and terminals: the adapter's own commands moving
-// the link, a reset, an oversized reply, and a hostile adapter.
+// The library against the simulated adapter: an oversized reply during the set-up, and a
+// hostile adapter.
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -11,7 +11,6 @@
 #include "core/errors.h"
 #include "device/device.h"
 #include "pelo/link.h"
-#include "sim/terminal.h"
 #include "support/fixture.h"
 #include "support/outcome.h"
 #include "support/pelo_link.h"
@@ -20,61 +19,15 @@ namespace veldc::test {
 namespace {
 
 using platform::virt::Micros;
-using sim::PeloAdapter;
-using sim::PeloPacket;
 
 constexpr uint16_t kPort = 5001;
 
-class PeloSim : public ::testing::Test {
- public:
-  void Open(PeloAdapter::Form form) {
-    link = std::make_unique<SimPeloLink>(vp, 0xC0A8000A, form);
-    link->adapter.AttachTerminal(&veld);
-    ASSERT_EQ(InitCOMM(kPort, DEV_PELO, 0, 0), kPort);
-    ASSERT_EQ(SetWinSockTimeOut(1), 0);
-    ASSERT_EQ(SetIPAddress("192.168.0.10"), 0) << ErrorState();
-  }
-  PeloAdapter &Adapter() { return link->adapter; }
+// The init packet that answers the greeting is too long for the clean-out's read.
+TEST(PeloSim, OversizedInitFailsTheSetUp) {
   VirtualPlatform vp;
-  sim::Terminal veld{"Veld", 5};
-  std::unique_ptr<SimPeloLink> link;
-  char text[VELDC_REPLY_SIZE] = "";
-};
-
-TEST_F(PeloSim, AdapterCommandsMoveTheLink) {
-  Open(PeloAdapter::kNetwork);
-  ASSERT_EQ(PeloCommand("X", text), 0) << ErrorState();
-  EXPECT_STREQ(text, "V2.1 PELO C3");
-  ASSERT_EQ(PeloCommand("A192.168.0.11", text), 0) << ErrorState();
-  ASSERT_EQ(PeloCommand("C1", text), 0) << ErrorState();
-  EXPECT_EQ(pelo::PeloLink.nLinkForm, pelo::PELO_FORM_NETWORK) << "until the reset";
-  ASSERT_EQ(PeloCommand("%", text), 0) << ErrorState();
-  EXPECT_STREQ(text, "UDP_INIT");
-  EXPECT_EQ(Adapter().Resets(), 1);
-  EXPECT_EQ(Adapter().Address(), 0xC0A8000Bu);
-  EXPECT_EQ(Adapter().LinkForm(), PeloAdapter::kSingle);
-  EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Bu);
-  EXPECT_EQ(pelo::PeloLink.nLinkForm, pelo::PELO_FORM_SINGLE);
-  ASSERT_EQ(SetTerminal(0), 0) << ErrorState();
-  ASSERT_EQ(GetTime(text), 0) << ErrorState();
-  ASSERT_EQ(PeloCommand("X", text), 0) << ErrorState();
-  EXPECT_STREQ(text, "V2.1 PELO C1");
-}
-
-TEST_F(PeloSim, PeloResetLeavesTheInitForTheNextCleanOut) {
-  Open(PeloAdapter::kNetwork);
-  ASSERT_EQ(SetTerminal(5), 0) << ErrorState();
-  ASSERT_EQ(PeloReset(), 0) << ErrorState();
-  vp.Advance(PeloAdapter::kResetTime + 10000);
-  EXPECT_EQ(GetTime(text), 0) << ErrorState();
-  EXPECT_EQ(Adapter().Resets(), 1) << "three resets sent while restarting count once";
-}
-
-TEST_F(PeloSim, OversizedStatusReplyFailsTheSetUp) {
-  link = std::make_unique<SimPeloLink>(vp);
+  SimPeloLink link(vp);
   ASSERT_EQ(InitCOMM(kPort, DEV_PELO, 0, 0), kPort);
-  // The init packet that answers the greeting is too long for the clean-out's read.
-  Adapter().Faults().oversized = 1;
+  link.adapter.Faults().oversized = 1;
   EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 78 Error receving message: 10040");
 }
 
