@@ -1,6 +1,6 @@
-// veldc-sim as a process: the library reaches a locked network terminal through the pty it
-// prints, a file and a program go both ways byte for byte, and the simulator stops cleanly on
-// SIGTERM.
+// The library against veldc-sim as a process, in real time: a locked network terminal through
+// the pty it prints, and its Pelo adapter over UDP loopback; files and a program go both ways
+// byte for byte, a silent adapter times out, and the simulator stops cleanly on SIGTERM.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -31,7 +31,8 @@ std::string ReadFile(const std::string &path) {
 
 class SimProcess {
  public:
-  // Starts veldc-sim with `args`; the first line of its output is the line's path.
+  // Starts veldc-sim with `args`; the first line of its output is the line's path, or where
+  // the adapter listens.
   explicit SimProcess(const std::vector<std::string> &args) {
     int out[2];
     if (pipe(out) != 0) return;
@@ -93,7 +94,10 @@ class VeldcSimTest : public ::testing::Test {
     ASSERT_EQ(mkdir((dir_ + "/in").c_str(), 0700), 0);
     ASSERT_EQ(mkdir((dir_ + "/out").c_str(), 0700), 0);
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override {
+    ExitCOMM();
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
   std::string Error() {
     char text[VELDC_ERROR_TEXT_SIZE] = {};
     return std::to_string(GetError(text)) + " " + text;
@@ -105,8 +109,16 @@ class VeldcSimTest : public ::testing::Test {
     usleep(50000);
     return ReadFile(path);
   }
+  static std::string Numbered(int count) {
+    std::string content;
+    for (int i = 1; i <= count; ++i) content += "REC" + std::to_string(i) + ";42;OK\r\n";
+    return content;
+  }
   std::string dir_;
 };
+
+// A UDP port of this process's own, so that tests running side by side do not meet.
+int TestPort() { return 20000 + static_cast<int>(getpid() % 40000); }
 
 // Addressed network lines have no pause after each line, which keeps the transfers short.
 TEST_F(VeldcSimTest, NetworkTerminalWithItsPasswordTakesAFileAndAProgram) {
@@ -121,8 +133,7 @@ TEST_F(VeldcSimTest, NetworkTerminalWithItsPasswordTakesAFileAndAProgram) {
   EXPECT_EQ(GetParameter(89, value), 0) << Error();
   EXPECT_STREQ(value, "4711");
 
-  std::string content;
-  for (int i = 1; i <= 300; ++i) content += "REC" + std::to_string(i) + ";42;OK\r\n";
+  const std::string content = Numbered(300);
   const std::string up = dir_ + "/up.txt";
   std::ofstream(up, std::ios::binary) << content;
   char name[] = "round";
@@ -135,6 +146,39 @@ TEST_F(VeldcSimTest, NetworkTerminalWithItsPasswordTakesAFileAndAProgram) {
   EXPECT_EQ(Saved("PROGRAM"), content);
   EXPECT_EQ(ExitCOMM(), 0) << Error();
   EXPECT_EQ(sim.Stop(), 0);
+}
+
+// The adapter answers at once: the transfer's pace is the library's own.
+TEST_F(VeldcSimTest, PeloAdapterOverUdpTakesAThousandRecordsBothWays) {
+  const std::string content = Numbered(1000), port = std::to_string(TestPort());
+  std::ofstream(dir_ + "/in/BATCH", std::ios::binary) << content;
+  SimProcess sim({"--pelo", "--pelo-port", port, "-t", "1", "--files", dir_ + "/in", "--save",
+                  dir_ + "/out", "--pelo-delay", "0"});
+  ASSERT_EQ(sim.Path(), "127.0.0.2:" + port);
+  ASSERT_EQ(InitCOMM(TestPort(), DEV_PELO, 0, 0), TestPort()) << Error();
+  ASSERT_EQ(SetWinSockTimeOut(1), 0);
+  ASSERT_EQ(SetIPAddress("127.0.0.2"), 0) << Error();
+  ASSERT_EQ(SetTerminal(1), 0) << Error();
+  char name[] = "batch";
+  EXPECT_EQ(RecvFile(name, (dir_ + "/down.txt").c_str()), 1000) << Error();
+  EXPECT_EQ(ReadFile(dir_ + "/down.txt"), content);
+  char copy[] = "batch2";
+  EXPECT_EQ(SendFile((dir_ + "/in/BATCH").c_str(), copy, 0, 0), 1000) << Error();
+  EXPECT_EQ(Saved("BATCH2"), content);
+}
+
+TEST_F(VeldcSimTest, SilentPeloAdapterTimesOut) {
+  const std::string port = std::to_string(TestPort());
+  SimProcess sim({"--pelo", "--pelo-port", port, "--pelo-silent"});
+  ASSERT_EQ(sim.Path(), "127.0.0.2:" + port);
+  ASSERT_EQ(InitCOMM(TestPort(), DEV_PELO, 0, 0), TestPort()) << Error();
+  ASSERT_EQ(SetWinSockTimeOut(1), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SetIPAddress("127.0.0.2"), -1);
+  EXPECT_EQ(Error(), "79 WinSocket timeout expired");
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::seconds(1));
+  EXPECT_LT(took, std::chrono::seconds(3));
 }
 
 }  // namespace

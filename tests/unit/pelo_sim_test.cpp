@@ -1,5 +1,4 @@
-// The library against the simulated adapter: an oversized reply during the set-up, and a
-// hostile adapter.
+// The library against a hostile adapter: datagrams of any length and type, at any time.
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -21,15 +20,6 @@ namespace {
 using platform::virt::Micros;
 
 constexpr uint16_t kPort = 5001;
-
-// The init packet that answers the greeting is too long for the clean-out's read.
-TEST(PeloSim, OversizedInitFailsTheSetUp) {
-  VirtualPlatform vp;
-  SimPeloLink link(vp);
-  ASSERT_EQ(InitCOMM(kPort, DEV_PELO, 0, 0), kPort);
-  link.adapter.Faults().oversized = 1;
-  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 78 Error receving message: 10040");
-}
 
 // Datagrams of any length and type, at any time, in floods and repeats.
 class HostilePeer : public platform::virt::DatagramPeer {

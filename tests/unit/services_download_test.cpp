@@ -111,15 +111,6 @@ class Download : public ServicesTest {
   LoadTerminal terminal;
 };
 
-TEST_F(Download, SendsEachRecordAndComparesTheCount) {
-  char name[] = "data";
-  files.Write("in.txt", "AB\r\nCD");
-  EXPECT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), 2) << ErrorState();
-  EXPECT_STREQ(name, "DATA");
-  EXPECT_EQ(Written(), "LOAD DATA\rAB\rCD\r\x04\r");
-  EXPECT_EQ(files.Read("in.txt"), "AB\r\nCD");
-}
-
 TEST_F(Download, LoadCommandCarriesTheOptions) {
   const struct {
     int p, option;
@@ -228,12 +219,15 @@ TEST_F(Download, ALateCountIsPickedUpByTheLineFetch) {
   EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", "AB", kEot}));
 }
 
-TEST_F(Download, EmptyDataClosesTheLoadAtOnce) {
+TEST_F(Download, SendsEachRecordOrClosesAnEmptyLoadAtOnce) {
   EXPECT_EQ(Send(kCtrlZ + "AB\r\n"), 0) << ErrorState();
-  EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", kEot}));
   terminal = LoadTerminal();
-  EXPECT_EQ(Send("AB\r\r\nCD\r\n"), 3) << ErrorState();
+  char name[] = "data";
+  files.Write("in.txt", "AB\r\r\nCD");
+  EXPECT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), 3) << ErrorState();
+  EXPECT_STREQ(name, "DATA");
   EXPECT_EQ(Written(), "LOAD DATA\r\x04\rLOAD DATA\rAB\r\rCD\r\x04\r");
+  EXPECT_EQ(files.Read("in.txt"), "AB\r\r\nCD");
 }
 
 TEST_F(Download, TenThousandRecordsAndNoMore) {
