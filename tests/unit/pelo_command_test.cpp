@@ -117,22 +117,19 @@ TEST_F(PeloCommandTest, FailuresWhileWaiting) {
   const PeloTest::Answer oversized = [](uint16_t s) {
     return Datagram(PELO_PKT_COMMAND, s, std::string(196, 'o'));
   };
+  const PeloTest::Answer error = [](uint16_t s) { return Datagram(PELO_PKT_ERROR, s); };
   struct Case {
-    std::vector<std::pair<Micros, PeloTest::Answer>> answers;
+    const char *state;
     Call fail;  // on its `nth` call, when `nth` is not 0
     int nth, error;
-    const char *state;
+    std::vector<std::pair<Micros, PeloTest::Answer>> answers;
   } cases[] = {
-      {{{1000, [](uint16_t s) { return Datagram(PELO_PKT_ERROR, s); }}},
-       {},
-       0,
-       0,
-       "96 Error packet received"},
-      {{{1000, Fixed("")}}, {}, 0, 0, "97 WinSocket connection closed"},
-      {{{1000, oversized}}, {}, 0, 0, "78 Error receving message: 10040"},
-      {{}, Call::WsRecv, 3, 10054, "78 Error receving message: 10054"},
-      {{}, Call::WsSend, 1, 10055, "77 Error sending message: 10055"},
-      {{}, Call::WsRecv, 1, 10050, "78 Error receving message: 10050"},
+      {"96 Error packet received", {}, 0, 0, {{1000, error}}},
+      {"97 WinSocket connection closed", {}, 0, 0, {{1000, Fixed("")}}},
+      {"78 Error receving message: 10040", {}, 0, 0, {{1000, oversized}}},
+      {"78 Error receving message: 10054", Call::WsRecv, 3, 10054, {}},
+      {"77 Error sending message: 10055", Call::WsSend, 1, 10055, {}},
+      {"78 Error receving message: 10050", Call::WsRecv, 1, 10050, {}},
   };
   for (const auto &c : cases) {
     Answer(c.answers);

@@ -134,34 +134,26 @@ TEST_F(PeloExchange, EveryCallTakesANewNumber) {
 
 TEST_F(PeloExchange, FailuresOfSendCommand) {
   const Answer error = Fixed(Datagram(PELO_PKT_ERROR, 1));
+  const Answer oversized = Fixed(Datagram(PELO_PKT_DATA, 9, std::string(150, 'o')));
   struct Case {
-    const char *name;
-    std::vector<std::pair<Micros, Answer>> answers;
+    const char *state;
     Call fail;  // with `error`, when `error` is not 0
     int error;
-    const char *state;
+    std::vector<std::pair<Micros, Answer>> answers;
   } cases[] = {
-      {"error packet for the acknowledgement", {{1000, error}}, {}, 0, "96 Error packet received"},
-      {"error packet for the reply",
-       {{1000, AckIt()}, {2000, error}},
-       {},
-       0,
-       "79 WinSocket timeout expired"},
-      {"connection closed", {{1000, Fixed("")}}, {}, 0, "97 WinSocket connection closed"},
-      {"send fails", {}, Call::WsSend, 10065, "77 Error sending message: 10065"},
-      {"clean-out fails", {}, Call::WsRecv, 10054, "78 Error receving message: 10054"},
-      {"oversized reply",
-       {{1000, AckIt()}, {2000, Fixed(Datagram(PELO_PKT_DATA, 9, std::string(150, 'o')))}},
-       {},
-       0,
-       "79 WinSocket timeout expired"},
+      {"96 Error packet received", {}, 0, {{1000, error}}},  // for the acknowledgement
+      {"79 WinSocket timeout expired", {}, 0, {{1000, AckIt()}, {2000, error}}},  // the reply
+      {"97 WinSocket connection closed", {}, 0, {{1000, Fixed("")}}},
+      {"77 Error sending message: 10065", Call::WsSend, 10065, {}},
+      {"78 Error receving message: 10054", Call::WsRecv, 10054, {}},  // in the clean-out
+      {"79 WinSocket timeout expired", {}, 0, {{1000, AckIt()}, {2000, oversized}}},
   };
   for (const auto &c : cases) {
     Select(PELO_FORM_NETWORK, 5);
     OnData(c.answers);
     if (c.error != 0) vp.Fail(c.fail, 1, c.error);
-    EXPECT_EQ(Outcome(SendCommand("TIME", reply)), std::string("-1 ") + c.state) << c.name;
-    EXPECT_EQ(bySelectedTerminal, 5) << c.name << ": the terminal stays selected";
+    EXPECT_EQ(Outcome(SendCommand("TIME", reply)), std::string("-1 ") + c.state);
+    EXPECT_EQ(bySelectedTerminal, 5) << c.state << ": the terminal stays selected";
     ASSERT_EQ(ExitCOMM(), 0);
     adapter = ScriptAdapter();
   }
@@ -170,24 +162,23 @@ TEST_F(PeloExchange, FailuresOfSendCommand) {
 TEST_F(PeloExchange, ReceiveLineReactsToEveryPacketType) {
   Select(PELO_FORM_NETWORK, 5);
   struct Case {
-    std::vector<std::string> datagrams;
     int result;
     const char *state;
-    std::vector<std::string> acks;
+    std::vector<std::string> acks, datagrams;
   } cases[] = {
-      {{Datagram(PELO_PKT_INIT, 300)}, -1, "92 Init packet received", {Ack(300)}},
-      {{Datagram(PELO_PKT_ERROR, 2)}, -1, "96 Error packet received", {}},
-      {{Datagram(PELO_PKT_ACK, 2), Datagram(PELO_PKT_COMMAND, 3, "x"), Datagram(9, 4, "y"),
-        Datagram(PELO_PKT_DATA, 5, Network(5, "msg"))},
-       0,
+      {-1, "92 Init packet received", {Ack(300)}, {Datagram(PELO_PKT_INIT, 300)}},
+      {-1, "96 Error packet received", {}, {Datagram(PELO_PKT_ERROR, 2)}},
+      {0,
        "0 None",
-       {Ack(5)}},
-      {{Datagram(PELO_PKT_DATA, 5, Network(5, "again"))},
-       -1,
+       {Ack(5)},
+       {Datagram(PELO_PKT_ACK, 2), Datagram(PELO_PKT_COMMAND, 3, "x"), Datagram(9, 4, "y"),
+        Datagram(PELO_PKT_DATA, 5, Network(5, "msg"))}},
+      {-1,
        "79 WinSocket timeout expired",
-       {Ack(5)}},
-      {{}, -1, "79 WinSocket timeout expired", {}},
-      {{""}, -1, "97 WinSocket connection closed", {}},
+       {Ack(5)},
+       {Datagram(PELO_PKT_DATA, 5, Network(5, "again"))}},
+      {-1, "79 WinSocket timeout expired", {}, {}},
+      {-1, "97 WinSocket connection closed", {}, {""}},
   };
   for (const auto &c : cases) {
     vp.ClearLog();
@@ -226,17 +217,17 @@ TEST_F(PeloExchange, PostedCommandAndItsLateReply) {
 
 TEST_F(PeloExchange, PostCommandFailures) {
   struct Case {
-    std::vector<std::pair<Micros, Answer>> answers;
-    Call fail;  // on its `nth` call, when `nth` is not 0
-    int nth, error;
     const char *state;
     size_t sends;
+    Call fail;  // on its `nth` call, when `nth` is not 0
+    int nth, error;
+    std::vector<std::pair<Micros, Answer>> answers;
   } cases[] = {
-      {{{1000, Fixed(Datagram(PELO_PKT_INIT, 8))}}, {}, 0, 0, "92 Init packet received", 2},
-      {{{1000, Fixed(Datagram(PELO_PKT_ERROR, 8))}}, {}, 0, 0, "96 Error packet received", 1},
-      {{}, {}, 0, 0, "79 WinSocket timeout expired", 3},
-      {{}, Call::WsSend, 1, 10065, "77 Error sending message: 10065", 1},
-      {{}, Call::WsRecv, 2, 10054, "78 Error receving message: 10054", 1},
+      {"92 Init packet received", 2, {}, 0, 0, {{1000, Fixed(Datagram(PELO_PKT_INIT, 8))}}},
+      {"96 Error packet received", 1, {}, 0, 0, {{1000, Fixed(Datagram(PELO_PKT_ERROR, 8))}}},
+      {"79 WinSocket timeout expired", 3, {}, 0, 0, {}},
+      {"77 Error sending message: 10065", 1, Call::WsSend, 1, 10065, {}},
+      {"78 Error receving message: 10054", 1, Call::WsRecv, 2, 10054, {}},
   };
   for (const auto &c : cases) {
     Select(PELO_FORM_SINGLE, 0);
