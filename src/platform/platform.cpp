@@ -3,9 +3,9 @@
 namespace veldc::platform {
 
 const char *const kWinSockEntryNames[kWinSockEntryCount] = {
-    "WSAStartup", "socket",     "bind",        "ioctlsocket", "connect",         "recv",
-    "send",       "closesocket", "WSACleanup", "inet_addr",   "inet_ntoa",       "htons",
-    "sendto",     "htonl",      "WSAGetLastError", "gethostbyname", "gethostname",
+    "WSAStartup",      "socket",        "bind",        "ioctlsocket", "connect", "recv",   "send",
+    "closesocket",     "WSACleanup",    "inet_addr",   "inet_ntoa",   "htons",   "sendto", "htonl",
+    "WSAGetLastError", "gethostbyname", "gethostname",
 };
 
 namespace {

@@ -122,8 +122,8 @@ struct WinSockTable {
   uint32_t(VELDC_WSAAPI *inet_addr)(const char *cp);
   char *(VELDC_WSAAPI *inet_ntoa)(uint32_t in);  // struct in_addr by value: 4 bytes
   uint16_t(VELDC_WSAAPI *htons)(uint16_t v);
-  int(VELDC_WSAAPI *sendto)(WsSocket s, const char *buf, int len, int flags,
-                            const WsSockAddrIn *to, int tolen);
+  int(VELDC_WSAAPI *sendto)(WsSocket s, const char *buf, int len, int flags, const WsSockAddrIn *to,
+                            int tolen);
   uint32_t(VELDC_WSAAPI *htonl)(uint32_t v);
   int(VELDC_WSAAPI *WSAGetLastError)();
   WsHostEnt *(VELDC_WSAAPI *gethostbyname)(const char *name);
