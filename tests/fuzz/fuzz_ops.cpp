@@ -1,5 +1,6 @@
 #include "fuzz_ops.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
