@@ -19,6 +19,15 @@ cd "$ROOT" || exit 1
 LOGS="$ROOT/build/logs"
 mkdir -p "$LOGS"
 
+# One run at a time in a tree: each step starts from a clean build directory.
+RUNNING="$ROOT/build/test.pid"
+while [ -f "$RUNNING" ] && kill -0 "$(cat "$RUNNING" 2>/dev/null)" 2>/dev/null; do
+  echo "waiting for the run in progress (process $(cat "$RUNNING"))"
+  sleep 10
+done
+echo $$ >"$RUNNING"
+trap 'rm -f "$RUNNING"' EXIT
+
 PACKAGES=(
   build-essential g++ cmake ninja-build git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
