@@ -53,8 +53,11 @@ int Kov74Close() { return DeviceState.Kov74.Close(); }
 int Kov74Poll(int address, char *record) {
   const int r = DeviceState.Kov74.Poll(address, record);
   if (r == 2) {
-    // The driver's record is byte 0 the sender and the text up to a NUL.
-    Trace(VELDC_TRACE_DRIVER_IN, record, 1 + static_cast<int>(std::strlen(record + 1)));
+    // The driver's record is byte 0 the sender and the text up to a NUL; the library's record
+    // buffer ends the text for good at its last byte.
+    record[kov74::kRecordSize - 1] = '\0';
+    Trace(VELDC_TRACE_DRIVER_IN, record,
+          1 + static_cast<int>(strnlen(record + 1, kov74::kRecordSize - 2)));
   }
   return r;
 }

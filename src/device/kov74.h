@@ -4,6 +4,11 @@
 
 namespace veldc::device {
 
+namespace kov74 {
+// The record buffer handed to the driver's poll (the library's szRecord).
+constexpr int kRecordSize = 260;
+}  // namespace kov74
+
 // Presence test, load and the five entry points; false (nothing kept) when any is missing.
 bool Kov74Load();
 void Kov74Unload();
@@ -11,7 +16,8 @@ void Kov74Unload();
 int Kov74Open(int port, int mode, int option);
 int Kov74SetSpeed(int speedCode);
 int Kov74Close();
-// 2: a message is in `record` (byte 0 the sender, text from byte 1); 1: terminal present.
+// 2: a message is in `record` (kov74::kRecordSize bytes; byte 0 the sender, text from byte 1,
+// always ended within the buffer); 1: terminal present.
 int Kov74Poll(int address, char *record);
 // 0: sent.
 int Kov74Send(int address, const char *text);

@@ -23,7 +23,7 @@ using device::WaitMs;
 char szCommandText[kTextSize] = "";
 char szReplyText[kTextSize] = "";
 char szLastCommand[128] = "";
-char szRecord[260] = "";
+char szRecord[device::kov74::kRecordSize] = "";
 int32_t bLineEcho = 0;
 int32_t bAddressedReplies = 1;
 const char kEotCommand[2] = {0x04, 0};
@@ -40,7 +40,6 @@ int ReceiveKov74(char *destination, device::Deadline &deadline) {
     }
     r = device::Kov74Poll(bySelectedTerminal, szRecord);
   }
-  szRecord[sizeof szRecord - 1] = '\0';
   if (static_cast<uint8_t>(szRecord[0]) != bySelectedTerminal) {
     SetError(kErrWrongTerminal);
     return -1;

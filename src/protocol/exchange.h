@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "device/device.h"
+#include "device/kov74.h"
 
 namespace veldc::protocol {
 
@@ -22,7 +23,7 @@ extern char szCommandText[kTextSize];
 extern char szReplyText[kTextSize];
 extern char szLastCommand[128];
 // The line being received (serial) or the driver's receive buffer (Kov74).
-extern char szRecord[260];
+extern char szRecord[device::kov74::kRecordSize];
 extern int32_t bLineEcho;
 extern int32_t bAddressedReplies;
 

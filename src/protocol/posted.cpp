@@ -48,7 +48,6 @@ int CollectKov74(char *reply) {
     SetError(kErrNoReply);
     return -1;
   }
-  szRecord[sizeof szRecord - 1] = '\0';
   if (static_cast<uint8_t>(szRecord[0]) != bySelectedTerminal) {
     SetError(kErrWrongTerminal);
     return -1;
