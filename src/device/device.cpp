@@ -121,6 +121,7 @@ void ApplySettings(ComState &dcb, int speed, int format) {
 
 int FailSerial(int32_t code) {
   Os().ComClose(ComPort());
+  SetComPort(platform::kInvalidHandle);  // the host must not be handed a closed port
   SetError(code);
   return -1;
 }

@@ -109,6 +109,7 @@ TEST_P(SerialSetUpFailure, ClosesThePortAndStaysClosed) {
   EXPECT_EQ(ErrorState(), f.state);
   EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
   EXPECT_EQ(vp.OpenPortCount(), 0) << "the handle was left open";
+  EXPECT_EQ(hCommId, reinterpret_cast<void *>(static_cast<intptr_t>(-1)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
