@@ -119,12 +119,14 @@ bool PeloFlush() {
       break;
   }
   const uint16_t type = PeloLink.rxDatagram.wType;
-  if (type == PELO_PKT_INIT || type == PELO_PKT_DATA) {
-    PeloAck();
-    PeloDrain();
-    PeloAck();
-  }
+  if (type == PELO_PKT_INIT || type == PELO_PKT_DATA) PeloAckAndDrain();
   return true;
+}
+
+void PeloAckAndDrain() {
+  PeloAck();
+  PeloDrain();
+  PeloAck();
 }
 
 void ResetPeloLink() { PeloLink = PeloLinkState{}; }

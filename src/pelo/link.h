@@ -64,6 +64,9 @@ bool PeloAck();
 // Reads and discards until the socket has nothing more (or fails), for at most the WinSock
 // time-out.
 void PeloDrain();
+// An init or data datagram was read before an exchange: acknowledge it, read off what follows,
+// and acknowledge the last datagram read (the same one again when nothing followed).
+void PeloAckAndDrain();
 // The clean-out read before an exchange.
 bool PeloFlush();
 // Fills txDatagram.

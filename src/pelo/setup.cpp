@@ -147,9 +147,7 @@ bool CleanOut() {
     switch (PeloLink.rxDatagram.wType) {
       case PELO_PKT_INIT:
       case PELO_PKT_DATA:
-        PeloAck();
-        PeloDrain();
-        PeloAck();
+        PeloAckAndDrain();
         return true;
       case PELO_PKT_ERROR:
         SetError(kErrErrorPacket);
