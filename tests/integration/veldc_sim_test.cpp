@@ -133,16 +133,16 @@ TEST_F(VeldcSimTest, NetworkTerminalWithItsPasswordTakesAFileAndAProgram) {
   EXPECT_EQ(GetParameter(89, value), 0) << Error();
   EXPECT_STREQ(value, "4711");
 
-  const std::string content = Numbered(300);
+  const std::string content = Numbered(2000);
   const std::string up = dir_ + "/up.txt";
   std::ofstream(up, std::ios::binary) << content;
   char name[] = "round";
-  ASSERT_EQ(SendFile(up.c_str(), name, 0, 0), 300) << Error();
+  ASSERT_EQ(SendFile(up.c_str(), name, 0, 0), 2000) << Error();
   EXPECT_EQ(Saved("ROUND"), content);
   const std::string down = dir_ + "/down.txt";
-  ASSERT_EQ(RecvFile(name, down.c_str()), 300) << Error();
+  ASSERT_EQ(RecvFile(name, down.c_str()), 2000) << Error();
   EXPECT_EQ(ReadFile(down), content);
-  ASSERT_EQ(SendPrg(up.c_str()), 300) << Error();
+  ASSERT_EQ(SendPrg(up.c_str()), 2000) << Error();
   EXPECT_EQ(Saved("PROGRAM"), content);
   EXPECT_EQ(ExitCOMM(), 0) << Error();
   EXPECT_EQ(sim.Stop(), 0);
