@@ -4,6 +4,8 @@
 #   COM3           a direct terminal served by veldc-sim (when VELDC_LINUX_SIM names it), with
 #                  the file "data" on it; VELDC_SIM_DIR tells the program where its files are
 #   COM4           mapped to a path that does not exist
+#   COM5, COM6     a terminal-network interface (terminals 1 and 7) and a log-on line
+#                  (terminals 0 and 3) served by veldc-sim, reached through SetPortName
 # usage: com_harness.sh <wine-run.sh> <prefix dir> <program.exe> [program args...]
 set -u
 wine_run=$1
@@ -46,6 +48,18 @@ if [ -n "$sim" ] && [ -x "$sim" ]; then
   wait_for -s "$ports/sim.path" || { cat "$ports/sim.log" >&2; exit 1; }
   map[3]=$(head -n1 "$ports/sim.path")
   export VELDC_SIM_DIR="Z:${ports//\//\\}"
+  # The other two serial kinds, reached by port names beyond COM4.
+  for kind in network logon; do
+    case $kind in
+      network) port=5 terminals=(-t 1 -t 7:Dulm) ;;
+      logon) port=6 terminals=(-t 0 -t 3:Qyr) ;;
+    esac
+    "$sim" "--$kind" "${terminals[@]}" --reply-delay 1 --line-gap 0 \
+      </dev/null >"$ports/$kind.path" 2>"$ports/$kind.log" &
+    pids+=($!)
+    wait_for -s "$ports/$kind.path" || { cat "$ports/$kind.log" >&2; exit 1; }
+    map[$port]=$(head -n1 "$ports/$kind.path")
+  done
 elif [ -n "${VELDC_REQUIRE_LINUX_SIM:-}" ]; then
   echo "com_harness: veldc-sim not found at '$sim'" >&2
   exit 1

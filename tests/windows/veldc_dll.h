@@ -25,6 +25,7 @@ class VeldcDll {
     Get("SetIPAddress", &SetIPAddress);
     Get("PeloCommand", &PeloCommand);
     Get("SetWinSockTimeOut", &SetWinSockTimeOut);
+    Get("SetPortName", &SetPortName);
     hCommId = reinterpret_cast<void **>(GetProcAddress(module_, "hCommId"));
   }
   ~VeldcDll() {
@@ -54,6 +55,7 @@ class VeldcDll {
   int(VELDC_API *SetIPAddress)(const char *) = nullptr;
   int(VELDC_API *PeloCommand)(const char *, char *) = nullptr;
   int(VELDC_API *SetWinSockTimeOut)(short) = nullptr;
+  int(VELDC_API *SetPortName)(int, const char *) = nullptr;
   void **hCommId = nullptr;
 
  private:

@@ -116,6 +116,24 @@ TEST_F(Win32SerialSession, TransfersBothWaysWithTheMeterShowing) {
   EXPECT_EQ(saved, "one\r\ntwo\r\nthree\r\n");
 }
 
+TEST_F(Win32SerialSession, NetworkAndLogonKindsOnPortsNamedByTheHost) {
+  struct {
+    const char *name;
+    int kind, address;
+  } lines[] = {{"COM5", DEV_SERIAL_NETWORK, 7}, {"\\\\.\\COM6", DEV_SERIAL_LOGON, 3}};
+  for (const auto &line : lines) {
+    SCOPED_TRACE(line.name);
+    ASSERT_EQ(dll_.SetPortName(2, line.name), 0) << dll_.Error();
+    ASSERT_EQ(dll_.InitCOMM(2, line.kind, 9600, 0), 760) << dll_.Error();
+    ASSERT_EQ(dll_.SetTerminal(line.address), 0) << dll_.Error();
+    char time[VELDC_REPLY_SIZE] = {};
+    EXPECT_EQ(dll_.GetTime(time), 0) << dll_.Error();
+    EXPECT_EQ(std::strlen(time), 6u) << time;
+    EXPECT_EQ(dll_.ExitCOMM(), 0) << dll_.Error();
+  }
+  EXPECT_EQ(dll_.SetPortName(2, nullptr), 0);
+}
+
 TEST_F(Win32SerialSession, PortWithoutADeviceFailsInItsSetUp) {
   // COM4 leads to a path with nothing behind it: wine opens a dummy device whose state cannot
   // be read or set, so the set-up fails after the open and the port is closed again.
