@@ -123,9 +123,17 @@ fuzz_tests() {
   cmake --preset fuzz && cmake --build --preset fuzz && ctest --preset fuzz
 }
 
+# The wineservers of this tree's prefixes, and only those.
+stop_wineservers() {
+  local prefix
+  for prefix in "$ROOT"/build/mingw-x64/wineprefix*/; do
+    [ -d "$prefix" ] && WINEPREFIX=${prefix%/} /usr/lib/wine/wineserver -k 2>/dev/null
+  done
+  return 0
+}
+
 windows_tests() {
-  [ -d build/mingw-x64/wineprefix ] &&
-    WINEPREFIX="$ROOT/build/mingw-x64/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null
+  stop_wineservers
   rm -rf build/mingw-x64
   cmake --preset mingw-x64 && cmake --build --preset mingw-x64 || return 1
   if ! grep -q '^VELDC_TESTS:BOOL=ON' build/mingw-x64/CMakeCache.txt; then
@@ -134,8 +142,7 @@ windows_tests() {
   fi
   local rc=0
   ctest --preset mingw-x64 || rc=$?
-  # The persistent wineserver of this tree's prefix, and only that one.
-  WINEPREFIX="$ROOT/build/mingw-x64/wineprefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+  stop_wineservers
   return $rc
 }
 

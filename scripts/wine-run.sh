@@ -14,7 +14,8 @@ while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"
 [ -f "$dir/CMakeCache.txt" ] || dir=$(pwd)
 
 # VELDC_WINEPREFIX, not WINEPREFIX: a prefix of the user's own is never touched.
-export WINEPREFIX=${VELDC_WINEPREFIX:-$dir/wineprefix}
+base=$dir/wineprefix
+export WINEPREFIX=${VELDC_WINEPREFIX:-$base}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko install prompts in a headless prefix.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
@@ -25,24 +26,65 @@ start_server() {
   setsid "$WINESERVER" -p60 </dev/null >/dev/null 2>&1 9>&- &
 }
 
-# Parallel tests must not build the prefix twice.
-exec 9>"$dir/wineprefix.lock"
-flock 9
-if [ ! -f "$WINEPREFIX/.veldc-ready" ]; then
-  mkdir -p "$WINEPREFIX"
+stop_server() {
+  "$WINESERVER" -k 9>&- 2>/dev/null
+  "$WINESERVER" -w 9>&- 2>/dev/null
+}
+
+# boot_prefix log: a fresh prefix by wineboot; its server is stopped afterwards, so that the
+# registry is on disk and the next start reads the graphics setting.
+boot_prefix() {
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX" || return 1
   start_server
   {
     "$WINE64" wineboot -i &&
       # The null graphics driver gives working dialogs without an X server.
       "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
-  } >"$dir/wineprefix.log" 2>&1 </dev/null 9>&- || {
-    echo "wine-run.sh: cannot create the prefix $WINEPREFIX (see $dir/wineprefix.log)" >&2
-    exit 1
-  }
-  # The desktop process started during the boot has no graphics driver: start afresh.
-  "$WINESERVER" -k 9>&- 2>/dev/null
-  "$WINESERVER" -w 9>&- 2>/dev/null
-  touch "$WINEPREFIX/.veldc-ready"
+  } >"$1" 2>&1 </dev/null 9>&-
+  local rc=$?
+  stop_server
+  return $rc
+}
+
+# A prefix holds some 700 MB of programs and DLLs that wine only reads, so further prefixes of
+# the tree share those with the first by hard links; every other file (the registry, .ini files)
+# may be written and gets a copy of its own.
+copy_prefix() {
+  rm -rf "$WINEPREFIX"
+  cp -al "$base" "$WINEPREFIX" || return 1
+  rm -f "$WINEPREFIX/.veldc-ready"
+  (cd "$base" && find . -type f ! -name '*.dll' ! -name '*.exe' ! -name .veldc-ready -print0) |
+    while IFS= read -r -d '' file; do
+      cp --remove-destination "$base/$file" "$WINEPREFIX/$file" || exit 1
+    done
+}
+
+fail_prefix() {
+  echo "wine-run.sh: cannot create the prefix $WINEPREFIX; the end of $1:" >&2
+  tail -n 20 "$1" >&2
+  df -h "$dir" >&2
+  exit 1
+}
+
+# Parallel tests must not build a prefix twice.
+exec 9>"$dir/wineprefix.lock"
+flock 9
+if [ ! -f "$WINEPREFIX/.veldc-ready" ]; then
+  wanted=$WINEPREFIX
+  log=$wanted.log
+  if [ ! -f "$base/.veldc-ready" ]; then
+    export WINEPREFIX=$base
+    # A first boot that fails (seen on a loaded machine) is tried once more from scratch.
+    boot_prefix "$log" || boot_prefix "$log" || fail_prefix "$log"
+    touch "$base/.veldc-ready"
+    export WINEPREFIX=$wanted
+  fi
+  if [ "$WINEPREFIX" != "$base" ]; then
+    # The base prefix's own server may be running: what is on disk is a consistent state.
+    copy_prefix >"$log" 2>&1 || fail_prefix "$log"
+    touch "$WINEPREFIX/.veldc-ready"
+  fi
 fi
 start_server
 flock -u 9
