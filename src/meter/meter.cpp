@@ -109,7 +109,8 @@ void SetConnectText(int item, const char *text) {
 void ConnectProgress(uint32_t elapsedMs) {
   if (openMeter != Open::kConnect) return;
   if (hMeterWindow != kNoHandle) {
-    Os().MeterSendProgress(hMeterWindow, 0, static_cast<int32_t>(elapsedMs));
+    // The connect meter reads only lParam; wParam carries 10 as it always has.
+    Os().MeterSendProgress(hMeterWindow, 10, static_cast<int32_t>(elapsedMs));
   }
   Report(VELDC_METER_CONNECT, VELDC_PROGRESS_STEP, 0, elapsedMs, ConnectTimeoutMs(), nullptr);
 }

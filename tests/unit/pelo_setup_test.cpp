@@ -101,17 +101,12 @@ TEST_F(PeloSetup, OnlyCanonicalAddressesAreAccepted) {
   }
 }
 
-TEST_F(PeloSetup, NullAddressChangesNothingElse) {
-  Open();
-  bySelectedTerminal = 7;
-  PeloLink.nLinkForm = PELO_FORM_SINGLE;
-  EXPECT_EQ(Outcome(SetIPAddress(nullptr)), "-1 3 Wrong parameters");
-  EXPECT_EQ(bySelectedTerminal, 7);
-  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
-}
-
-TEST_F(PeloSetup, WrongOrNoDevice) {
+TEST_F(PeloSetup, NullAddressWrongOrNoDevice) {
   bySelectedTerminal = 3;
+  PeloLink.nLinkForm = PELO_FORM_SINGLE;
+  EXPECT_EQ(Outcome(SetIPAddress(nullptr)), "-1 3 Wrong parameters") << "checked first";
+  EXPECT_EQ(bySelectedTerminal, 3) << "a null address changes nothing else";
+  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
   EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 2 Device not initialized");
   EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
   EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
@@ -254,6 +249,7 @@ TEST_F(PeloSetup, MeterShowsProgressAndIsGoneAtTheEnd) {
   EXPECT_LE(progress[progress.size() - 2].b, 300);
   EXPECT_GE(progress[progress.size() - 2].b, 298);
   EXPECT_EQ(progress.back().b, 1600);
+  for (const auto &p : progress) EXPECT_EQ(p.a, 10) << "wParam";
   // "OK !" stays in view for half a second before the window goes.
   const Micros okAt = vp.LogOf(Call::MeterSetItemText).back().at;
   EXPECT_GE(vp.LogOf(Call::MeterDestroy)[0].at - okAt, 500000u);
