@@ -41,18 +41,21 @@ class PeloCommandTest : public PeloTest {
 TEST_F(PeloCommandTest, ArgumentsAreCheckedBeforeAnyTraffic) {
   const std::string longest(127, 'q');
   const std::string tooLong(128, 'q');
-  const uint16_t seq = PeloLink.wSeqCounter;
+  uint16_t seq = PeloLink.wSeqCounter;
   EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 3 Wrong parameters");
   EXPECT_EQ(Outcome(PeloCommand("X", nullptr)), "-1 3 Wrong parameters");
   EXPECT_EQ(Outcome(PeloCommand(tooLong.c_str(), reply)), "-1 3 Wrong parameters");
   EXPECT_TRUE(vp.Log().empty());
   EXPECT_EQ(PeloLink.wSeqCounter, seq);
 
-  AnswerCommand("ok");
-  EXPECT_EQ(PeloCommand(longest.c_str(), reply), 0) << ErrorState();
-  ASSERT_EQ(Sent().size(), 1u);
-  EXPECT_EQ(Sent()[0].size(), 132u);
-  EXPECT_EQ(Sent()[0], Datagram(PELO_PKT_COMMAND, seq + 1, longest));
+  // Header, text and its zero: 132 bytes for the longest command, 5 for the empty one.
+  for (const std::string &command : {longest, std::string()}) {
+    vp.ClearLog();
+    AnswerCommand("ok");
+    EXPECT_EQ(PeloCommand(command.c_str(), reply), 0) << ErrorState();
+    ASSERT_EQ(Sent(), std::vector<std::string>{Datagram(PELO_PKT_COMMAND, ++seq, command)});
+    EXPECT_EQ(Sent()[0].size(), command.size() + 5);
+  }
 }
 
 TEST_F(PeloCommandTest, OnlyThePeloKindIsAccepted) {

@@ -171,7 +171,9 @@ TEST_F(PeloExchange, ReceiveLineReactsToEveryPacketType) {
       {0,
        "0 None",
        {Ack(5)},
+       // Runts shorter than the header are of no type, however their first bytes read.
        {Datagram(PELO_PKT_ACK, 2), Datagram(PELO_PKT_COMMAND, 3, "x"), Datagram(9, 4, "y"),
+        std::string("\x02\x00", 2), std::string("\x03\x00\x05", 3),
         Datagram(PELO_PKT_DATA, 5, Network(5, "msg"))}},
       {-1,
        "79 WinSocket timeout expired",
