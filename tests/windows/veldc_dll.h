@@ -1,8 +1,10 @@
 // VELDC.DLL as a host sees it: loaded with LoadLibraryA, every entry point by name.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "veldc.h"
@@ -68,6 +70,66 @@ class VeldcDll {
 
   HMODULE module_;
   bool complete_ = true;
+};
+
+// What the progress callback saw of one meter while it ran, and whether the meter's dialog
+// (found by its caption) was on screen at each step.
+struct MeterWatch {
+  explicit MeterWatch(int meter_ = VELDC_METER_TRANSFER,
+                      const char *caption_ = "Work in progress...")
+      : meter(meter_), caption(caption_) {}
+
+  int meter;
+  const char *caption;
+  int opens = 0;
+  int steps = 0;
+  int closes = 0;
+  int stepsWithWindow = 0;
+  std::string lastText;
+
+  HWND Window() const { return FindWindowA(nullptr, caption); }
+  void Restart() { opens = steps = closes = stepsWithWindow = 0; }
+
+  static void VELDC_API OnProgress(void *context, int meter, int event, int, unsigned int,
+                                   unsigned int, const char *text) {
+    auto *watch = static_cast<MeterWatch *>(context);
+    if (meter != watch->meter) return;
+    if (event == VELDC_PROGRESS_OPEN) ++watch->opens;
+    if (event == VELDC_PROGRESS_CLOSE) ++watch->closes;
+    if (event == VELDC_PROGRESS_TEXT && text != nullptr) watch->lastText = text;
+    if (event == VELDC_PROGRESS_STEP) {
+      ++watch->steps;
+      HWND w = watch->Window();
+      if (w != nullptr && IsWindowVisible(w)) ++watch->stepsWithWindow;
+    }
+  }
+};
+
+// A test on the loaded DLL that needs a peer the harness announces in an environment variable
+// (skipped without it); the meters and the device are put back afterwards.
+class DllSessionTest : public ::testing::Test {
+ protected:
+  explicit DllSessionTest(const char *variable) : variable_(variable) {}
+  void SetUp() override {
+    const char *value = std::getenv(variable_);
+    if (value == nullptr) GTEST_SKIP() << "needs " << variable_ << " (set by the test's harness)";
+    value_ = value;
+    ASSERT_TRUE(dll_.Loaded());
+  }
+  void TearDown() override {
+    if (dll_.Loaded()) {
+      dll_.EnableMeter(0);
+      dll_.SetProgressCallback(nullptr, nullptr);
+      dll_.ExitCOMM();
+    }
+  }
+  void Watch(MeterWatch *watch) { dll_.SetProgressCallback(MeterWatch::OnProgress, watch); }
+
+  VeldcDll dll_;
+  std::string value_;
+
+ private:
+  const char *variable_;
 };
 
 }  // namespace veldc::test

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -15,59 +14,21 @@ namespace {
 
 constexpr int kUdpPort = 5005;
 
-struct ConnectWatch {
-  int opens = 0;
-  int steps = 0;
-  int closes = 0;
-  int stepsWithWindow = 0;
-  std::string lastStatus;
-};
-
-HWND ConnectWindow() { return FindWindowA(nullptr, "Connecting....."); }
-
-void VELDC_API OnProgress(void *context, int meter, int event, int, unsigned int, unsigned int,
-                          const char *text) {
-  auto *watch = static_cast<ConnectWatch *>(context);
-  if (meter != VELDC_METER_CONNECT) return;
-  if (event == VELDC_PROGRESS_OPEN) ++watch->opens;
-  if (event == VELDC_PROGRESS_CLOSE) ++watch->closes;
-  if (event == VELDC_PROGRESS_TEXT && text != nullptr) watch->lastStatus = text;
-  if (event == VELDC_PROGRESS_STEP) {
-    ++watch->steps;
-    HWND w = ConnectWindow();
-    if (w != nullptr && IsWindowVisible(w)) ++watch->stepsWithWindow;
-  }
-}
-
-class Win32Pelo : public ::testing::Test {
+class Win32Pelo : public DllSessionTest {
  protected:
-  void SetUp() override {
-    const char *address = std::getenv("VELDC_PELO_ADDRESS");
-    if (address == nullptr) GTEST_SKIP() << "needs an adapter (pelo_harness.sh)";
-    address_ = address;
-    ASSERT_TRUE(dll_.Loaded());
-  }
-  void TearDown() override {
-    if (dll_.Loaded()) {
-      dll_.EnableMeter(0);
-      dll_.SetProgressCallback(nullptr, nullptr);
-      dll_.ExitCOMM();
-    }
-  }
-  VeldcDll dll_;
-  std::string address_;
+  Win32Pelo() : DllSessionTest("VELDC_PELO_ADDRESS") {}
 };
 
 TEST_F(Win32Pelo, ConnectsWithTheMeterAndReachesATerminal) {
   ASSERT_EQ(dll_.InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort) << dll_.Error();
-  ConnectWatch watch;
-  dll_.SetProgressCallback(OnProgress, &watch);
+  MeterWatch watch(VELDC_METER_CONNECT, "Connecting.....");
+  Watch(&watch);
   dll_.EnableMeter(1);
-  ASSERT_EQ(dll_.SetIPAddress(address_.c_str()), 0) << dll_.Error();
+  ASSERT_EQ(dll_.SetIPAddress(value_.c_str()), 0) << dll_.Error();
   EXPECT_EQ(watch.opens, 1);
   EXPECT_EQ(watch.closes, 1);
   EXPECT_EQ(watch.stepsWithWindow, watch.steps) << "the dialog exists while the link is set up";
-  EXPECT_EQ(ConnectWindow(), nullptr) << "and is gone afterwards";
+  EXPECT_EQ(watch.Window(), nullptr) << "and is gone afterwards";
 
   char reply[VELDC_REPLY_SIZE] = {};
   ASSERT_EQ(dll_.PeloCommand("X", reply), 0) << dll_.Error();

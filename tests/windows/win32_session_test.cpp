@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -21,46 +20,9 @@ std::string ReadAll(const std::string &path) {
   return out.str();
 }
 
-// What the progress callback saw of the transfer meter's window.
-struct MeterWatch {
-  int opens = 0;
-  int steps = 0;
-  int closes = 0;
-  int stepsWithWindow = 0;
-};
-
-HWND TransferWindow() { return FindWindowA(nullptr, "Work in progress..."); }
-
-void VELDC_API OnProgress(void *context, int meter, int event, int, unsigned int, unsigned int,
-                          const char *) {
-  auto *watch = static_cast<MeterWatch *>(context);
-  if (meter != VELDC_METER_TRANSFER) return;
-  if (event == VELDC_PROGRESS_OPEN) ++watch->opens;
-  if (event == VELDC_PROGRESS_CLOSE) ++watch->closes;
-  if (event == VELDC_PROGRESS_STEP) {
-    ++watch->steps;
-    HWND w = TransferWindow();
-    if (w != nullptr && IsWindowVisible(w)) ++watch->stepsWithWindow;
-  }
-}
-
-class Win32SerialSession : public ::testing::Test {
+class Win32SerialSession : public DllSessionTest {
  protected:
-  void SetUp() override {
-    const char *dir = std::getenv("VELDC_SIM_DIR");
-    if (dir == nullptr) GTEST_SKIP() << "needs veldc-sim behind COM3 (com_harness.sh)";
-    dir_ = dir;
-    ASSERT_TRUE(dll_.Loaded());
-  }
-  void TearDown() override {
-    if (dll_.Loaded()) {
-      dll_.EnableMeter(0);
-      dll_.SetProgressCallback(nullptr, nullptr);
-      dll_.ExitCOMM();
-    }
-  }
-  VeldcDll dll_;
-  std::string dir_;
+  Win32SerialSession() : DllSessionTest("VELDC_SIM_DIR") {}
 };
 
 TEST_F(Win32SerialSession, TransfersBothWaysWithTheMeterShowing) {
@@ -73,34 +35,34 @@ TEST_F(Win32SerialSession, TransfersBothWaysWithTheMeterShowing) {
   EXPECT_EQ(std::strlen(time), 6u) << time;
 
   MeterWatch watch;
-  dll_.SetProgressCallback(OnProgress, &watch);
+  Watch(&watch);
   dll_.EnableMeter(1);
 
   char name[] = "data";
-  const std::string got = dir_ + "\\got.txt";
+  const std::string got = value_ + "\\got.txt";
   ASSERT_EQ(dll_.RecvFile(name, got.c_str()), 2) << dll_.Error();
   EXPECT_EQ(ReadAll(got), "AB\r\nCD\r\n");
   EXPECT_EQ(watch.opens, 1);
   EXPECT_EQ(watch.closes, 1);
   EXPECT_GE(watch.steps, 2);
   EXPECT_EQ(watch.stepsWithWindow, watch.steps) << "the dialog exists while records move";
-  EXPECT_EQ(TransferWindow(), nullptr) << "and is gone afterwards";
+  EXPECT_EQ(watch.Window(), nullptr) << "and is gone afterwards";
 
-  const std::string send = dir_ + "\\send.txt";
+  const std::string send = value_ + "\\send.txt";
   std::ofstream(send, std::ios::binary) << "one\r\ntwo\r\nthree\r\n";
   char target[] = "new";
-  watch = MeterWatch{};
+  watch.Restart();
   ASSERT_EQ(dll_.SendFile(send.c_str(), target, 0, 0), 3) << dll_.Error();
   EXPECT_STREQ(target, "NEW") << "terminal names are upper-cased in place";
   EXPECT_EQ(watch.opens, 1);
   EXPECT_EQ(watch.closes, 1);
   EXPECT_GE(watch.steps, 3);
   EXPECT_EQ(watch.stepsWithWindow, watch.steps);
-  EXPECT_EQ(TransferWindow(), nullptr);
+  EXPECT_EQ(watch.Window(), nullptr);
 
   // Meters off: no window and no reports.
   dll_.EnableMeter(0);
-  watch = MeterWatch{};
+  watch.Restart();
   char again[] = "data";
   ASSERT_EQ(dll_.RecvFile(again, got.c_str()), 2) << dll_.Error();
   EXPECT_EQ(watch.opens + watch.steps + watch.closes, 0);
@@ -111,7 +73,7 @@ TEST_F(Win32SerialSession, TransfersBothWaysWithTheMeterShowing) {
   std::string saved;
   for (int i = 0; i < 40 && saved.empty(); ++i) {
     Sleep(50);
-    saved = ReadAll(dir_ + "\\out\\NEW");
+    saved = ReadAll(value_ + "\\out\\NEW");
   }
   EXPECT_EQ(saved, "one\r\ntwo\r\nthree\r\n");
 }
