@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace veldc {
 
@@ -104,17 +105,21 @@ int32_t SetWinSockError(int32_t n);
 // Stores `code` and builds its message with n, as SetWinSockError does.
 int32_t SetWinSockErrorCode(int32_t code, int32_t n);
 
-// Keeps the pending code across a clean-up sequence, which must never change what the
-// caller is about to report.
+// Keeps the pending error across a clean-up sequence, which must never change what the
+// caller is about to report: neither its code nor, for a code with a number, its message.
 class ErrorKeeper {
  public:
-  ErrorKeeper() : saved_(nErrorCode) {}
-  ~ErrorKeeper() { nErrorCode = saved_; }
+  ErrorKeeper() : saved_(nErrorCode) { std::memcpy(text_, szErrorText, sizeof text_); }
+  ~ErrorKeeper() {
+    nErrorCode = saved_;
+    std::memcpy(szErrorText, text_, sizeof text_);
+  }
   ErrorKeeper(const ErrorKeeper &) = delete;
   ErrorKeeper &operator=(const ErrorKeeper &) = delete;
 
  private:
   int32_t saved_;
+  char text_[sizeof szErrorText];
 };
 
 }  // namespace veldc

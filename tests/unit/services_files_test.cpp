@@ -234,11 +234,22 @@ TEST_F(Files, EndTransferWaitsForTheAcknowledgementAndKeepsTheCode) {
 
   // A silent terminal: the EOT exchange's 5 s and three 10 s waits.
   SetError(kErrSendIgnored);
-  const Micros start = vp.Now();
+  Micros start = vp.Now();
   services::EndTransfer();
   EXPECT_EQ(ErrorState(), "62 Send command ignored");
   EXPECT_GE(vp.Now() - start, 35 * kSecond);
   EXPECT_LT(vp.Now() - start, 36 * kSecond);
+
+  // A port that fails the EOT command: three 10 s waits, and the number of the error being
+  // reported survives the clean-up's own.
+  SetWindowsError(4);
+  vp.FailWriteFile(true);
+  vp.QueueClearErrorMask(8);
+  start = vp.Now();
+  services::EndTransfer();
+  EXPECT_EQ(ErrorState(), "70 Windows error: 4");
+  EXPECT_GE(vp.Now() - start, 30 * kSecond);
+  EXPECT_LT(vp.Now() - start, 31 * kSecond);
 }
 
 }  // namespace
