@@ -24,7 +24,7 @@ using protocol::SendCommandText;
 using protocol::szCommandText;
 using protocol::szReplyText;
 
-// The most records one download carries.
+// A load is closed once its count passes this.
 constexpr int kMaxRecords = 10000;
 
 void ClosePcFile(Handle *file) {
@@ -76,6 +76,16 @@ struct Load {
   }
 };
 
+// The record that took the count past kMaxRecords was the load's last. When the PC file holds
+// more, the load is refused rather than closed short: a cut file reported as a success would
+// lose the host's records without a word.
+int LastRecordSent(Load *load, int count) {
+  const int read = ReadRecord(load->file, szCommandText);
+  if (read == 0) return count;
+  if (read < 0) return load->Abandon();
+  return load->Fail(kErrRecordsOverflow);
+}
+
 // Sends every record of the PC file, each judged by its echo. Returns the count, or -1
 // after the load was abandoned.
 int SendRecords(Load *load, bool meter, uint32_t total) {
@@ -84,11 +94,10 @@ int SendRecords(Load *load, bool meter, uint32_t total) {
     const int read = ReadRecord(load->file, szCommandText);
     if (read == 0) return count;
     if (read < 0) return load->Abandon();
-    // A file with more records than a load may carry is refused, not cut short.
-    if (count == kMaxRecords) return load->Fail(kErrRecordsOverflow);
     if (Exchange() != 0) return load->Abandon();
     if (std::strcmp(szReplyText, szCommandText) != 0) return load->Fail(kErrSendRecord);
     ++count;
+    if (count > kMaxRecords) return LastRecordSent(load, count);
     if (meter) {
       meter::UpdateTransferMeter(count, static_cast<int32_t>(total),
                                  static_cast<int32_t>(std::strlen(szReplyText) + 2));
