@@ -138,6 +138,7 @@ extern "C" int VELDC_API RecvFile(char *terminalName, const char *pcPath) {
 
   int32_t count = 0;
   int32_t sum = 0;
+  bool overflow = false;
   for (;;) {
     if (protocol::ReceiveLine(szReplyText, LineWait()) != 0) {
       upload.Discard();
@@ -146,12 +147,10 @@ extern "C" int VELDC_API RecvFile(char *terminalName, const char *pcPath) {
     }
     if (IsEndLine(szReplyText)) break;
     for (const char *c = szReplyText; *c != '\0'; ++c) sum += static_cast<signed char>(*c);
-    // A terminal still sending after the most records an upload takes is stopped; what
-    // arrived is kept.
+    // A record past the most an upload takes is judged as the end line would be.
     if (count == kMaxRecords) {
-      EndTransfer();
-      closeMeter();
-      return upload.Keep(kErrRecordsOverflow);
+      overflow = true;
+      break;
     }
     if (!upload.Write(szReplyText)) {
       upload.Discard();
@@ -170,11 +169,17 @@ extern "C" int VELDC_API RecvFile(char *terminalName, const char *pcPath) {
   }
   closeMeter();
 
+  ErrorCode verdict = kErrNone;
   const char *tag = std::strstr(szReplyText, kChecksumTag);
   if (tag != nullptr && ReadNumber(tag + sizeof kChecksumTag - 1) != Checksum(sum)) {
-    return upload.Keep(kErrBadChecksum);
+    verdict = kErrBadChecksum;
+  } else if (overflow || ReadNumber(szReplyText + 1) != count) {
+    // A cut file never passes, whatever that record happens to hold.
+    verdict = kErrRecordsMismatch;
   }
-  if (ReadNumber(szReplyText + 1) != count) return upload.Keep(kErrRecordsMismatch);
+  // The terminal is still sending the rest of the file: it is told to stop.
+  if (overflow) EndTransfer();
+  if (verdict != kErrNone) return upload.Keep(verdict);
   if (!Os().FileClose(upload.file)) {
     SetError(kErrCloseFile);
     return -1;
