@@ -176,6 +176,10 @@ TEST_F(Download, FileLoadFailuresDeleteThePartialFile) {
        "60 Records number does not match",
        {"LOAD DATA", "AB", "CD", kEot}},
       {"AB\r\n",
+       PcFile(Call::FileOpenRead, 1),
+       "56 Not able to open file",
+       {"LOAD DATA", kEot, "DEL DATA"}},
+      {"AB\r\n",
        PcFile(Call::FileClose, 1),
        "67 Not able to close file",
        {"LOAD DATA", "AB", kEot}},
@@ -191,16 +195,6 @@ TEST_F(Download, FileLoadFailuresDeleteThePartialFile) {
     EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), c.heard) << c.state;
     EXPECT_EQ(files.Read("in.txt"), c.content) << c.state;
   }
-}
-
-TEST_F(Download, MissingPcFileEndsTheLoad) {
-  char name[] = "data";
-  EXPECT_EQ(Outcome(SendFile(files.Path("absent.txt").c_str(), name, 0, 0)),
-            "-1 56 Not able to open file");
-  EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", kEot, "DEL DATA"}));
-  EXPECT_EQ(Outcome(SendPrg(files.Path("absent.txt").c_str())), "-1 56 Not able to open file");
-  EXPECT_EQ(Heard_(Heard().begin() + 3, Heard().end()),
-            (Heard_{"%XI", "LOADP PROGRAM", "STOP DOWNLOADING", kEot}));
 }
 
 TEST_F(Download, LoadClosedOnTheSecondOrThirdTry) {
@@ -288,6 +282,11 @@ TEST_F(Download, ProgramLoadFailures) {
        "A\r\n",
        "-1 45 EOT command ignored",
        {"%XI", "LOADP PROGRAM", "A", kEot, kEot, "STOP DOWNLOADING", kEot}},
+      {"Veld F",
+       PcFile(Call::FileOpenRead, 1),
+       "A\r\n",
+       "-1 56 Not able to open file",
+       {"%XI", "LOADP PROGRAM", "STOP DOWNLOADING", kEot}},
       {"Veld F",
        PcFile(Call::FileClose, 1),
        "A\r\n",

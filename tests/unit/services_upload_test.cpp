@@ -75,6 +75,8 @@ TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
     bool failWrite;
     const char *state;
   } cases[] = {
+      {"type refused", "TYPE ??\r", false, "62 Send command ignored"},
+      {"type unanswered", "", false, "40 No reply from terminal"},
       {"silence mid-file", "TYPE DATA\rAB\r", false, "40 No reply from terminal"},
       {"line never ends", "TYPE DATA\rAB\rCD", false, "35 Bad RS232 end of record"},
       {"write fails", "TYPE DATA\rAB\rCD\r" + kEot + "2\r", true, "94 Error writing record"},
@@ -89,18 +91,6 @@ TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
         << c.name;
     EXPECT_FALSE(files.Exists("out.txt")) << c.name;
   }
-}
-
-TEST_F(Upload, TypeRefusedOrUnanswered) {
-  peer.Reply("TYPE ??\r");
-  peer.Reply("\x04*\r");
-  EXPECT_EQ(Outcome(Receive()), "-1 62 Send command ignored");
-  EXPECT_FALSE(files.Exists("out.txt"));
-  EXPECT_EQ(Heard(), (Heard_{"TYPE DATA", kEot}));
-
-  EXPECT_EQ(Outcome(Receive()), "-1 40 No reply from terminal");  // silence
-  EXPECT_FALSE(files.Exists("out.txt"));
-  EXPECT_EQ(Heard(), (Heard_{"TYPE DATA", kEot, "TYPE DATA", kEot}));
 }
 
 TEST_F(Upload, PcFileProblems) {
