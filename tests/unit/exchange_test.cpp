@@ -2,8 +2,10 @@
 #include "protocol/exchange.h"
 
 #include <cstring>
+#include <functional>
 #include <string>
 
+#include "core/errors.h"
 #include "support/fixture.h"
 
 namespace veldc::test {
@@ -25,13 +27,6 @@ class SerialExchange : public SerialTest {
     const int r = SendCommand(command, reply);
     return r == 0 ? std::string("0 ") + reply : ErrorState();
   }
-  // Elapsed virtual milliseconds of one SendCommand.
-  Micros TimedSendMs(const char *command) {
-    const Micros start = vp.Now();
-    char reply[VELDC_REPLY_SIZE];
-    SendCommand(command, reply);
-    return (vp.Now() - start) / 1000;
-  }
 };
 
 TEST_F(SerialExchange, NetworkFrameCarriesTheAddressBothWays) {
@@ -39,93 +34,86 @@ TEST_F(SerialExchange, NetworkFrameCarriesTheAddressBothWays) {
   peer.Reply("005OK\r");
   EXPECT_EQ(Send("TIME"), "0 OK");
   EXPECT_EQ(Written(), "005TIME\r");
+  // Unaddressed lines (the modem dialogue) are taken whole; "~S"/"~R" still fail them.
   struct {
+    int addressed;
     const char *line;
     const char *result;
-  } cases[] = {{"007OK\r", "41 Reply from wrong terminal"},
-               {"005~S\r", "42 Cannot send a message"},
-               {"005~R\r", "88 Cannot receive a message"},
-               {"05\r", "88 Cannot receive a message"},
-               {"005A~S~S\r", "0 A~S~S"},
-               {"\n005OK\r", "0 OK"},
-               {"  5OK\r", "0 OK"},
-               {"005\r", "88 Cannot receive a message"}};
+  } cases[] = {{1, "007OK\r", "41 Reply from wrong terminal"},
+               {1, "005~S\r", "42 Cannot send a message"},
+               {1, "005~R\r", "88 Cannot receive a message"},
+               {1, "05\r", "88 Cannot receive a message"},
+               {1, "005A~S~S\r", "0 A~S~S"},
+               {1, "\n005OK\r", "0 OK"},
+               {1, "  5OK\r", "0 OK"},
+               {1, "005\r", "88 Cannot receive a message"},
+               {0, "OK\r", "0 OK"},
+               {0, "~S\r", "42 Cannot send a message"},
+               {0, "X~R\r", "88 Cannot receive a message"},
+               {0, "\r", "0 "}};
   for (const auto &c : cases) {
+    protocol::bAddressedReplies = c.addressed;
     peer.Reply(c.line);
     EXPECT_EQ(Send("TIME"), c.result) << c.line;
   }
-}
-
-TEST_F(SerialExchange, WrongTerminalStillHandsOverTheText) {
-  Select(DEV_SERIAL_NETWORK, 5);
+  // The one failure that still hands over the text.
+  protocol::bAddressedReplies = 1;
   peer.Reply("006HELLO\r");
   char reply[VELDC_REPLY_SIZE] = "";
   EXPECT_EQ(SendCommand("X", reply), -1);
   EXPECT_STREQ(reply, "HELLO");
 }
 
-TEST_F(SerialExchange, CommandLengthLimitsAndNullArgumentsCauseNoTraffic) {
+// What the direct line hears for each command and what becomes of each kind of line.
+TEST_F(SerialExchange, LinesOfTheDirectKind) {
   Select(DEV_SERIAL_DIRECT, 0);
-  const std::string longest(127, 'C');
-  peer.Reply("OK\r");
-  EXPECT_EQ(Send(longest.c_str()), "0 OK");
-  EXPECT_EQ(Written(), longest + "\r");
-  vp.ClearWritten();
-  const std::string tooLong(128, 'C');
-  EXPECT_EQ(Send(tooLong.c_str()), "3 Wrong parameters");
-  EXPECT_EQ(SendCommand("TIME", nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(Written(), "");
-  peer.Reply("E\r");
-  EXPECT_EQ(Send(nullptr), "0 E");
-  EXPECT_EQ(Written(), "\r") << "a null command is the empty command";
+  const std::string longest(127, 'C'), x127(127, 'x');
+  struct {
+    const char *command;  // nullptr: the empty command
+    int echo;             // bLineEcho
+    std::string line, result;
+  } cases[] = {
+      {longest.c_str(), 0, "OK\r", "0 OK"},
+      {nullptr, 0, "E\r", "0 E"},
+      {"A", 0, std::string(128, 'x'), "93 Record buffer overflow"},
+      {"A", 0, x127 + "\r", "0 " + x127},
+      {"A", 0, "0123456789", "35 Bad RS232 end of record"},
+      {"A", 0, "", "40 No reply from terminal"},
+      {"A", 0, "AB\nCD\r", "0 AB\nCD"},
+      {"%%", 0, "\0\0!!!\r"s, "0 !!!"},
+      {"X%%", 0, "\0AB\r"s, "0 "},  // only the exact reset command skips NULs
+      {"TIME", 1, "TIME\rTIME 101010\r", "0 TIME 101010"},
+  };
+  for (const auto &c : cases) {
+    vp.ClearWritten();
+    protocol::bLineEcho = c.echo;
+    peer.Reply(c.line);
+    EXPECT_EQ(Send(c.command), c.result) << c.line;
+    EXPECT_EQ(Written(), std::string(c.command != nullptr ? c.command : "") + "\r");
+  }
 }
 
-TEST_F(SerialExchange, DeviceAndSelectionAreCheckedFirst) {
-  EXPECT_EQ(Send("TIME"), "2 Device not initialized");
-  Open(DEV_SERIAL_DIRECT);
-  EXPECT_EQ(Send("TIME"), "4 No terminal selected");
-  EXPECT_EQ(Written(), "");
-}
-
-TEST_F(SerialExchange, LineFaults) {
-  Select(DEV_SERIAL_DIRECT, 0);
-  peer.Reply(std::string(128, 'x'));
-  EXPECT_EQ(Send("A"), "93 Record buffer overflow");
-  peer.Reply(std::string(127, 'x') + "\r");
-  EXPECT_EQ(Send("A"), "0 " + std::string(127, 'x'));
-  peer.Reply("0123456789");
-  EXPECT_EQ(Send("A"), "35 Bad RS232 end of record");
-  EXPECT_EQ(Send("A"), "40 No reply from terminal");
-  peer.Reply("AB\nCD\r");
-  EXPECT_EQ(Send("A"), "0 AB\nCD");
-}
-
-TEST_F(SerialExchange, NulBeforeTheAnswerToResetIsSkippedOnlyThen) {
-  Select(DEV_SERIAL_DIRECT, 0);
-  peer.Reply("\0\0!!!\r"s);
-  EXPECT_EQ(Send("%%"), "0 !!!");
-  peer.Reply("\0AB\r"s);
-  EXPECT_EQ(Send("X%%"), "0 ") << "only the exact reset command skips NULs";
-}
-
+// Ordinary commands wait the larger of the setting and 10 half-seconds, "%%" the setting in
+// seconds. The tick count has millisecond steps, so a wait may end up to 1 ms short.
 TEST_F(SerialExchange, WaitsFollowTheSetting) {
   Select(DEV_SERIAL_DIRECT, 0);
-  // The tick count has millisecond steps, so a wait may end up to 1 ms short of its limit.
-  const Micros ordinary = TimedSendMs("TIME");
-  EXPECT_GE(ordinary, 4999u);
-  EXPECT_LT(ordinary, 5010u);
-  const Micros reset = TimedSendMs("%%");
-  EXPECT_GE(reset, 9999u);
-  EXPECT_LT(reset, 10010u);
-  ASSERT_EQ(Set232TimeOut(4), 0);
-  EXPECT_GE(TimedSendMs("TIME"), 4999u);
-  const Micros shortReset = TimedSendMs("%%");
-  EXPECT_GE(shortReset, 3999u);
-  EXPECT_LT(shortReset, 4010u);
+  struct {
+    int setting;
+    const char *command;
+    Micros ms;
+  } cases[] = {{10, "TIME", 5000}, {10, "%%", 10000},   {4, "TIME", 5000},
+               {4, "%%", 4000},    {20, "TIME", 10000}, {20, "A%%B", 20000}};
+  for (const auto &c : cases) {
+    ASSERT_EQ(Set232TimeOut(c.setting), 0);
+    const Micros start = vp.Now();
+    Send(c.command);
+    const Micros ms = (vp.Now() - start) / 1000;
+    EXPECT_GE(ms, c.ms - 1) << c.setting << c.command;
+    EXPECT_LT(ms, c.ms + 10) << c.setting << c.command;
+  }
 }
 
-TEST_F(SerialExchange, FramingErrorWithBreakIsRiddenOut) {
+TEST_F(SerialExchange, LineErrors) {
   Select(DEV_SERIAL_DIRECT, 0);
   vp.QueueClearErrorMask(24);
   peer.replyDelay = 2500000;  // the line completes only after the pause
@@ -136,46 +124,72 @@ TEST_F(SerialExchange, FramingErrorWithBreakIsRiddenOut) {
   EXPECT_EQ(ErrorState(), "70 Windows error: 24") << "the ride-out leaves its code";
   vp.QueueClearErrorMask(8);
   EXPECT_EQ(Send("TIME"), "70 Windows error: 8");
-}
-
-TEST_F(SerialExchange, FailedWriteReportsTheMask) {
-  Select(DEV_SERIAL_DIRECT, 0);
   vp.FailWriteFile(true);
   vp.QueueClearErrorMask(4);
   EXPECT_EQ(Send("TIME"), "70 Windows error: 4");
 }
 
-TEST_F(SerialExchange, DirectLinePausesTenMillisecondsAfterALine) {
-  Select(DEV_SERIAL_DIRECT, 0);
+// A complete line is followed by a 10 ms pause, except an addressed network line.
+TEST_F(SerialExchange, PauseAfterALine) {
+  struct {
+    int kind, address, addressed;
+    const char *line;
+    Micros pause;
+  } cases[] = {{DEV_SERIAL_DIRECT, 0, 1, "OK\r", 10000},
+               {DEV_SERIAL_LOGON, 3, 1, "OK\r", 10000},
+               {DEV_SERIAL_NETWORK, 5, 1, "005OK\r", 0},
+               {DEV_SERIAL_NETWORK, 5, 0, "OK\r", 10000}};
   peer.replyDelay = 1000;
-  peer.Reply("OK\r");
-  const Micros start = vp.Now();
-  EXPECT_EQ(Send("T"), "0 OK");
-  EXPECT_GE(vp.Now() - start, 1000u + 10000u);
-  EXPECT_LT(vp.Now() - start, 1000u + 10000u + 2500u);
+  for (const auto &c : cases) {
+    Select(c.kind, c.address);
+    protocol::bAddressedReplies = c.addressed;
+    peer.Reply(c.line);
+    const Micros start = vp.Now();
+    EXPECT_EQ(Send("T"), "0 OK") << c.kind;
+    EXPECT_GE(vp.Now() - start, 1000u + c.pause) << c.kind;
+    EXPECT_LT(vp.Now() - start, 1000u + c.pause + 2500u) << c.kind;
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
 }
 
-TEST_F(SerialExchange, EchoingLineHasItsEchoReadFirst) {
-  Select(DEV_SERIAL_DIRECT, 0);
-  protocol::bLineEcho = 1;
-  peer.Reply("TIME\rTIME 101010\r");
-  EXPECT_EQ(Send("TIME"), "0 TIME 101010");
+// The checks of the four exchange calls, in their order, none causing traffic: the codes with
+// no device open, with no terminal selected and with terminal 0 selected, one digit each.
+TEST_F(SerialExchange, ChecksComeFirstAndCauseNoTraffic) {
+  char text[VELDC_REPLY_SIZE];
+  const std::string tooLong(128, 'C');
+  const std::pair<std::function<int()>, std::string> cases[] = {
+      {[&] { return SendCommand("TIME", text); }, "24"},
+      {[&] { return GetMsgEx(text); }, "24"},
+      {[&] { return PostCommand("TIME"); }, "24"},
+      {[&] { return GetResponse(text); }, "24"},
+      {[&] { return SendCommand(tooLong.c_str(), text); }, "243"},
+      {[&] { return PostCommand(tooLong.c_str()); }, "243"},
+      {[&] { return SendCommand("TIME", nullptr); }, "243"},
+      {[&] { return GetMsgEx(nullptr); }, "333"},
+      {[&] { return GetResponse(nullptr); }, "333"},
+  };
+  for (size_t state = 0; state < 3; ++state) {
+    if (state > 0) Select(DEV_SERIAL_DIRECT, state == 1 ? device::NO_TERMINAL : 0);
+    for (const auto &[call, codes] : cases) {
+      if (state >= codes.size()) continue;
+      EXPECT_EQ(call(), -1) << codes << " " << state;
+      EXPECT_EQ(nErrorCode, codes[state] - '0') << codes << " " << state;
+    }
+    if (state > 0) {
+      ASSERT_EQ(ExitCOMM(), 0);
+    }
+  }
+  EXPECT_EQ(Written(), "");
 }
 
 TEST_F(SerialExchange, UnsolicitedMessages) {
+  Select(DEV_SERIAL_DIRECT, 0);
   char text[VELDC_REPLY_SIZE];
-  EXPECT_EQ(GetMsgEx(text), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
-  Open(DEV_SERIAL_DIRECT);
-  EXPECT_EQ(GetMsgEx(nullptr), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  EXPECT_EQ(GetMsgEx(text), -1);
-  EXPECT_EQ(ErrorState(), "4 No terminal selected");
-  device::bySelectedTerminal = 0;
   const Micros start = vp.Now();
   EXPECT_EQ(GetMsgEx(text), -1);
   EXPECT_EQ(ErrorState(), "40 No reply from terminal");
   EXPECT_GE(vp.Now() - start, 999000u);
+  EXPECT_LT(vp.Now() - start, 1010000u);
   peer.SendAt(vp.Now() + 300000, "BADGE 1234\r");
   EXPECT_EQ(GetMsgEx(text), 0);
   EXPECT_STREQ(text, "BADGE 1234");
@@ -209,21 +223,27 @@ TEST_F(Kov74Exchange, SendsThePlainTextAndChecksTheSender) {
   EXPECT_EQ(Send("TIME"), "41 Reply from wrong terminal");
 }
 
-TEST_F(Kov74Exchange, ThreeRefusedSendsAndTheLengthLimit) {
+TEST_F(Kov74Exchange, RefusedSendsTheLengthLimitAndTheWaits) {
   driver.sendResults = {1, 1, 1};
   EXPECT_EQ(Send("TIME"), "42 Cannot send a message");
   EXPECT_EQ(driver.sent.size(), 3u);
-  EXPECT_EQ(driver.polls.size(), 3u);
+  EXPECT_EQ(driver.polls.size(), 3u) << "one discarding poll before each send";
   EXPECT_EQ(Send(std::string(121, 'x').c_str()), "3 Wrong parameters");
   EXPECT_EQ(driver.sent.size(), 3u);
-}
-
-TEST_F(Kov74Exchange, WaitsTheSettingInSeconds) {
+  // The setting counts seconds here.
   ASSERT_EQ(Set232TimeOut(4), 0);
   const Micros start = vp.Now();
-  EXPECT_EQ(Send("TIME"), "40 No reply from terminal");
+  EXPECT_EQ(Send(std::string(120, 'x').c_str()), "40 No reply from terminal");
+  EXPECT_EQ(driver.sent.size(), 4u);
   EXPECT_GE(vp.Now() - start, 3999000u);
   EXPECT_LT(vp.Now() - start, 4010000u);
+  // Listening waits one second whatever the setting.
+  const Micros listen = vp.Now();
+  char message[VELDC_REPLY_SIZE];
+  EXPECT_EQ(GetMsgEx(message), -1);
+  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_GE(vp.Now() - listen, 999000u);
+  EXPECT_LT(vp.Now() - listen, 1010000u);
 }
 
 TEST_F(Kov74Exchange, OverlongDriverTextIsCutToTheReplyBuffer) {
