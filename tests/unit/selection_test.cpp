@@ -7,6 +7,7 @@
 #include "device/device.h"
 #include "protocol/exchange.h"
 #include "support/fixture.h"
+#include "support/outcome.h"
 
 namespace veldc::test {
 namespace {
@@ -29,12 +30,6 @@ class Selection : public SerialTest {
     return false;
   }
 };
-
-std::string Veld(const std::string &line) {
-  if (line == "%XI") return "Veld 2.1 F";
-  if (line == "QRX") return "?";
-  return "OK";
-}
 
 TEST_F(Selection, RefusedAddressesLeaveNoTerminalAndCauseNoTraffic) {
   EXPECT_EQ(SetTerminal(1), -1);
@@ -60,81 +55,74 @@ TEST_F(Selection, RefusedAddressesLeaveNoTerminalAndCauseNoTraffic) {
   }
 }
 
+// Both calls switch the interface alike: XON, 2 s, the input purged, ">PS", 100 ms; only
+// SetTerminal goes on to identify.
 TEST_F(Selection, NetworkInterfaceSelectionTimingAndFrames) {
   Open(DEV_SERIAL_NETWORK);
   peer.SetResponder([](const std::string &line) {
     return line == "012%XI" ? std::string("012Dulm 3\r") : std::string();
   });
-  ASSERT_EQ(SetTerminal(12), 0) << ErrorState();
-  const auto writes = vp.Writes();
-  ASSERT_GE(writes.size(), 3u);
-  EXPECT_EQ(writes[0].second, "\x11");
-  EXPECT_EQ(writes[1].second, ">PS012\r");
-  EXPECT_EQ(writes[2].second, "012%XI\r");
-  EXPECT_GE(writes[1].first - writes[0].first, 2000000u);
-  EXPECT_LT(writes[1].first - writes[0].first, 2000100u);
-  EXPECT_GE(writes[2].first - writes[1].first, 100000u);
-  EXPECT_LT(writes[2].first - writes[1].first, 100100u);
+  for (auto *select : {&SetTerminal, &ChgTerminal}) {
+    vp.ClearWritten();
+    vp.ClearLog();
+    ASSERT_EQ(select(12), 0) << ErrorState();
+    const auto writes = vp.Writes();
+    ASSERT_GE(writes.size(), 2u);
+    EXPECT_EQ(writes[0].second, "\x11");
+    EXPECT_EQ(writes[1].second, ">PS012\r");
+    EXPECT_GE(writes[1].first - writes[0].first, 2000000u);
+    EXPECT_LT(writes[1].first - writes[0].first, 2000100u);
+    const auto purges = vp.LogOf(Call::ComPurge);
+    ASSERT_GE(purges.size(), 1u);
+    EXPECT_EQ(purges[0].a, static_cast<int64_t>(platform::kPurgeRxClear));
+    EXPECT_GE(purges[0].at, writes[0].first + 2000000u);
+    EXPECT_LE(purges[0].at, writes[1].first);
+    const bool identifies = select == &SetTerminal;
+    ASSERT_EQ(writes.size(), identifies ? 3u : 2u);
+    const Micros next = identifies ? writes[2].first : vp.Now();
+    if (identifies) {
+      EXPECT_EQ(writes[2].second, "012%XI\r");
+    }
+    EXPECT_GE(next - writes[1].first, 100000u);
+    EXPECT_LT(next - writes[1].first, 100100u);
+    EXPECT_EQ(device::bySelectedTerminal, 12);
+  }
   EXPECT_EQ(protocol::bSorvikModel, 0);
 }
 
-TEST_F(Selection, ChgTerminalOnTheNetworkInterfaceOnlySwitches) {
-  Open(DEV_SERIAL_NETWORK);
-  ASSERT_EQ(ChgTerminal(7), 0);
-  EXPECT_EQ(Written(), std::string("\x11") + ">PS007\r");
-  EXPECT_EQ(device::bySelectedTerminal, 7);
-}
-
 TEST_F(Selection, DirectLineProbesTheEchoAndIdentifies) {
-  Open(DEV_SERIAL_DIRECT);
-  Answer(Veld);
-  ASSERT_EQ(SetTerminal(0), 0) << ErrorState();
-  EXPECT_EQ(protocol::bLineEcho, 0);
-  ASSERT_GE(peer.Lines().size(), 3u);
-  EXPECT_EQ(peer.Lines()[0], "QRX");
-  EXPECT_EQ(peer.Lines()[1], "");
-  EXPECT_EQ(peer.Lines()[2], "%XI");
-  EXPECT_EQ(device::bySelectedTerminal, 0);
-}
-
-TEST_F(Selection, EchoingLineIsFoundAndItsEchoesSkipped) {
-  Open(DEV_SERIAL_DIRECT);
-  peer.SetResponder([](const std::string &line) {
-    const std::string answer = line == "%XI" ? "Sorvik 1 P" : line == "QRX" ? "" : "OK";
-    return line + "\r" + (answer.empty() ? "" : answer + "\r");
-  });
-  ASSERT_EQ(SetTerminal(0), 0) << ErrorState();
-  EXPECT_EQ(protocol::bLineEcho, 1);
+  for (const int echoes : {0, 1}) {
+    Open(DEV_SERIAL_DIRECT);
+    const size_t heard = peer.Lines().size();
+    peer.SetResponder([echoes](const std::string &line) {
+      const std::string answer = line == "%XI" ? "Sorvik 1 P" : line == "QRX" ? "?" : "OK";
+      return (echoes ? line + "\r" : "") + answer + "\r";
+    });
+    ASSERT_EQ(SetTerminal(0), 0) << ErrorState();
+    EXPECT_EQ(protocol::bLineEcho, echoes);
+    ASSERT_GE(peer.Lines().size(), heard + 3);
+    const std::vector<std::string> opening(peer.Lines().begin() + heard,
+                                           peer.Lines().begin() + heard + 3);
+    EXPECT_EQ(opening, (std::vector<std::string>{"QRX", "", "%XI"}));
+    char reply[VELDC_REPLY_SIZE];
+    ASSERT_EQ(SendCommand("HELLO", reply), 0);
+    EXPECT_STREQ(reply, "OK") << "an echo is read and dropped before the reply";
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
   EXPECT_EQ(protocol::bSorvikModel, 1);
-  char reply[VELDC_REPLY_SIZE];
-  ASSERT_EQ(SendCommand("HELLO", reply), 0);
-  EXPECT_STREQ(reply, "OK");
 }
 
-TEST_F(Selection, ResetPathIdentifiesAfterAnUnknownFirstReply) {
-  Open(DEV_SERIAL_DIRECT);
-  int ids = 0;
-  Answer([&ids](const std::string &line) -> std::string {
-    if (line == "%XI") return ++ids == 1 ? "???" : "Qyr 9 F";
-    if (line == "%%") return "RESET !!!";
-    if (line == "\x04") return "\x04*";
-    return "OK";
-  });
-  ASSERT_EQ(SetTerminal(0), 0) << ErrorState();
-  EXPECT_EQ(ids, 2);
-  EXPECT_TRUE(Sent("%%"));
-}
-
-struct IdFailure {
+struct IdCase {
   const char *reset;   // reply to "%%" ("" = silence)
   const char *second;  // reply to the second "%XI" ("" = silence)
   const char *state;
 };
 
-class IdentificationFailure : public Selection, public ::testing::WithParamInterface<IdFailure> {};
+class Identification : public Selection, public ::testing::WithParamInterface<IdCase> {};
 
-TEST_P(IdentificationFailure, FailsWithTheIdentificationsCode) {
-  const IdFailure f = GetParam();
+// A first "%XI" reply names no model: the terminal is reset and asked again.
+TEST_P(Identification, ResetAndSecondRequest) {
+  const IdCase f = GetParam();
   Open(DEV_SERIAL_DIRECT);
   int ids = 0;
   Answer([&ids, f](const std::string &line) -> std::string {
@@ -144,16 +132,18 @@ TEST_P(IdentificationFailure, FailsWithTheIdentificationsCode) {
     if (line == "QRX") return "?";
     return "OK";
   });
-  EXPECT_EQ(SetTerminal(0), -1);
+  const bool selected = f.state[0] == '0';
+  EXPECT_EQ(SetTerminal(0), selected ? 0 : -1);
   EXPECT_EQ(ErrorState(), f.state);
-  EXPECT_EQ(device::bySelectedTerminal, device::NO_TERMINAL);
+  EXPECT_EQ(device::bySelectedTerminal, selected ? 0 : device::NO_TERMINAL);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, IdentificationFailure,
-                         ::testing::Values(IdFailure{"", "Veld", "43 Reset command ignored"},
-                                           IdFailure{"done", "Veld", "44 Reset not performed"},
-                                           IdFailure{"!!!", "", "46 No reply to ID request"},
-                                           IdFailure{"!!!", "vELD", "66 Bad reply to ID request"}));
+INSTANTIATE_TEST_SUITE_P(Outcomes, Identification,
+                         ::testing::Values(IdCase{"RESET !!!", "Qyr 9 F", "0 None"},
+                                           IdCase{"", "Veld", "43 Reset command ignored"},
+                                           IdCase{"done", "Veld", "44 Reset not performed"},
+                                           IdCase{"!!!", "", "46 No reply to ID request"},
+                                           IdCase{"!!!", "vELD", "66 Bad reply to ID request"}));
 
 TEST_F(Selection, PasswordRescue) {
   for (const bool rightPassword : {true, false}) {
@@ -180,34 +170,43 @@ TEST_F(Selection, PasswordRescue) {
   }
 }
 
-TEST_F(Selection, LogonLineAcceptsEitherLogoffReplyAndNeedsTheLogonEcho) {
-  Open(DEV_SERIAL_LOGON);
-  Answer([](const std::string &line) -> std::string {
-    if (line == "LOGOFF") return "LOGOFF ??";
-    if (line == "LOGON 007") return "LOGON 007";
-    if (line == "%XI") return "Veld";
-    return "";
-  });
-  ASSERT_EQ(SetTerminal(7), 0) << ErrorState();
-  EXPECT_TRUE(Sent("LOGON 007"));
-  EXPECT_EQ(device::bySelectedTerminal, 7);
-}
-
-TEST_F(Selection, LogonLineFailures) {
-  Open(DEV_SERIAL_LOGON);
-  int logons = 0;
-  Answer([&logons](const std::string &line) -> std::string {
-    if (line == "LOGOFF") return "LOGOFF";
-    if (line.rfind("LOGON", 0) == 0) return ++logons == 1 ? "LOGON 999" : "NO";
-    return "";
-  });
-  EXPECT_EQ(SetTerminal(3), -1);
-  EXPECT_EQ(ErrorState(), "81 Bad reply to LOGON");
-  EXPECT_EQ(logons, 2);
-  EXPECT_EQ(device::bySelectedTerminal, 3) << "the address stays after a LOGON refusal";
-  Answer([](const std::string &line) { return line == "LOGOFF" ? "BYE" : ""; });
-  EXPECT_EQ(SetTerminal(3), -1);
-  EXPECT_EQ(ErrorState(), "80 Bad reply to LOGOFF");
+TEST_F(Selection, LogonLine) {
+  struct {
+    int address;
+    const char *logoff;              // the reply to every "LOGOFF" ("" = silence)
+    std::vector<std::string> logon;  // the replies to successive "LOGON nnn"
+    const char *outcome;
+    int selected;
+    size_t logons;  // "LOGON nnn" lines sent
+  } cases[] = {
+      {7, "LOGOFF ??", {"LOGON 007"}, "0 0 None", 7, 1},
+      {7, "LOGOFF", {"LOGON 999", "LOGON 007"}, "0 0 None", 7, 2},
+      {3, "LOGOFF", {"LOGON 999", "NO"}, "-1 81 Bad reply to LOGON", 3, 2},
+      {3, "BYE", {}, "-1 80 Bad reply to LOGOFF", 3, 0},
+      {3, "LOGOFF", {""}, "-1 40 No reply from terminal", 3, 1},
+      {0, "LOGOFF", {}, "0 0 None", 0, 0},
+      // A silent LOGOFF is retried once the terminal has identified itself.
+      {5, "", {}, "-1 40 No reply from terminal", device::NO_TERMINAL, 0},
+  };
+  for (const auto &c : cases) {
+    Open(DEV_SERIAL_LOGON);
+    const size_t heard = peer.Lines().size();
+    size_t logons = 0;
+    Answer([&](const std::string &line) -> std::string {
+      if (line == "LOGOFF") return c.logoff;
+      if (line.rfind("LOGON", 0) == 0) return logons < c.logon.size() ? c.logon[logons++] : "";
+      return line == "%XI" ? "Veld" : "";
+    });
+    EXPECT_EQ(Outcome(SetTerminal(c.address)), c.outcome) << c.address << " " << c.logoff;
+    EXPECT_EQ(device::bySelectedTerminal, c.selected) << c.address << " " << c.logoff;
+    const auto &lines = peer.Lines();
+    EXPECT_EQ(static_cast<size_t>(
+                  std::count_if(lines.begin() + heard, lines.end(),
+                                [](const std::string &l) { return l.rfind("LOGON", 0) == 0; })),
+              c.logons)
+        << c.address << " " << c.logoff;
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
 }
 
 TEST_F(Selection, ChgTerminalOnALogonLineIgnoresTheReplies) {
