@@ -93,8 +93,6 @@ TEST_F(SerialKinds, LogonLineReachesEachTerminal) {
   EXPECT_NE(std::string(reply_).find("Qyr"), std::string::npos) << reply_;
   ASSERT_EQ(ChgTerminal(0), 0) << Error();
   EXPECT_EQ(served.Locked([&] { return line.LoggedOn(); }), 0);
-  EXPECT_EQ(SetTerminal(32), -1);
-  EXPECT_EQ(Error(), "3 Wrong parameters");
 }
 
 TEST_F(SerialKinds, NetworkInterfaceIsSetUpSelectedAndReleased) {
@@ -125,23 +123,6 @@ TEST_F(SerialKinds, ModemDialsSelectsAndHangsUp) {
   ASSERT_EQ(HangUp(), 0) << Error();
   EXPECT_FALSE(served.Locked([&] { return modem.Connected(); }));
 }
-
-TEST_F(SerialKinds, BusyLineFailsTheDial) {
-  Terminal terminal("Veld", 0);
-  DirectLine line(terminal);
-  Modem modem(line, ModemTiming{10 * kMillis, 1200 * kMillis, 200 * kMillis});
-  modem.SetDialResult(Modem::DialResult::kBusy);
-  Served served(modem);
-  ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 1016) << Error();
-  EXPECT_EQ(DialNumber(nullptr, "0499123456", 3), -1);
-  EXPECT_EQ(Error(), "83 Bad reply to dial command");
-}
-
-}  // namespace
-}  // namespace veldc::sim
-
-namespace veldc::sim {
-namespace {
 
 TEST(PeloKind, OpensAndClosesWithTheRealSocketLayer) {
   ASSERT_EQ(InitCOMM(70000, DEV_PELO, 0, 0), 4464) << Error();
