@@ -128,7 +128,9 @@ class Win32Platform : public Platform {
     DWORD done = 0;
     const bool ok = WriteFile(H(port), data, length, &done, nullptr) != FALSE;
     if (written != nullptr) *written = done;
-    return ok;
+    // A write cut short by the port's write time-out still "succeeds"; the terminal lacks
+    // bytes all the same.
+    return ok && done == length;
   }
   uint32_t ComRead(Handle port, void *data, uint32_t length) override {
     DWORD got = 0;
