@@ -1,5 +1,6 @@
 #include "support/script_peer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -46,7 +47,11 @@ void ScriptPeer::ToHost(Micros now, std::string *out) {
   }
 }
 
-int ScriptKov74::Open(int, int, int, int) { return openResult; }
+int ScriptKov74::Open(int port, int mode, int constant, int option) {
+  const int args[4] = {port, mode, constant, option};
+  std::copy(args, args + 4, opened);
+  return openResult;
+}
 int ScriptKov74::SetSpeed(int) { return speedResult; }
 int ScriptKov74::Close() { return closeResult; }
 

@@ -50,6 +50,8 @@ class ScriptKov74 : public platform::virt::Kov74Peer {
   int openResult = 1;
   int speedResult = 0;
   int closeResult = 0;
+  // The last Open's arguments: port, mode, constant, option.
+  int opened[4] = {};
   // Send results, in order (then 0).
   std::deque<int> sendResults;
   // Whether the terminal answers a poll with "there" (1) when no message is waiting.

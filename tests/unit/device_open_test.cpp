@@ -1,7 +1,9 @@
 // Opening and closing each kind of device: argument checks, failures, state afterwards.
 #include <cstring>
+#include <vector>
 
 #include "device/device.h"
+#include "pelo/link.h"
 #include "support/fixture.h"
 
 namespace veldc::test {
@@ -132,17 +134,6 @@ TEST_F(SerialOpen, SecondOpenIsRefusedButRestoresTheDefaultPassword) {
   EXPECT_EQ(vp.OpenPortCount(), 1);
 }
 
-TEST_F(SerialOpen, CloseFailuresLeaveTheDeviceOpen) {
-  EXPECT_EQ(ExitCOMM(), -1);
-  EXPECT_EQ(ErrorState(), "2 Device not initialized");
-  Open(DEV_SERIAL_DIRECT);
-  vp.Fail(Call::ComClose);
-  EXPECT_EQ(ExitCOMM(), -1);
-  EXPECT_EQ(ErrorState(), "31 Unable to close RS232 port");
-  EXPECT_EQ(DeviceState.nDeviceKind, DEV_SERIAL_DIRECT);
-  EXPECT_EQ(ExitCOMM(), 0);
-}
-
 TEST_F(SerialOpen, PortNamesCanBeMappedAndRestored) {
   const std::string longName(256, 'x');
   EXPECT_EQ(SetPortName(0, "/dev/pts/3"), -1);
@@ -163,10 +154,7 @@ class Kov74Open : public Kov74Test {};
 
 TEST_F(Kov74Open, PassesModeOptionAndSpeedCode) {
   ASSERT_EQ(InitCOMM(3, DEV_KOV74_MODE2, 57600, -1), 1);
-  const auto open = vp.LogOf(Call::Kov74Open);
-  ASSERT_EQ(open.size(), 1u);
-  EXPECT_EQ(open[0].a, 3);
-  EXPECT_EQ(open[0].b, 2);
+  EXPECT_EQ(std::vector<int>(driver.opened, driver.opened + 4), std::vector<int>({3, 2, 254, -1}));
   const auto speed = vp.LogOf(Call::Kov74SetSpeed);
   ASSERT_EQ(speed.size(), 1u);
   EXPECT_EQ(speed[0].a, 3);
@@ -225,19 +213,6 @@ TEST_F(Kov74Open, MissingDriverAndCloseFailures) {
   EXPECT_EQ(vp.LoadedModuleCount(), 0);
 }
 
-TEST_F(Kov74Open, CloseResults) {
-  Open();
-  driver.closeResult = -255;
-  EXPECT_EQ(ExitCOMM(), -1);
-  EXPECT_EQ(ErrorState(), "29 Bad KOV74 port ID");
-  EXPECT_EQ(DeviceState.nDeviceKind, DEV_KOV74_MODE0);
-  driver.closeResult = 4;
-  EXPECT_EQ(ExitCOMM(), -1);
-  EXPECT_EQ(ErrorState(), "30 Unable to close KOV74 port");
-  driver.closeResult = 0;
-  EXPECT_EQ(ExitCOMM(), 0);
-}
-
 class PeloOpen : public ::testing::Test {
  protected:
   VirtualPlatform vp;
@@ -256,8 +231,11 @@ TEST_F(PeloOpen, LoadsWinSockWithoutNetworkTraffic) {
 
 TEST_F(PeloOpen, WinSockFailures) {
   vp.SetModulePresent("WSOCK32.DLL", false);
+  pelo::PeloLink.nLinkForm = pelo::PeloLink.nSavedLinkForm = pelo::PELO_FORM_SINGLE;
   EXPECT_EQ(InitCOMM(1, DEV_PELO, 0, 0), -1);
   EXPECT_EQ(ErrorState(), "71 WINSOCK dll not found");
+  EXPECT_TRUE(pelo::PeloLink.nLinkForm == pelo::PELO_FORM_NONE &&
+              pelo::PeloLink.nSavedLinkForm == pelo::PELO_FORM_NONE);
   vp.SetModulePresent("WSOCK32.DLL", true);
   vp.SetModuleLoadable("WSOCK32.DLL", false);
   EXPECT_EQ(InitCOMM(1, DEV_PELO, 0, 0), -1);
@@ -284,12 +262,29 @@ TEST_F(PeloOpen, StartupAndVersionFailuresCleanUp) {
   EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
 }
 
-TEST_F(PeloOpen, FailedCleanupKeepsTheDeviceOpen) {
-  ASSERT_EQ(InitCOMM(1, DEV_PELO, 0, 0), 1);
-  vp.Fail(Call::WsCleanup, 1, 10093);
-  EXPECT_EQ(ExitCOMM(), -1);
-  EXPECT_EQ(ErrorState(), "98 Error closing WinSocket: 10093");
-  EXPECT_EQ(DeviceState.nDeviceKind, DEV_PELO);
+// A failed close leaves the device open for another try; a second close after success is refused.
+TEST(CloseFailure, LeavesTheDeviceOpen) {
+  struct {
+    int kind, speed;
+    Call call;
+    int64_t result;
+    const char *state;
+  } cases[] = {{DEV_SERIAL_DIRECT, 9600, Call::ComClose, 0, "31 Unable to close RS232 port"},
+               {DEV_KOV74_MODE0, 0, Call::Kov74Close, -255, "29 Bad KOV74 port ID"},
+               {DEV_KOV74_MODE1, 0, Call::Kov74Close, 4, "30 Unable to close KOV74 port"},
+               {DEV_PELO, 0, Call::WsCleanup, 10093, "98 Error closing WinSocket: 10093"}};
+  for (const auto &c : cases) {
+    VirtualPlatform vp;
+    ASSERT_GE(InitCOMM(1, c.kind, c.speed, 0), 0) << c.state;
+    vp.Fail(c.call, 1, c.result);
+    EXPECT_EQ(ExitCOMM(), -1);
+    EXPECT_EQ(ErrorState(), c.state);
+    EXPECT_EQ(DeviceState.nDeviceKind, c.kind);
+    EXPECT_EQ(ExitCOMM(), 0) << c.state;
+    EXPECT_EQ(vp.LoadedModuleCount(), 0) << c.state;
+    EXPECT_EQ(ExitCOMM(), -1);
+    EXPECT_EQ(ErrorState(), "2 Device not initialized");
+  }
 }
 
 }  // namespace

@@ -104,14 +104,19 @@ TEST_F(Modem, WrongEchoesAndAnswers) {
   EXPECT_EQ(ErrorState(), "87 Bad modem echo");
 }
 
-TEST_F(Modem, WrongFamilyIsRefused) {
+TEST_F(Modem, WrongFamilyIsRefusedWithoutTraffic) {
   ASSERT_EQ(ExitCOMM(), 0);
-  ASSERT_EQ(InitCOMM(1, DEV_PELO, 0, 0), 1);
+  for (int kind : {DEV_PELO, DEV_KOV74_MODE2}) {
+    ASSERT_GE(InitCOMM(1, kind, 0, 0), 0);
+    const size_t calls = vp.Log().size();
+    EXPECT_EQ(DialNumber(nullptr, "1", 1), -1);
+    EXPECT_EQ(ErrorState(), "5 Wrong communication device");
+    EXPECT_EQ(HangUp(), -1);
+    EXPECT_EQ(ErrorState(), "5 Wrong communication device");
+    EXPECT_EQ(vp.Log().size(), calls) << kind;
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
   EXPECT_EQ(DialNumber(nullptr, "1", 1), -1);
-  EXPECT_EQ(ErrorState(), "5 Wrong communication device");
-  EXPECT_EQ(HangUp(), -1);
-  EXPECT_EQ(ErrorState(), "5 Wrong communication device");
-  ASSERT_EQ(ExitCOMM(), 0);
   EXPECT_EQ(HangUp(), -1);
   EXPECT_EQ(ErrorState(), "2 Device not initialized");
 }
