@@ -14,6 +14,27 @@
 #include <sstream>
 
 namespace veldc::cli::test {
+namespace {
+
+// Starts `program` with `args`, its stdin, stdout and stderr on `in`, `out` and `err` (-1: the
+// test's own); no other descriptor of the test reaches it.
+pid_t Spawn(const std::string &program, const std::vector<std::string> &args, int in, int out,
+            int err) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int ends[] = {in, out, err};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (ends[fd] >= 0) dup2(ends[fd], fd);
+  }
+  closefrom(3);
+  std::vector<char *> argv = {const_cast<char *>(program.c_str())};
+  for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+}  // namespace
 
 Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
                    const std::string &input, int timeoutSeconds, bool stderrTerminal) {
@@ -22,19 +43,7 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
   if (stderrTerminal ? openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0 : pipe(err) != 0) {
     return {};
   }
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
-    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
+  const pid_t pid = Spawn(program, args, in[0], out[1], err[1]);
   close(in[0]);
   close(out[1]);
   close(err[1]);
@@ -77,18 +86,7 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
 Background::Background(const std::string &program, const std::vector<std::string> &args) {
   int out[2];
   if (pipe(out) != 0) return;
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
-    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
+  pid_ = Spawn(program, args, -1, out[1], -1);
   close(out[1]);
   out_ = out[0];
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -104,13 +102,22 @@ Background::Background(const std::string &program, const std::vector<std::string
   if (text.find('\n') != std::string::npos) firstLine_ = text.substr(0, text.find('\n'));
 }
 
-Background::~Background() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    int status = 0;
+int Background::Stop() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  pid_t done = 0;
+  for (int i = 0; i < 300 && done == 0; ++i) {
+    done = waitpid(pid_, &status, WNOHANG);
+    if (done == 0) usleep(10000);
+  }
+  if (done == 0) {
+    kill(pid_, SIGKILL);
     waitpid(pid_, &status, 0);
   }
-  if (out_ >= 0) close(out_);
+  pid_ = -1;
+  close(out_);
+  return done == 0 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
 }
 
 std::vector<std::string> Lines(const std::string &text) {

@@ -23,11 +23,13 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
 class Background {
  public:
   Background(const std::string &program, const std::vector<std::string> &args);
-  ~Background();
+  ~Background() { Stop(); }
   Background(const Background &) = delete;
   Background &operator=(const Background &) = delete;
   // The first line the program printed; empty when it printed none within a few seconds.
   const std::string &FirstLine() const { return firstLine_; }
+  // SIGTERM, then the exit status: -1 when it did not exit normally within 3 s.
+  int Stop();
 
  private:
   int pid_ = -1;

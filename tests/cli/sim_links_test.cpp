@@ -1,8 +1,12 @@
-// veldc against the stand-alone simulator on a pty, over every kind of serial link, a modem and
-// the Kov74 driver stand-in.
+// veldc against the stand-alone simulator on a pty, over every kind of serial link, a modem,
+// the Pelo adapter over UDP loopback and the Kov74 driver stand-in, in real time: files and a
+// program go both ways byte for byte, a silent adapter times out, and the simulator stops
+// cleanly on SIGTERM.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -34,6 +38,23 @@ Session Veldc(const std::vector<std::string> &args, const std::string &batch) {
     EXPECT_FALSE(run.results.back().is_discarded()) << line;
   }
   return run;
+}
+
+// The simulator saves a closed load within 50 ms of the close.
+std::string Saved(const TempDir &dir, const std::string &name) {
+  const std::string path = dir.File("out/" + name);
+  for (int i = 0; i < 50 && access(path.c_str(), F_OK) != 0; ++i) usleep(20000);
+  usleep(50000);
+  return dir.Read("out/" + name);
+}
+
+// A PC file of `count` records in a fresh directory, with "out" for what the simulator saves.
+std::string Numbered(const TempDir &dir, int count) {
+  std::string content;
+  for (int i = 1; i <= count; ++i) content += "REC" + std::to_string(i) + ";42;OK\r\n";
+  dir.Write("up.txt", content);
+  std::filesystem::create_directory(dir.File("out"));
+  return content;
 }
 
 TEST(VeldcOnSimulatorTest, EverySerialLinkKindReachesItsTerminals) {
@@ -70,6 +91,28 @@ TEST(VeldcOnSimulatorTest, EverySerialLinkKindReachesItsTerminals) {
     ASSERT_GE(run.results.size(), 2u);
     EXPECT_EQ(run.results.back()["time"].get<std::string>().substr(0, 4), "2359") << c.link;
   }
+}
+
+// Addressed network lines have no pause after each line, which keeps the transfers short.
+TEST(VeldcOnSimulatorTest, LockedNetworkTerminalTakesAFileAndAProgramBothWays) {
+  TempDir dir;
+  const std::string content = Numbered(dir, 2000);
+  Background sim(VELDC_SIM_PATH,
+                 {"--network", "-t", "5:Sorvik:P:4711", "-t", "9", "--locked", "--save",
+                  dir.File("out"), "--reply-delay", "0", "--line-gap", "0"});
+  ASSERT_FALSE(sim.FirstLine().empty());
+  const std::string up = dir.File("up.txt");
+  Session run = Veldc({"--link", "network:" + sim.FirstLine(), "-a", "5", "-p", "4711"},
+                      "param 89\ndownload " + up + " round\nupload ROUND " + dir.File("down.txt") +
+                          "\ndownload --program " + up + "\n");
+  ASSERT_EQ(run.outcome.status, 0) << run.outcome.err;
+  ASSERT_EQ(run.results.size(), 4u);
+  EXPECT_EQ(run.results[0]["value"], "4711");
+  for (int i : {1, 2, 3}) EXPECT_EQ(run.results[i]["records"], 2000) << i;
+  EXPECT_EQ(dir.Read("down.txt"), content);
+  EXPECT_EQ(Saved(dir, "ROUND"), content);
+  EXPECT_EQ(Saved(dir, "PROGRAM"), content);
+  EXPECT_EQ(sim.Stop(), 0);
 }
 
 TEST(VeldcOnSimulatorTest, ListenPrintsTheTerminalsOwnMessages) {
@@ -111,15 +154,20 @@ TEST(VeldcOnSimulatorTest, DialAndHangUpAModem) {
 // A UDP port of this test process's own, so parallel runs do not meet.
 std::string PeloPort() { return std::to_string(20000 + getpid() % 20000); }
 
+// The adapter answers at once: the transfers' pace is the library's own.
 TEST(VeldcOnSimulatorTest, PeloAdapterOverUdpLoopback) {
-  std::string port = PeloPort();
-  Background sim(VELDC_SIM_PATH, {"--pelo", "--pelo-port", port, "-t", "1", "-t", "2:Sorvik"});
-  ASSERT_FALSE(sim.FirstLine().empty());
-  Session run = Veldc({"--trace", "--link", "pelo:127.0.0.2:" + port},
-                      "adapter X\nlocal-ip\nidentify\nselect 2\nidentify\ntime 070000\ntime\n"
-                      "list\nadapter-reset\n");
+  TempDir dir;
+  const std::string content = Numbered(dir, 1000), port = PeloPort();
+  Background sim(VELDC_SIM_PATH, {"--pelo", "--pelo-port", port, "-t", "1", "-t", "2:Sorvik",
+                                  "--save", dir.File("out"), "--pelo-delay", "0"});
+  ASSERT_EQ(sim.FirstLine(), "127.0.0.2:" + port);
+  Session run =
+      Veldc({"--trace", "--link", "pelo:127.0.0.2:" + port},
+            "adapter X\nlocal-ip\nidentify\nselect 2\nidentify\ntime 070000\ntime\n"
+            "list\nadapter-reset\nselect 1\ndownload " +
+                dir.File("up.txt") + " BATCH\nupload BATCH " + dir.File("down.txt") + "\n");
   ASSERT_EQ(run.outcome.status, 0) << run.outcome.err;
-  ASSERT_EQ(run.results.size(), 9u);
+  ASSERT_EQ(run.results.size(), 12u);
   EXPECT_NE(run.results[0]["reply"].get<std::string>().find('V'), std::string::npos);
   EXPECT_TRUE(std::regex_match(run.results[1]["address"].get<std::string>(),
                                std::regex(R"(\d+\.\d+\.\d+\.\d+)")));
@@ -128,24 +176,63 @@ TEST(VeldcOnSimulatorTest, PeloAdapterOverUdpLoopback) {
   EXPECT_EQ(run.results[4]["model"], "Sorvik");
   EXPECT_EQ(run.results[6]["time"].get<std::string>().substr(0, 4), "0700");
   EXPECT_EQ(run.results[8]["reset"], true);
+  EXPECT_EQ(run.results[10]["records"], 1000);
+  EXPECT_EQ(run.results[11]["records"], 1000);
+  EXPECT_EQ(dir.Read("down.txt"), content);
+  EXPECT_EQ(Saved(dir, "BATCH"), content);
   EXPECT_NE(run.outcome.err.find("udp -> COMMAND #0 X"), std::string::npos) << run.outcome.err;
   EXPECT_TRUE(std::regex_search(run.outcome.err, std::regex(R"(udp -> DATA #\d+ \\x02TIME)")))
       << run.outcome.err;
 }
 
+TEST(VeldcOnSimulatorTest, SilentPeloAdapterTimesOut) {
+  const std::string port = PeloPort();
+  Background sim(VELDC_SIM_PATH, {"--pelo", "--pelo-port", port, "--pelo-silent"});
+  ASSERT_EQ(sim.FirstLine(), "127.0.0.2:" + port);
+  const auto start = std::chrono::steady_clock::now();
+  Outcome outcome =
+      RunProgram(kVeldc, {"--link", "pelo:127.0.0.2:" + port, "--pelo-timeout", "1", "identify"});
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(outcome.status, 79);
+  EXPECT_NE(outcome.err.find("veldc: error 79: WinSocket timeout expired"), std::string::npos)
+      << outcome.err;
+  EXPECT_GE(took, std::chrono::seconds(1));
+  EXPECT_LT(took, std::chrono::seconds(3));
+}
+
 #ifdef VELDC_KOV74_DIR
+// The library loads the stand-in by the name it asks for; the stand-in takes its settings from
+// the environment at every open.
 TEST(VeldcOnSimulatorTest, Kov74DriverStandIn) {
   // The stand-in keeps its simulated network for the life of the process and is unloaded at
   // close, so a leak checker would count the network as lost; the other tests check veldc.
-  Outcome outcome =
-      RunProgram("/usr/bin/env", {"LD_LIBRARY_PATH=" VELDC_KOV74_DIR, "KOV74C_SIM=model=Qyr",
-                                  "ASAN_OPTIONS=detect_leaks=0", kVeldc, "--json", "--trace",
-                                  "--link", "kov74:1", "-a", "2", "identify"});
+  const std::vector<std::string> env = {"LD_LIBRARY_PATH=" VELDC_KOV74_DIR,
+                                        "ASAN_OPTIONS=detect_leaks=0",
+                                        kVeldc,
+                                        "--json",
+                                        "-a",
+                                        "2"};
+  std::vector<std::string> args = env;
+  args.insert(args.begin(), "KOV74C_SIM=model=Qyr");
+  args.insert(args.end(), {"--trace", "--link", "kov74:1:1", "-s", "19200", "--batch", "-"});
+  Outcome outcome = RunProgram("/usr/bin/env", args, "identify\nparam 89\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  json result = json::parse(outcome.out);
-  EXPECT_EQ(result["model"], "Qyr");
-  EXPECT_EQ(result["address"], 2);
+  std::vector<std::string> lines = Lines(outcome.out);
+  ASSERT_EQ(lines.size(), 2u) << outcome.out;
+  json identified = json::parse(lines[0]);
+  EXPECT_EQ(identified["model"], "Qyr");
+  EXPECT_EQ(identified["address"], 2);
+  EXPECT_EQ(json::parse(lines[1])["value"], "80264");
   EXPECT_NE(outcome.err.find("kov74 -> @2 %XI"), std::string::npos) << outcome.err;
+
+  // Replies that come from another terminal than the one selected.
+  args = env;
+  args.insert(args.begin(), "KOV74C_SIM=from=7");
+  args.insert(args.end(), {"--link", "kov74:1:0", "--batch", "-"});
+  outcome = RunProgram("/usr/bin/env", args, "select 2 --quick\nsend %XI\n");
+  EXPECT_EQ(outcome.status, 41) << outcome.err;
+  EXPECT_NE(outcome.err.find("veldc: error 41: Reply from wrong terminal"), std::string::npos)
+      << outcome.err;
 }
 #endif
 
