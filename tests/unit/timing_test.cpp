@@ -28,8 +28,8 @@ TEST_F(Timing, PausesLastTheirLengthAlsoWhereTheCounterPassesThirtyTwoBits) {
       EXPECT_LT(took, ms * 1000u + 100u) << start << " " << ms;
     }
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - real, std::chrono::milliseconds(100))
-      << "virtual pauses cost real time";
+  EXPECT_LT(std::chrono::steady_clock::now() - real, std::chrono::seconds(1))
+      << "8 s of virtual pauses cost real time";
   const auto before = vp.Now();
   WaitMs(0);
   WaitMs(-5);
