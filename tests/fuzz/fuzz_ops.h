@@ -6,6 +6,8 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "fuzz_peers.h"
+
 namespace veldc::fuzz {
 
 // Aborts with `what` on stderr unless `ok`.

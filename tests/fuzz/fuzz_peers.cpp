@@ -224,10 +224,12 @@ std::string ScratchPath(const char *name) {
   return dir + "/" + name;
 }
 
-void StartRun(FuzzedDataProvider &in, VirtualPlatform &vp) {
+void StartRun(FuzzedDataProvider &in, VirtualPlatform &vp, unsigned choices) {
   Set232TimeOut(1);
   SetWinSockTimeOut(1);
   vp.SetTickStart(0xFFFFFFFFu - in.ConsumeIntegralInRange<uint32_t>(0, 60000));
+  if ((choices & kYear2000) != 0 && in.ConsumeBool()) vp.SetUtcYear(2000);
+  if ((choices & kMeters) != 0) EnableMeter(in.ConsumeBool() ? 1 : 0);
 }
 
 }  // namespace veldc::fuzz

@@ -1,6 +1,7 @@
 // Far ends for the fuzz targets: a serial line, a Pelo adapter and a Kov74 driver that answer
-// the library with bytes taken from the fuzzer's input. All run on the virtual platform; an
-// idle poll moves the virtual clock on so that time-outs cost few iterations.
+// the library with bytes taken from the fuzzer's input. Each attaches itself to the virtual
+// platform it is given; an idle poll moves the virtual clock on so that time-outs cost few
+// iterations.
 #pragma once
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -46,7 +47,9 @@ std::string FuzzText(FuzzedDataProvider &in, size_t maxLength);
 // line of a transfer, or a count.
 class FuzzLine : public platform::virt::SerialPeer {
  public:
-  FuzzLine(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) {}
+  FuzzLine(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) {
+    vp.AttachSerial(this);
+  }
   void FromHost(const uint8_t *data, size_t length, Micros now) override;
   void ToHost(Micros now, std::string *out) override;
 
@@ -62,7 +65,9 @@ class FuzzLine : public platform::virt::SerialPeer {
 // length; or raw bytes of any length.
 class FuzzAdapter : public platform::virt::DatagramPeer {
  public:
-  FuzzAdapter(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) {}
+  FuzzAdapter(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) {
+    vp.AttachAdapter(this);
+  }
   void FromHost(const uint8_t *data, size_t length, Micros now) override;
   bool ToHost(Micros now, std::string *datagram) override;
 
@@ -78,7 +83,7 @@ class FuzzAdapter : public platform::virt::DatagramPeer {
 // 259 bytes, the most the library's record buffer holds.
 class FuzzDriver : public platform::virt::Kov74Peer {
  public:
-  FuzzDriver(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) {}
+  FuzzDriver(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) { vp.SetKov74(this); }
   int Open(int, int, int, int) override { return 1; }
   int SetSpeed(int) override { return 0; }
   int Close() override { return 0; }
@@ -96,8 +101,15 @@ class FuzzDriver : public platform::virt::Kov74Peer {
 // A directory of this process for the PC files of uploads and downloads.
 std::string ScratchPath(const char *name);
 
-// Short time-outs so that one input runs in milliseconds, and a tick count that wraps within
-// the first minute.
-void StartRun(FuzzedDataProvider &in, VirtualPlatform &vp);
+// What else an input may choose at its start.
+enum RunChoices : unsigned {
+  kNoChoice = 0,
+  kYear2000 = 1,  // the year one model needs corrected
+  kMeters = 2,    // the meters on or off
+};
+
+// Short time-outs so that one input runs in milliseconds, a tick count that wraps within the
+// first minute, and the `choices` taken from the input in this order.
+void StartRun(FuzzedDataProvider &in, VirtualPlatform &vp, unsigned choices);
 
 }  // namespace veldc::fuzz

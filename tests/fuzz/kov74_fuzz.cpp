@@ -1,9 +1,6 @@
 // The Kov74 driver handing the library records of any content: selection, exchanges, posted
 // commands and services through the driver.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include "fuzz_ops.h"
-#include "fuzz_peers.h"
 #include "veldc.h"
 
 using namespace veldc::fuzz;
@@ -12,10 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider in(data, size);
   FuzzPlatform vp;
   FuzzDriver driver(in, vp);
-  vp.SetKov74(&driver);
-  StartRun(in, vp);
-  if (in.ConsumeBool()) vp.SetUtcYear(2000);  // the year one model needs corrected
-  EnableMeter(in.ConsumeBool() ? 1 : 0);
+  StartRun(in, vp, kYear2000 | kMeters);
   static constexpr int kKinds[] = {DEV_KOV74_MODE0, DEV_KOV74_MODE1, DEV_KOV74_MODE2};
   Check(InitCOMM(1, in.PickValueInArray(kKinds), 0, 0) > 0, "InitCOMM");
   const int address = in.ConsumeIntegralInRange<int>(0, 255);

@@ -1,14 +1,11 @@
 // The Pelo adapter answering with datagrams of any length and type: connecting, adapter
 // commands, selection, exchanges, posted commands and services over the link.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "fuzz_ops.h"
-#include "fuzz_peers.h"
 #include "veldc.h"
 
 using namespace veldc::fuzz;
@@ -48,10 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider in(data, size);
   FuzzPlatform vp;
   FuzzAdapter adapter(in, vp);
-  vp.AttachAdapter(&adapter);
-  StartRun(in, vp);
-  if (in.ConsumeBool()) vp.SetUtcYear(2000);  // the year one model needs corrected
-  EnableMeter(in.ConsumeBool() ? 1 : 0);
+  StartRun(in, vp, kYear2000 | kMeters);
   Check(InitCOMM(5000, DEV_PELO, 0, 0) == 5000, "InitCOMM");
   const int r = SetIPAddress("192.168.0.10");
   Check(r == 0 || r == -1, "SetIPAddress result");

@@ -1,11 +1,8 @@
 // Selecting a terminal on each serial kind: identification, reset, log-on with a password and
 // the calendar correction, against any replies.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <string>
 
 #include "fuzz_ops.h"
-#include "fuzz_peers.h"
 #include "veldc.h"
 
 using namespace veldc::fuzz;
@@ -14,9 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider in(data, size);
   FuzzPlatform vp;
   FuzzLine line(in, vp);
-  vp.AttachSerial(&line);
-  StartRun(in, vp);
-  if (in.ConsumeBool()) vp.SetUtcYear(2000);  // the year one model needs corrected
+  StartRun(in, vp, kYear2000);
   static constexpr int kKinds[] = {DEV_SERIAL_DIRECT, DEV_SERIAL_NETWORK, DEV_SERIAL_LOGON};
   const int kind = in.PickValueInArray(kKinds);
   Check(InitCOMM(1, kind, 9600, 0) > 0, "InitCOMM");

@@ -1,9 +1,6 @@
 // Replies on the serial kinds: commands and their replies, unsolicited messages, posted
 // commands, and the modem dialogue, on a line that answers with the fuzzer's bytes.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include "fuzz_ops.h"
-#include "fuzz_peers.h"
 #include "veldc.h"
 
 using namespace veldc::fuzz;
@@ -12,8 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider in(data, size);
   FuzzPlatform vp;
   FuzzLine line(in, vp);
-  vp.AttachSerial(&line);
-  StartRun(in, vp);
+  StartRun(in, vp, kNoChoice);
   static constexpr int kKinds[] = {DEV_SERIAL_DIRECT, DEV_SERIAL_NETWORK, DEV_SERIAL_LOGON};
   const int kind = in.PickValueInArray(kKinds);
   Check(InitCOMM(1, kind, 9600, 0) > 0, "InitCOMM");

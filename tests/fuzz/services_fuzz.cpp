@@ -1,9 +1,6 @@
 // The terminal services on a direct line and on the network interface: listings, views,
 // uploads with their end lines and checksums, parameter blocks, downloads and their echoes.
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include "fuzz_ops.h"
-#include "fuzz_peers.h"
 #include "veldc.h"
 
 using namespace veldc::fuzz;
@@ -12,9 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider in(data, size);
   FuzzPlatform vp;
   FuzzLine line(in, vp);
-  vp.AttachSerial(&line);
-  StartRun(in, vp);
-  EnableMeter(in.ConsumeBool() ? 1 : 0);
+  StartRun(in, vp, kMeters);
   const bool network = in.ConsumeIntegralInRange<int>(0, 3) == 0;
   Check(InitCOMM(1, network ? DEV_SERIAL_NETWORK : DEV_SERIAL_DIRECT, 9600, 0) > 0, "InitCOMM");
   Check(ChgTerminal(network ? in.ConsumeIntegralInRange<int>(1, 254) : 0) == 0, "ChgTerminal");
