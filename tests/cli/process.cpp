@@ -1,6 +1,7 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -126,6 +127,15 @@ std::vector<std::string> Lines(const std::string &text) {
   std::string line;
   while (std::getline(in, line)) lines.push_back(line);
   return lines;
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string &out) {
+  std::vector<nlohmann::json> objects;
+  for (const std::string &line : Lines(out)) {
+    objects.push_back(nlohmann::json::parse(line, nullptr, false));
+    EXPECT_FALSE(objects.back().is_discarded()) << "not JSON: " << line;
+  }
+  return objects;
 }
 
 TempDir::TempDir() {

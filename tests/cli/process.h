@@ -1,10 +1,14 @@
 // Runs a program as a user would and captures what it says.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 namespace veldc::cli::test {
+
+// The veldc of this build.
+inline const std::string kVeldc = VELDC_TOOL_PATH;
 
 struct Outcome {
   int status = -1;  // exit status; -1 when it did not exit normally
@@ -39,6 +43,8 @@ class Background {
 
 // The lines of a text, without their line ends.
 std::vector<std::string> Lines(const std::string &text);
+// Each line of --json output, parsed; a line that is not JSON fails the test.
+std::vector<nlohmann::json> JsonLines(const std::string &out);
 
 // A fresh directory under /tmp, removed with its files when the object goes.
 class TempDir {

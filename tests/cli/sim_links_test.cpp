@@ -19,8 +19,6 @@ namespace {
 
 using nlohmann::json;
 
-const std::string kVeldc = VELDC_TOOL_PATH;
-
 struct Session {
   Outcome outcome;
   std::vector<json> results;
@@ -31,12 +29,8 @@ Session Veldc(const std::vector<std::string> &args, const std::string &batch) {
   std::vector<std::string> all = {"--json"};
   all.insert(all.end(), args.begin(), args.end());
   all.insert(all.end(), {"--batch", "-"});
-  Session run;
-  run.outcome = RunProgram(kVeldc, all, batch);
-  for (const std::string &line : Lines(run.outcome.out)) {
-    run.results.push_back(json::parse(line, nullptr, false));
-    EXPECT_FALSE(run.results.back().is_discarded()) << line;
-  }
+  Session run{RunProgram(kVeldc, all, batch), {}};
+  run.results = JsonLines(run.outcome.out);
   return run;
 }
 
@@ -217,12 +211,11 @@ TEST(VeldcOnSimulatorTest, Kov74DriverStandIn) {
   args.insert(args.end(), {"--trace", "--link", "kov74:1:1", "-s", "19200", "--batch", "-"});
   Outcome outcome = RunProgram("/usr/bin/env", args, "identify\nparam 89\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  std::vector<std::string> lines = Lines(outcome.out);
-  ASSERT_EQ(lines.size(), 2u) << outcome.out;
-  json identified = json::parse(lines[0]);
-  EXPECT_EQ(identified["model"], "Qyr");
-  EXPECT_EQ(identified["address"], 2);
-  EXPECT_EQ(json::parse(lines[1])["value"], "80264");
+  std::vector<json> results = JsonLines(outcome.out);
+  ASSERT_EQ(results.size(), 2u) << outcome.out;
+  EXPECT_EQ(results[0]["model"], "Qyr");
+  EXPECT_EQ(results[0]["address"], 2);
+  EXPECT_EQ(results[1]["value"], "80264");
   EXPECT_NE(outcome.err.find("kov74 -> @2 %XI"), std::string::npos) << outcome.err;
 
   // Replies that come from another terminal than the one selected.
