@@ -8,15 +8,9 @@
 #                  (terminals 0 and 3) served by veldc-sim, reached through SetPortName
 # usage: com_harness.sh <wine-run.sh> <prefix dir> <program.exe> [program args...]
 set -u
-wine_run=$1
-export WINEPREFIX=$2 VELDC_WINEPREFIX=$2
-program=$3
-shift 3
-args=("$@")
-WINESERVER=${VELDC_WINESERVER:-/usr/lib/wine/wineserver}
+source "$(dirname "$0")/harness.sh" "$@"
 
 ports=$(mktemp -d "${TMPDIR:-/tmp}/veldc-com.XXXXXX")
-pids=()
 cleanup() {
   "$WINESERVER" -k 2>/dev/null
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
@@ -25,41 +19,27 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# wait_for -e|-s path: until the path exists (-e) or has content (-s).
-wait_for() {
-  for _ in $(seq 50); do test "$1" "$2" && return 0; sleep 0.1; done
-  echo "com_harness: nothing at $2" >&2
-  return 1
-}
-
 socat "pty,raw,echo=0,link=$ports/com1" "pty,raw,echo=0,link=$ports/com2" \
   </dev/null >/dev/null 2>"$ports/socat.log" &
 pids+=($!)
-wait_for -e "$ports/com1" && wait_for -e "$ports/com2" || exit 1
+for _ in $(seq 50); do [ -e "$ports/com1" ] && [ -e "$ports/com2" ] && break; sleep 0.1; done
+[ -e "$ports/com1" ] && [ -e "$ports/com2" ] ||
+  { echo "com_harness: no pty pair" >&2; cat "$ports/socat.log" >&2; exit 1; }
 declare -A map=([1]="$ports/com1" [2]="$ports/com2" [4]="$ports/missing")
 
 sim=${VELDC_LINUX_SIM:-}
 if [ -n "$sim" ] && [ -x "$sim" ]; then
   mkdir -p "$ports/in" "$ports/out"
   printf 'AB\r\nCD\r\n' >"$ports/in/data"
-  "$sim" --direct --files "$ports/in" --save "$ports/out" --reply-delay 1 --line-gap 0 \
-    </dev/null >"$ports/sim.path" 2>"$ports/sim.log" &
-  pids+=($!)
-  wait_for -s "$ports/sim.path" || { cat "$ports/sim.log" >&2; exit 1; }
-  map[3]=$(head -n1 "$ports/sim.path")
+  serve sim "$ports" "$sim" --direct --files "$ports/in" --save "$ports/out" --reply-delay 1 \
+    --line-gap 0 || exit 1
   export VELDC_SIM_DIR="Z:${ports//\//\\}"
   # The other two serial kinds, reached by port names beyond COM4.
-  for kind in network logon; do
-    case $kind in
-      network) port=5 terminals=(-t 1 -t 7:Dulm) ;;
-      logon) port=6 terminals=(-t 0 -t 3:Qyr) ;;
-    esac
-    "$sim" "--$kind" "${terminals[@]}" --reply-delay 1 --line-gap 0 \
-      </dev/null >"$ports/$kind.path" 2>"$ports/$kind.log" &
-    pids+=($!)
-    wait_for -s "$ports/$kind.path" || { cat "$ports/$kind.log" >&2; exit 1; }
-    map[$port]=$(head -n1 "$ports/$kind.path")
-  done
+  serve network "$ports" "$sim" --network -t 1 -t 7:Dulm --reply-delay 1 --line-gap 0 || exit 1
+  serve logon "$ports" "$sim" --logon -t 0 -t 3:Qyr --reply-delay 1 --line-gap 0 || exit 1
+  map[3]=$(head -n1 "$ports/sim.path")
+  map[5]=$(head -n1 "$ports/network.path")
+  map[6]=$(head -n1 "$ports/logon.path")
 elif [ -n "${VELDC_REQUIRE_LINUX_SIM:-}" ]; then
   echo "com_harness: veldc-sim not found at '$sim'" >&2
   exit 1

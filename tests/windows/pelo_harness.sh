@@ -6,12 +6,7 @@
 # Needs root and iproute2; the program learns the adapter from VELDC_PELO_ADDRESS.
 # usage: pelo_harness.sh <wine-run.sh> <prefix dir> <program.exe> [program args...]
 set -u
-wine_run=$1
-export WINEPREFIX=$2 VELDC_WINEPREFIX=$2
-program=$3
-shift 3
-args=("$@")
-WINESERVER=${VELDC_WINESERVER:-/usr/lib/wine/wineserver}
+source "$(dirname "$0")/harness.sh" "$@"
 sim=${VELDC_LINUX_SIM:-}
 
 if [ "$(id -u)" -ne 0 ] || ! command -v ip >/dev/null || [ ! -x "$sim" ]; then
@@ -27,10 +22,9 @@ tag=$$
 host_ns=veldc-host-$tag
 pelo_ns=veldc-pelo-$tag
 work=$(mktemp -d "${TMPDIR:-/tmp}/veldc-pelo.XXXXXX")
-sim_pid=
 cleanup() {
   ip netns exec "$host_ns" "$WINESERVER" -k 2>/dev/null
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   wait 2>/dev/null
   ip netns del "$host_ns" 2>/dev/null
   ip netns del "$pelo_ns" 2>/dev/null
@@ -54,10 +48,7 @@ ip netns add "$pelo_ns" &&
   ip -n "$host_ns" link set vh$tag up && ip -n "$pelo_ns" link set vp$tag up ||
   { echo "pelo_harness: cannot set up the namespaces" >&2; exit 1; }
 
-ip netns exec "$pelo_ns" "$sim" --pelo --pelo-address 192.168.0.10 --pelo-port 5005 -t 1 \
-  </dev/null >"$work/sim.out" 2>"$work/sim.log" &
-sim_pid=$!
-for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-[ -s "$work/sim.out" ] || { echo "pelo_harness: the adapter did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+serve adapter "$work" ip netns exec "$pelo_ns" "$sim" --pelo --pelo-address 192.168.0.10 \
+  --pelo-port 5005 -t 1 || exit 1
 
 VELDC_PELO_ADDRESS=192.168.0.10 ip netns exec "$host_ns" "$wine_run" "$program" "${args[@]}"
