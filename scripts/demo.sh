@@ -16,22 +16,7 @@ PACKAGES=(g++ cmake ninja-build libcli11-dev nlohmann-json3-dev libgtest-dev lib
 
 say() { printf '\n== %s\n' "$*"; }
 
-install_missing() {
-  local missing=() p
-  for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-      missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  if [ "${VELDC_SKIP_INSTALL:-0}" = 1 ] || [ "$(id -u)" -ne 0 ]; then
-    echo "demo: missing packages: ${missing[*]} (run as root to install them)" >&2
-    return 1
-  fi
-  say "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q </dev/null >/dev/null
-  apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null >/dev/null
-}
+source "$ROOT/scripts/install_missing.sh"
 
 build() {
   local log="$ROOT/build/demo-build.log"
@@ -53,7 +38,7 @@ build() {
 if [ -n "${VELDC_BIN:-}" ]; then
   VELDC=$VELDC_BIN
 else
-  install_missing
+  install_missing demo "${PACKAGES[@]}"
   build
 fi
 

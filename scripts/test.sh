@@ -40,29 +40,7 @@ PACKAGES=(
 
 log() { printf '\n=== %s\n' "$*"; }
 
-install_missing() {
-  local missing=() p
-  for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-      missing+=("$p")
-  done
-  if [ ${#missing[@]} -eq 0 ]; then
-    echo "all packages present"
-    return 0
-  fi
-  echo "missing: ${missing[*]}"
-  if [ "${VELDC_SKIP_INSTALL:-0}" = 1 ]; then
-    echo "VELDC_SKIP_INSTALL=1: not installing" >&2
-    return 1
-  fi
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "run as root to install the missing packages" >&2
-    return 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q </dev/null &&
-    apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
-}
+source "$ROOT/scripts/install_missing.sh"
 
 # Every step's output goes to a file first and is shown afterwards: wine's background processes
 # keep inherited pipes open, so a reader waiting on a pipe would hang.
@@ -147,7 +125,7 @@ windows_tests() {
 }
 
 TOTAL_START=$(date +%s)
-run_step install install_missing || {
+run_step install install_missing test "${PACKAGES[@]}" || {
   echo "cannot continue without the packages" >&2
   exit 1
 }
