@@ -107,6 +107,26 @@ std::unique_ptr<sim::Terminal> MakeTerminal(const Options &o, const TerminalSpec
   return terminal;
 }
 
+bool MakeTerminals(const Options &o, bool network,
+                   std::vector<std::unique_ptr<sim::Terminal>> *terminals) {
+  std::vector<std::string> specs = o.terminals;
+  if (specs.empty()) specs.push_back(network ? "1" : "0");
+  for (const std::string &text : specs) {
+    TerminalSpec spec;
+    if (!ParseTerminal(text, &spec)) {
+      std::fprintf(stderr, "veldc-sim: bad terminal \"%s\"\n", text.c_str());
+      return false;
+    }
+    auto terminal = MakeTerminal(o, spec);
+    if (!terminal) return false;
+    terminals->push_back(std::move(terminal));
+  }
+  for (size_t i = 0; i < o.messages.size(); ++i) {
+    terminals->front()->QueueMessage(o.messages[i], (i + 1) * 1000 * sim::kMillis);
+  }
+  return true;
+}
+
 std::string Unescape(const std::string &text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {

@@ -67,6 +67,12 @@ bool ParseTerminal(const std::string &text, TerminalSpec *spec);
 // Null (with the reason on stderr) when the files cannot be read.
 std::unique_ptr<sim::Terminal> MakeTerminal(const Options &options, const TerminalSpec &spec);
 
+// Every terminal the -t options name (address 1 on a network, else 0, when none does); the
+// first gets the --message texts, one a second. False (with the reason on stderr) when a -t
+// option is bad or the files cannot be read.
+bool MakeTerminals(const Options &options, bool network,
+                   std::vector<std::unique_ptr<sim::Terminal>> *terminals);
+
 // Turns "\xHH", "\r", "\n" and "\\" in an option's text into the bytes they stand for.
 std::string Unescape(const std::string &text);
 

@@ -28,27 +28,6 @@ using Terminals = std::vector<std::unique_ptr<sim::Terminal>>;
 constexpr size_t kReceiveLimit = 2048;
 constexpr sim::Micros kLongestPoll = 20 * sim::kMillis;
 
-bool MakeTerminals(const Options &o, bool network, Terminals *terminals) {
-  std::vector<std::string> specs = o.terminals;
-  if (specs.empty()) specs.push_back(network ? "1" : "0");
-  for (const std::string &text : specs) {
-    TerminalSpec spec;
-    if (!ParseTerminal(text, &spec)) {
-      std::fprintf(stderr, "veldc-sim: bad terminal \"%s\"\n", text.c_str());
-      return false;
-    }
-    auto terminal = MakeTerminal(o, spec);
-    if (!terminal) return false;
-    // Echo is a property of a serial line; the adapter carries lines, not bytes.
-    terminal->SetEchoLine(false);
-    terminals->push_back(std::move(terminal));
-  }
-  for (size_t i = 0; i < o.messages.size(); ++i) {
-    terminals->front()->QueueMessage(o.messages[i], (i + 1) * 1000 * sim::kMillis);
-  }
-  return true;
-}
-
 // A UDP socket bound to `address` (host order) and the port, shared with the library's.
 int Bind(uint32_t address, int port, std::string *error) {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -132,6 +111,8 @@ int ServePelo(const Options &o, const PeloOptions &p, const std::atomic<bool> &s
   const bool network = p.form == "network";
   Terminals terminals;
   if (!MakeTerminals(o, network, &terminals)) return 2;
+  // Echo is a property of a serial line; the adapter carries lines, not bytes.
+  for (const auto &t : terminals) t->SetEchoLine(false);
 
   sim::PeloAdapter adapter(ntohl(parsed.s_addr),
                            network ? sim::PeloAdapter::kNetwork : sim::PeloAdapter::kSingle);

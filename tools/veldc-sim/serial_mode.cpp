@@ -19,29 +19,6 @@ namespace {
 
 using Terminals = std::vector<std::unique_ptr<sim::Terminal>>;
 
-bool MakeTerminals(const Options &o, Terminals *terminals) {
-  std::vector<std::string> specs = o.terminals;
-  if (specs.empty()) specs.push_back(o.network ? "1" : "0");
-  for (const std::string &text : specs) {
-    TerminalSpec spec;
-    if (!ParseTerminal(text, &spec)) {
-      std::fprintf(stderr, "veldc-sim: bad terminal \"%s\"\n", text.c_str());
-      return false;
-    }
-    auto terminal = MakeTerminal(o, spec);
-    if (!terminal) return false;
-    terminals->push_back(std::move(terminal));
-  }
-  if (o.direct && terminals->size() != 1) {
-    std::fprintf(stderr, "veldc-sim: --direct serves exactly one terminal\n");
-    return false;
-  }
-  for (size_t i = 1; i < o.messages.size() + 1; ++i) {
-    terminals->front()->QueueMessage(o.messages[i - 1], i * 1000 * sim::kMillis);
-  }
-  return true;
-}
-
 std::unique_ptr<sim::ByteLine> MakeLine(const Options &o, const Terminals &terminals) {
   const sim::LineTiming timing{static_cast<sim::Micros>(o.replyDelayMs) * sim::kMillis,
                                static_cast<sim::Micros>(o.lineGapMs) * sim::kMillis};
@@ -70,7 +47,11 @@ sim::Modem::DialResult DialResultOf(const std::string &name) {
 
 int ServeSerial(const Options &o, const std::atomic<bool> &stop) {
   Terminals terminals;
-  if (!MakeTerminals(o, &terminals)) return 2;
+  if (!MakeTerminals(o, o.network, &terminals)) return 2;
+  if (o.direct && terminals.size() != 1) {
+    std::fprintf(stderr, "veldc-sim: --direct serves exactly one terminal\n");
+    return 2;
+  }
   std::unique_ptr<sim::ByteLine> line = MakeLine(o, terminals);
   std::unique_ptr<sim::Modem> modem;
   sim::ByteLine *served = line.get();
