@@ -26,12 +26,7 @@ struct Reply {
   bool Ended() const { return std::memchr(bytes.data(), '\0', bytes.size()) != nullptr; }
 };
 
-void CheckResult(int r, const char *what) {
-  if (r != 0 && r != -1) {
-    std::fprintf(stderr, "%s returned %d\n", what, r);
-    std::abort();
-  }
-}
+void CheckResult(int r, const char *what) { Check(r == 0 || r == -1, what); }
 
 // A reply call: 0 or -1, and on success a text that ends within the host's buffer.
 void CheckReply(int r, const Reply &reply, const char *what) {

@@ -199,29 +199,20 @@ int FuzzDriver::Send(int, const char *text, Micros) {
 }
 
 namespace {
-
-std::string &ScratchDir() {
-  static std::string dir;
-  return dir;
-}
-
-void RemoveScratch() {
-  std::error_code ignored;
-  std::filesystem::remove_all(ScratchDir(), ignored);
-}
-
+std::string scratchDir;  // made at the first use, removed at exit
 }  // namespace
 
 std::string ScratchPath(const char *name) {
-  std::string &dir = ScratchDir();
-  if (dir.empty()) {
+  if (scratchDir.empty()) {
     char pattern[] = "/tmp/veldc-fuzz-XXXXXX";
-    const char *made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    dir = made;
-    std::atexit(RemoveScratch);
+    if (mkdtemp(pattern) == nullptr) std::abort();
+    scratchDir = pattern;
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(scratchDir, ignored);
+    });
   }
-  return dir + "/" + name;
+  return scratchDir + "/" + name;
 }
 
 void StartRun(FuzzedDataProvider &in, VirtualPlatform &vp, unsigned choices) {
