@@ -5,7 +5,7 @@
 namespace veldc::sim {
 
 DirectLine::DirectLine(Terminal &terminal, LineTiming timing)
-    : terminal_(terminal), timing_(timing) {}
+    : TerminalLine({&terminal}, timing), terminal_(terminal) {}
 
 void DirectLine::FromHost(const uint8_t *data, size_t length, Micros now) {
   for (const std::string &command : collector_.Add(data, length)) {

@@ -7,7 +7,7 @@
 
 namespace veldc::sim {
 
-class DirectLine : public ByteLine {
+class DirectLine : public TerminalLine {
  public:
   explicit DirectLine(Terminal &terminal, LineTiming timing = LineTiming());
 
@@ -17,14 +17,10 @@ class DirectLine : public ByteLine {
   void FromHost(const uint8_t *data, size_t length, Micros now) override;
   void ToHost(Micros now, std::string *out) override;
   Micros NextDue() const override;
-  using ByteLine::FromHost;
 
  private:
   Terminal &terminal_;
-  LineTiming timing_;
   bool leadingLineFeed_ = false;
-  LineCollector collector_;
-  TimedOutput output_;
 };
 
 }  // namespace veldc::sim

@@ -31,6 +31,15 @@ void TimedOutput::Pull(Micros now, std::string *out) {
   }
 }
 
+const TerminalFaults kNoFaults;
+
+Terminal *TerminalLine::At(int address) const {
+  for (Terminal *terminal : terminals_) {
+    if (terminal->Address() == address) return terminal;
+  }
+  return nullptr;
+}
+
 void QueueReply(const TerminalFaults &faults, const std::vector<std::string> &lines,
                 const std::string &prefix, bool leadingLineFeed, const LineTiming &timing,
                 Micros now, TimedOutput *output) {

@@ -47,6 +47,27 @@ class TimedOutput {
   std::deque<std::pair<Micros, std::string>> chunks_;
 };
 
+// What the serial line models share: the terminals on the line, its timing, the command lines
+// collected from the host and the reply bytes waiting for their instant.
+class TerminalLine : public ByteLine {
+ public:
+  using ByteLine::FromHost;
+
+ protected:
+  TerminalLine(std::vector<Terminal *> terminals, LineTiming timing)
+      : terminals_(std::move(terminals)), timing_(timing) {}
+  // The terminal at `address`; null when there is none.
+  Terminal *At(int address) const;
+
+  std::vector<Terminal *> terminals_;
+  LineTiming timing_;
+  LineCollector collector_;
+  TimedOutput output_;
+};
+
+// The faults of a line's own answers: none.
+extern const TerminalFaults kNoFaults;
+
 // Queues reply lines, each framed as `prefix` + line + CR (an optional LF in
 // front), with the faults applied: garbage first, a reply delay, a first line that
 // never ends (nothing follows it).

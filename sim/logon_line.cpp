@@ -4,19 +4,8 @@
 
 namespace veldc::sim {
 
-namespace {
-const TerminalFaults kNoFaults;
-}
-
 LogonLine::LogonLine(std::vector<Terminal *> terminals, LineTiming timing)
-    : terminals_(std::move(terminals)), timing_(timing) {}
-
-Terminal *LogonLine::At(int address) const {
-  for (Terminal *terminal : terminals_) {
-    if (terminal->Address() == address) return terminal;
-  }
-  return nullptr;
-}
+    : TerminalLine(std::move(terminals), timing) {}
 
 bool LogonLine::LineCommand(const std::string &command, Micros now) {
   std::string reply;

@@ -10,7 +10,7 @@
 
 namespace veldc::sim {
 
-class LogonLine : public ByteLine {
+class LogonLine : public TerminalLine {
  public:
   static constexpr int kMaxTerminals = 32;
 
@@ -24,19 +24,13 @@ class LogonLine : public ByteLine {
   void FromHost(const uint8_t *data, size_t length, Micros now) override;
   void ToHost(Micros now, std::string *out) override;
   Micros NextDue() const override;
-  using ByteLine::FromHost;
 
  private:
-  Terminal *At(int address) const;
   // The line's own answers; false when the command is for a terminal.
   bool LineCommand(const std::string &command, Micros now);
 
-  std::vector<Terminal *> terminals_;
-  LineTiming timing_;
   int loggedOn_ = 0;
   bool refuseLogon_ = false;
-  LineCollector collector_;
-  TimedOutput output_;
 };
 
 }  // namespace veldc::sim

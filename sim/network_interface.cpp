@@ -6,7 +6,6 @@
 namespace veldc::sim {
 
 namespace {
-const TerminalFaults kNoFaults;
 
 bool Digits(const std::string &text, size_t from, size_t count) {
   if (text.size() < from + count) return false;
@@ -24,14 +23,7 @@ std::string ThreeDigits(int address) {
 }
 
 NetworkInterface::NetworkInterface(std::vector<Terminal *> terminals, LineTiming timing)
-    : terminals_(std::move(terminals)), timing_(timing) {}
-
-Terminal *NetworkInterface::At(int address) const {
-  for (Terminal *terminal : terminals_) {
-    if (terminal->Address() == address) return terminal;
-  }
-  return nullptr;
-}
+    : TerminalLine(std::move(terminals), timing) {}
 
 void NetworkInterface::FromHost(const uint8_t *data, size_t length, Micros now) {
   for (const std::string &line : collector_.Add(data, length)) Frame(line, now);

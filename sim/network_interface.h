@@ -12,7 +12,7 @@
 
 namespace veldc::sim {
 
-class NetworkInterface : public ByteLine {
+class NetworkInterface : public TerminalLine {
  public:
   static constexpr int kNoneSelected = 255;
 
@@ -29,20 +29,14 @@ class NetworkInterface : public ByteLine {
   void FromHost(const uint8_t *data, size_t length, Micros now) override;
   void ToHost(Micros now, std::string *out) override;
   Micros NextDue() const override;
-  using ByteLine::FromHost;
 
  private:
-  Terminal *At(int address) const;
   void Frame(const std::string &line, Micros now);
   void Answer(int address, const std::string &text, Micros now);
 
-  std::vector<Terminal *> terminals_;
-  LineTiming timing_;
   Failure failure_ = Failure::kNone;
   int selected_ = kNoneSelected;
   std::vector<std::string> setup_;
-  LineCollector collector_;
-  TimedOutput output_;
 };
 
 // "%03d" of an address.
