@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 
 #include "link.h"
 #include "param_file.h"
+#include "process.h"
 #include "progress.h"
 #include "text_args.h"
 #include "trace_log.h"
@@ -67,7 +69,9 @@ TraceLog::Clock::time_point fakeNow;
 TraceLog::Clock::time_point FakeNow() { return fakeNow; }
 
 TEST(TraceLogTest, SerialBytesGatherIntoLinesUntilACarriageReturnTurnOrPause) {
-  std::FILE *file = std::tmpfile();
+  char *text = nullptr;
+  size_t size = 0;
+  std::FILE *file = open_memstream(&text, &size);
   ASSERT_NE(file, nullptr);
   {
     TraceLog log(file, 1, FakeNow);
@@ -83,16 +87,15 @@ TEST(TraceLogTest, SerialBytesGatherIntoLinesUntilACarriageReturnTurnOrPause) {
     log.Add(VELDC_TRACE_PORT_IN, nullptr, 3);       // nothing to show
     log.Add(VELDC_TRACE_PORT_IN, Bytes("D"), 1);
   }  // the rest is written when the log goes
-  std::fflush(file);
-  std::rewind(file);
-  std::vector<std::string> lines;
-  char line[512];
-  while (std::fgets(line, sizeof line, file)) {
-    std::string text(line);
-    EXPECT_TRUE(std::regex_search(text, std::regex(R"(^\d\d:\d\d:\d\d\.\d{3} )"))) << text;
-    lines.push_back(text.substr(13, text.size() - 14));
-  }
   std::fclose(file);
+  const std::string all(text, size);
+  std::free(text);
+  EXPECT_EQ(all.substr(all.empty() ? 0 : all.size() - 1), "\n") << "the last line is ended too";
+  std::vector<std::string> lines = test::Lines(all);
+  for (std::string &line : lines) {
+    EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\d\d:\d\d:\d\d\.\d{3} )"))) << line;
+    line.erase(0, 13);
+  }
   std::vector<std::string> expected = {
       "port -> TIME\\r",   "port <- TIME 120000\\r", "port <- TI",     "port -> \\x11",
       "port -> >PS001\\r", "udp -> COMMAND #0 X",    "port <- ABC\\r", "port <- D"};
