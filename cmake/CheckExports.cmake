@@ -1,5 +1,5 @@
 # Checks that the .def lists exactly the functions and data the public header declares and, when
-# given a shared library and nm, that the library defines every one of them.
+# given a shared library and nm, that the library exports exactly those names.
 # cmake -DHEADER=veldc.h -DDEF=veldc.def [-DLIBRARY=libveldc.so -DNM=nm] -P CheckExports.cmake
 cmake_minimum_required(VERSION 3.25)
 
@@ -43,6 +43,13 @@ if(LIBRARY)
   foreach(_n IN LISTS _listed)
     if(NOT _symbols MATCHES " [TDBR] ${_n}\n")
       string(APPEND _failures "  ${LIBRARY} does not define ${_n}\n")
+    endif()
+  endforeach()
+  string(REGEX MATCHALL " [A-Za-z] [^\n]+" _defined "${_symbols}")
+  foreach(_d IN LISTS _defined)
+    string(REGEX REPLACE "^ [A-Za-z] ([^@]+).*" "\\1" _d "${_d}")
+    if(NOT _d IN_LIST _listed)
+      string(APPEND _failures "  ${LIBRARY} exports ${_d}, which the .def does not list\n")
     endif()
   endforeach()
 endif()
