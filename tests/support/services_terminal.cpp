@@ -44,6 +44,12 @@ std::string TempDir::Read(const std::string &name) const {
 
 bool TempDir::Exists(const std::string &name) const { return std::filesystem::exists(Path(name)); }
 
+std::string Numbered(int count, const std::string &end) {
+  std::string content;
+  for (int i = 1; i <= count; ++i) content += "R" + std::to_string(i) + end;
+  return content;
+}
+
 std::optional<std::string> LoadTerminal::Answer(const std::string &line) {
   if (line == "%XI") return ramCard;
   if (line.rfind("LOAD", 0) == 0 && records == 0) return refuseLoad ? "LOAD ??" : line;

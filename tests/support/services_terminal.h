@@ -12,6 +12,14 @@
 
 namespace veldc::test {
 
+// The EOT command as the terminal hears it.
+inline const std::string kEot = "\x04";
+inline constexpr Micros kSecond = 1000000;
+using Lines = std::vector<std::string>;
+
+// "R1", "R2", ... each followed by `end`.
+std::string Numbered(int count, const std::string &end = "\r\n");
+
 // PC files of one test, removed with it.
 class TempDir {
  public:
@@ -46,15 +54,13 @@ class ServicesTest : public SerialTest {
  protected:
   void SetUp() override;
   // Lines the terminal heard (without their CR).
-  const std::vector<std::string> &Heard() const { return peer.Lines(); }
+  const Lines &Heard() const { return peer.Lines(); }
+  Lines HeardSince(size_t count) const { return Lines(Heard().begin() + count, Heard().end()); }
   // Answers each line with the given function's text and a CR (nullopt = silence).
   void Answer(std::function<std::optional<std::string>(const std::string &)> answer);
   void Answer(LoadTerminal *terminal);
 
   TempDir files;
 };
-
-// The EOT command as the terminal hears it.
-inline const std::string kEot = "\x04";
 
 }  // namespace veldc::test

@@ -60,15 +60,13 @@ class Meter : public ServicesTest {
     ServicesTest::SetUp();
     SetProgressCallback(Collect, &reports);
     Answer(&terminal);
-    files.Write("in.txt", Ten());
+    std::string ten;  // ten records of 10 characters and CR LF
+    for (int i = 100; i < 110; ++i) ten += "record " + std::to_string(i) + "\r\n";
+    files.Write("in.txt", ten);
   }
-  static std::string Ten() {
-    std::string content;
-    for (int i = 0; i < 10; ++i) content += "record " + std::to_string(100 + i) + "\r\n";
-    return content;
-  }
-  int Download() {
+  int Download(int wrongEchoAt = 0) {
     terminal = LoadTerminal();
+    terminal.wrongEchoAt = wrongEchoAt;
     char name[] = "DATA";
     return SendFile(files.Path("in.txt").c_str(), name, 0, 0);
   }
@@ -126,12 +124,7 @@ TEST_F(Meter, SwitchOffMeansNoWindowAndNoReports) {
 
 TEST_F(Meter, FailedDownloadClosesTheMeter) {
   EnableMeter(1);
-  terminal = LoadTerminal();
-  terminal.wrongEchoAt = 3;
-  Answer(&terminal);
-  char name[] = "DATA";
-  EXPECT_EQ(Outcome(SendFile(files.Path("in.txt").c_str(), name, 0, 0)),
-            "-1 59 Error sending record");
+  EXPECT_EQ(Outcome(Download(3)), "-1 59 Error sending record");
   EXPECT_EQ(vp.LogOf(Call::MeterDestroy).size(), 1u);
   ASSERT_EQ(reports.size(), 4u);  // open, two records, close
   EXPECT_EQ(reports.back(), (Report{110, VELDC_PROGRESS_CLOSE, 2, 24, 120, ""}));

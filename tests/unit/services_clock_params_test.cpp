@@ -1,6 +1,7 @@
 // The clock and the configuration parameters: argument checks before any traffic, the
 // commands on the wire, echo acceptance and the codes of each refusal.
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -139,10 +140,14 @@ TEST_F(Params, SingleParameterRefusals) {
   EXPECT_EQ(Outcome(SetParameter(5, std::string(32, 'v').c_str())), "-1 2 Device not initialized");
 }
 
+// The selection and value slots of the block calls; unused slots hold '#'.
 struct Block {
   int selection[VELDC_PARAM_COUNT] = {};
   char values[VELDC_PARAM_COUNT * VELDC_PARAM_SLOT];
-  Block() { std::memset(values, '#', sizeof values); }
+  explicit Block(std::initializer_list<int> selected = {}) {
+    std::memset(values, '#', sizeof values);
+    for (int i : selected) selection[i] = 1;
+  }
   char *Slot(int i) { return values + i * VELDC_PARAM_SLOT; }
 };
 
@@ -152,8 +157,7 @@ TEST_F(Params, BlockReadKeepsEveryValueInItsSlot) {
     if (n == "10") return std::string("CFG 10 ") + std::string(40, 'L');  // too long for a slot
     return "CFG " + n + " v" + n;
   });
-  Block b;
-  b.selection[3] = b.selection[10] = b.selection[11] = b.selection[99] = 1;
+  Block b{3, 10, 11, 99};
   EXPECT_EQ(GetAllParams(b.selection, b.values), 0) << ErrorState();
   EXPECT_EQ(Heard(), (std::vector<std::string>{"CFG 03", "CFG 10", "CFG 11", "CFG 99"}));
   EXPECT_STREQ(b.Slot(3), "v03");
@@ -170,14 +174,12 @@ TEST_F(Params, BlockReadFailureReturnsTheParameterAndWritesNothing) {
     if (line == "CFG 40" || line == "CFG 99") return std::nullopt;
     return "CFG " + line.substr(4, 2) + " ok";
   });
-  Block b;
-  b.selection[1] = b.selection[2] = b.selection[40] = b.selection[41] = 1;
+  Block b{1, 2, 40, 41};
   EXPECT_EQ(Outcome(GetAllParams(b.selection, b.values)), "-60 40 No reply from terminal");
   EXPECT_EQ(std::string(b.values, sizeof b.values), std::string(sizeof b.values, '#'));
   EXPECT_EQ(Heard().size(), 3u);
 
-  Block only99;
-  only99.selection[99] = 1;
+  Block only99{99};
   const size_t before = Heard().size();
   EXPECT_EQ(Outcome(GetAllParams(only99.selection, only99.values)),
             "-1 40 No reply from terminal");  // 99 - 100
@@ -187,8 +189,7 @@ TEST_F(Params, BlockReadFailureReturnsTheParameterAndWritesNothing) {
 
 TEST_F(Params, BlockWriteStopsAtTheFirstRefusal) {
   Answer([](const std::string &line) { return line.rfind("CFG 20", 0) == 0 ? "no" : line; });
-  Block b;
-  b.selection[2] = b.selection[7] = b.selection[20] = b.selection[30] = 1;
+  Block b{2, 7, 20, 30};
   std::strcpy(b.Slot(2), "two");
   std::strcpy(b.Slot(7), "");
   std::strcpy(b.Slot(20), "twenty");
@@ -199,25 +200,21 @@ TEST_F(Params, BlockWriteStopsAtTheFirstRefusal) {
 
 TEST_F(Params, BlockWriteChecksEachValueLength) {
   Answer([](const std::string &line) { return line; });
-  Block b;
-  b.selection[0] = b.selection[1] = 1;
+  Block b{0, 1};
   // Slot 0 holds 32 characters running into slot 1: allowed. Slot 1 then has 15 + NUL.
   std::memcpy(b.Slot(0), std::string(32, 'a').c_str(), 33);
   EXPECT_EQ(SetAllParams(b.selection, b.values), 0) << ErrorState();
   EXPECT_EQ(Heard()[0], "CFG 00 " + std::string(32, 'a'));
   EXPECT_EQ(Heard()[1], "CFG 01 " + std::string(15, 'a'));
 
-  Block tooLong;
-  tooLong.selection[5] = 1;
-  tooLong.selection[6] = 1;
+  Block tooLong{5, 6};
   std::memcpy(tooLong.Slot(5), std::string(33, 'b').c_str(), 34);
   const size_t before = Heard().size();
   EXPECT_EQ(Outcome(SetAllParams(tooLong.selection, tooLong.values)), "-95 3 Wrong parameters");
   EXPECT_EQ(Heard().size(), before);
 
   // The last slot's text must end inside the host's block.
-  Block unterminated;
-  unterminated.selection[99] = 1;
+  Block unterminated{99};
   EXPECT_EQ(Outcome(SetAllParams(unterminated.selection, unterminated.values)),
             "-1 3 Wrong parameters");
   EXPECT_EQ(Heard().size(), before);

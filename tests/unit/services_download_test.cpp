@@ -65,20 +65,8 @@ TEST_F(RecordReader, SplitsTheFileIntoRecords) {
   for (const auto &c : cases) EXPECT_EQ(ReadAll(c.content), c.expected) << c.name;
 }
 
-TEST_F(RecordReader, AFailedReadIsError58) {
-  vp.Fail(Call::FileRead, 4);
-  EXPECT_EQ(ReadAll("AB\r\nCD\r\n"), (Records{{2, "AB"}, {-1, "58 Error reading record"}}));
-}
-
-// A fault of the terminal's load (field and value), or of a PC file call (on its nth call).
-struct LoadFault {
-  int LoadTerminal::*field;
-  int value;
-  Call call;
-  int nth;
-};
-constexpr LoadFault Terminal(int LoadTerminal::*field, int value) { return {field, value, {}, 0}; }
-constexpr LoadFault PcFile(Call call, int nth) { return {nullptr, 0, call, nth}; }
+// A fault of the terminal's load, or of a PC file call, at its nth step.
+enum Fault { kNone, kEcho, kSilent, kCount, kEots, kRefuse, kRead, kOpen, kClose };
 
 class Download : public ServicesTest {
  protected:
@@ -88,27 +76,29 @@ class Download : public ServicesTest {
   }
   int Send(const std::string &content, const char *name = "data", int p = 0, int option = 0) {
     files.Write("in.txt", content);
-    std::string terminalName = name;
+    terminalName = name;
     return SendFile(files.Path("in.txt").c_str(), terminalName.data(), p, option);
   }
   int SendProgram(const std::string &content) {
     files.Write("prg.txt", content);
     return SendPrg(files.Path("prg.txt").c_str());
   }
-  static std::string Numbered(int count) {
-    std::string content;
-    for (int i = 1; i <= count; ++i) content += "R" + std::to_string(i) + "\r\n";
-    return content;
-  }
-  using Heard_ = std::vector<std::string>;
-  // A fresh terminal with `fault`.
-  void Arrange(const LoadFault &fault) {
+  // The outcome of a file (or program) load with a fresh terminal and `fault` at step n;
+  // Written() holds the load's bytes.
+  std::string Load(bool program, const std::string &content, Fault fault = kNone, int n = 0) {
     terminal = LoadTerminal();
-    if (fault.field != nullptr) terminal.*fault.field = fault.value;
-    if (fault.nth != 0) vp.Fail(fault.call, fault.nth);
+    using T = LoadTerminal;
+    int T::*const faults[] = {nullptr,         &T::wrongEchoAt, &T::silentAt,
+                              &T::countOffset, &T::silentEots,  &T::refuseLoad};
+    const Call calls[] = {Call::FileRead, Call::FileOpenRead, Call::FileClose};
+    if (fault >= kRead) vp.Fail(calls[fault - kRead], n);
+    if (fault != kNone && fault < kRead) terminal.*faults[fault] = n;
+    vp.ClearWritten();
+    return Outcome(program ? SendProgram(content) : Send(content));
   }
 
   LoadTerminal terminal;
+  std::string terminalName;  // as the last file load left it
 };
 
 TEST_F(Download, LoadCommandCarriesTheOptions) {
@@ -150,57 +140,52 @@ TEST_F(Download, RefusedArgumentsCauseNoTraffic) {
   EXPECT_EQ(Outcome(Send("AB\r\n")), "-1 2 Device not initialized");
 }
 
-TEST_F(Download, FileLoadFailuresDeleteThePartialFile) {
-  const std::string tooLong = "AB\r\n" + std::string(128, 'z') + "\r\n";
+// Each record is sent as read; a failed file load deletes the partial file, a failed program
+// load tells the terminal to stop; the PC file is never changed.
+TEST_F(Download, LoadsAndTheirCleanUp) {
+  const std::string two = "AB\r\nCD\r\n", tooLong = "AB\r\n" + std::string(128, 'z') + "\r\n";
   const struct {
+    bool program;
     std::string content;
-    LoadFault fault;
-    const char *state;
-    Heard_ heard;
+    Fault fault;
+    int n;
+    const char *outcome, *written;
   } cases[] = {
-      {tooLong, PcFile({}, 0), "57 Record too long", {"LOAD DATA", "AB", kEot, "DEL DATA"}},
-      {"AB\r\nCD\r\n",
-       PcFile(Call::FileRead, 4),
-       "58 Error reading record",
-       {"LOAD DATA", "AB", kEot, "DEL DATA"}},
-      {"AB\r\nCD\r\nEF\r\n",
-       Terminal(&LoadTerminal::wrongEchoAt, 2),
-       "59 Error sending record",
-       {"LOAD DATA", "AB", "CD", kEot, "DEL DATA"}},
-      {"AB\r\nCD\r\n",
-       Terminal(&LoadTerminal::silentAt, 1),
-       "40 No reply from terminal",
-       {"LOAD DATA", "AB", kEot, "DEL DATA"}},
-      {"AB\r\nCD\r\n",
-       Terminal(&LoadTerminal::countOffset, 1),
-       "60 Records number does not match",
-       {"LOAD DATA", "AB", "CD", kEot}},
-      {"AB\r\n",
-       PcFile(Call::FileOpenRead, 1),
-       "56 Not able to open file",
-       {"LOAD DATA", kEot, "DEL DATA"}},
-      {"AB\r\n",
-       PcFile(Call::FileClose, 1),
-       "67 Not able to close file",
-       {"LOAD DATA", "AB", kEot}},
-      {"AB\r\n",
-       Terminal(&LoadTerminal::silentEots, 2),
-       "45 EOT command ignored",
-       {"LOAD DATA", "AB", kEot, kEot, kEot, "DEL DATA"}},
+      {false, kCtrlZ + "AB\r\n", kNone, 0, "0 0 None", "LOAD DATA\r\x04\r"},  // closed at once
+      {false, "AB\r\r\nCD", kNone, 0, "3 0 None", "LOAD DATA\rAB\r\rCD\r\x04\r"},
+      {true, "10 PRINT\r\n20 END\r\n", kNone, 0, "2 0 None",
+       "%XI\rLOADP PROGRAM\r10 PRINT\r20 END\r\x04\r"},
+      {false, tooLong, kNone, 0, "-1 57 Record too long", "LOAD DATA\rAB\r\x04\rDEL DATA\r"},
+      {false, two, kRead, 4, "-1 58 Error reading record", "LOAD DATA\rAB\r\x04\rDEL DATA\r"},
+      {false, two + "EF\r\n", kEcho, 2, "-1 59 Error sending record",
+       "LOAD DATA\rAB\rCD\r\x04\rDEL DATA\r"},
+      {false, two, kSilent, 1, "-1 40 No reply from terminal", "LOAD DATA\rAB\r\x04\rDEL DATA\r"},
+      {false, two, kCount, 1, "-1 60 Records number does not match", "LOAD DATA\rAB\rCD\r\x04\r"},
+      {false, "AB\r\n", kOpen, 1, "-1 56 Not able to open file", "LOAD DATA\r\x04\rDEL DATA\r"},
+      {false, "AB\r\n", kClose, 1, "-1 67 Not able to close file", "LOAD DATA\rAB\r\x04\r"},
+      {false, "AB\r\n", kEots, 2, "-1 45 EOT command ignored",
+       "LOAD DATA\rAB\r\x04\r\x04\r\x04\rDEL DATA\r"},
+      // The line fetch after a silent EOT gets nothing either; the second EOT is answered.
+      {false, "AB\r\n", kEots, 1, "1 0 None", "LOAD DATA\rAB\r\x04\r\x04\r"},
+      {true, "A\r\n", kRefuse, 1, "-1 55 Load command ignored", "%XI\rLOADP PROGRAM\r"},
+      {true, "A\r\n", kEcho, 1, "-1 59 Error sending record",
+       "%XI\rLOADP PROGRAM\rA\rSTOP DOWNLOADING\r\x04\r"},
+      {true, "A\r\nB\r\n", kCount, -1, "-1 60 Records number does not match",
+       "%XI\rLOADP PROGRAM\rA\rB\r\x04\rSTOP DOWNLOADING\r\x04\r"},
+      {true, "A\r\n", kEots, 2, "-1 45 EOT command ignored",
+       "%XI\rLOADP PROGRAM\rA\r\x04\r\x04\rSTOP DOWNLOADING\r\x04\r"},
+      {true, "A\r\n", kOpen, 1, "-1 56 Not able to open file",
+       "%XI\rLOADP PROGRAM\rSTOP DOWNLOADING\r\x04\r"},
+      {true, "A\r\n", kClose, 1, "-1 67 Not able to close file", "%XI\rLOADP PROGRAM\rA\r\x04\r"},
   };
   for (const auto &c : cases) {
-    Arrange(c.fault);
-    const size_t before = Heard().size();
-    EXPECT_EQ(Outcome(Send(c.content)), std::string("-1 ") + c.state);
-    EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), c.heard) << c.state;
-    EXPECT_EQ(files.Read("in.txt"), c.content) << c.state;
+    EXPECT_EQ(Load(c.program, c.content, c.fault, c.n), c.outcome) << c.written;
+    EXPECT_EQ(Written(), c.written) << c.outcome;
+    EXPECT_EQ(files.Read(c.program ? "prg.txt" : "in.txt"), c.content) << c.outcome;
+    if (!c.program) {
+      EXPECT_EQ(terminalName, "DATA");
+    }
   }
-}
-
-TEST_F(Download, LoadClosedOnTheSecondOrThirdTry) {
-  terminal.silentEots = 1;  // the line fetch after the silent EOT gets nothing either
-  EXPECT_EQ(Send("AB\r\n"), 1) << ErrorState();
-  EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", "AB", kEot, kEot}));
 }
 
 TEST_F(Download, ALateCountIsPickedUpByTheLineFetch) {
@@ -210,18 +195,7 @@ TEST_F(Download, ALateCountIsPickedUpByTheLineFetch) {
     return std::nullopt;
   });
   EXPECT_EQ(Send("AB\r\n"), 1) << ErrorState();
-  EXPECT_EQ(Heard(), (Heard_{"LOAD DATA", "AB", kEot}));
-}
-
-TEST_F(Download, SendsEachRecordOrClosesAnEmptyLoadAtOnce) {
-  EXPECT_EQ(Send(kCtrlZ + "AB\r\n"), 0) << ErrorState();
-  terminal = LoadTerminal();
-  char name[] = "data";
-  files.Write("in.txt", "AB\r\r\nCD");
-  EXPECT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), 3) << ErrorState();
-  EXPECT_STREQ(name, "DATA");
-  EXPECT_EQ(Written(), "LOAD DATA\r\x04\rLOAD DATA\rAB\r\rCD\r\x04\r");
-  EXPECT_EQ(files.Read("in.txt"), "AB\r\r\nCD");
+  EXPECT_EQ(Heard(), (Lines{"LOAD DATA", "AB", kEot}));
 }
 
 // The load ends with the record that takes the count past 10,000; a file that goes on is
@@ -231,74 +205,26 @@ TEST_F(Download, TenThousandAndOneRecordsAtMost) {
     bool program;
     int records;
     const char *outcome;
-    Heard_ tail;
+    Lines tail;
   } cases[] = {
       {false, 10001, "10001 0 None", {"R10000", "R10001", kEot}},
       {false, 10005, "-1 64 Records number overflow", {"R10001", kEot, "DEL DATA"}},
       {true, 10002, "-1 64 Records number overflow", {"R10001", "STOP DOWNLOADING", kEot}},
   };
   for (const auto &c : cases) {
-    terminal = LoadTerminal();
-    const std::string content = Numbered(c.records);
-    EXPECT_EQ(Outcome(c.program ? SendProgram(content) : Send(content)), c.outcome) << c.records;
-    EXPECT_EQ(Heard_(Heard().end() - 3, Heard().end()), c.tail) << c.records;
+    EXPECT_EQ(Load(c.program, Numbered(c.records)), c.outcome) << c.records;
+    EXPECT_EQ(Lines(Heard().end() - 3, Heard().end()), c.tail) << c.records;
   }
 }
 
-TEST_F(Download, ProgramLoad) {
-  EXPECT_EQ(SendProgram("10 PRINT\r\n20 END\r\n"), 2) << ErrorState();
-  EXPECT_EQ(Written(), "%XI\rLOADP PROGRAM\r10 PRINT\r20 END\r\x04\r");
-}
-
-TEST_F(Download, ProgramLoadFailures) {
-  const LoadFault none = PcFile({}, 0);
-  const struct {
-    std::string ramCard;
-    LoadFault fault;
-    std::string content;
-    const char *outcome;
-    Heard_ heard;
-  } cases[] = {
-      {"Veld X", none, "A\r\n", "-1 69 Bad RAM-Card format", {"%XI"}},
-      {"", none, "A\r\n", "-1 69 Bad RAM-Card format", {"%XI"}},
-      {"Qyr P", none, "A\r\n", "1 0 None", {"%XI", "LOADP PROGRAM", "A", kEot}},
-      {"Veld F",
-       Terminal(&LoadTerminal::refuseLoad, 1),
-       "A\r\n",
-       "-1 55 Load command ignored",
-       {"%XI", "LOADP PROGRAM"}},
-      {"Veld F",
-       Terminal(&LoadTerminal::wrongEchoAt, 1),
-       "A\r\n",
-       "-1 59 Error sending record",
-       {"%XI", "LOADP PROGRAM", "A", "STOP DOWNLOADING", kEot}},
-      {"Veld F",
-       Terminal(&LoadTerminal::countOffset, -1),
-       "A\r\nB\r\n",
-       "-1 60 Records number does not match",
-       {"%XI", "LOADP PROGRAM", "A", "B", kEot, "STOP DOWNLOADING", kEot}},
-      {"Veld F",
-       Terminal(&LoadTerminal::silentEots, 2),
-       "A\r\n",
-       "-1 45 EOT command ignored",
-       {"%XI", "LOADP PROGRAM", "A", kEot, kEot, "STOP DOWNLOADING", kEot}},
-      {"Veld F",
-       PcFile(Call::FileOpenRead, 1),
-       "A\r\n",
-       "-1 56 Not able to open file",
-       {"%XI", "LOADP PROGRAM", "STOP DOWNLOADING", kEot}},
-      {"Veld F",
-       PcFile(Call::FileClose, 1),
-       "A\r\n",
-       "-1 67 Not able to close file",
-       {"%XI", "LOADP PROGRAM", "A", kEot}},
-  };
-  for (const auto &c : cases) {
-    Arrange(c.fault);
-    terminal.ramCard = c.ramCard;
-    const size_t before = Heard().size();
-    EXPECT_EQ(Outcome(SendProgram(c.content)), c.outcome) << c.ramCard;
-    EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), c.heard) << c.outcome;
+TEST_F(Download, ProgramLoadNeedsAnFOrPRamCard) {
+  for (const char *card : {"Veld X", "", "Qyr P"}) {
+    terminal = LoadTerminal();
+    terminal.ramCard = card;
+    vp.ClearWritten();
+    const bool taken = card[0] == 'Q';
+    EXPECT_EQ(Outcome(SendProgram("A\r\n")), taken ? "1 0 None" : "-1 69 Bad RAM-Card format");
+    EXPECT_EQ(Written(), taken ? "%XI\rLOADP PROGRAM\rA\r\x04\r" : "%XI\r") << card;
   }
 }
 
@@ -308,7 +234,7 @@ TEST_F(KovDownload, RecordsGoThroughTheDriver) {
   Open(DEV_KOV74_MODE0);
   LoadTerminal terminal;
   driver.responder = [&terminal](int address, const std::string &text) {
-    std::vector<std::pair<int, std::string>> replies;
+    Records replies;
     if (auto answer = terminal.Answer(text)) replies.emplace_back(address, *answer);
     return replies;
   };
@@ -317,15 +243,14 @@ TEST_F(KovDownload, RecordsGoThroughTheDriver) {
   files.Write("in.txt", "AB\r\nCD\r\n");
   char name[] = "kov";
   EXPECT_EQ(SendFile(files.Path("in.txt").c_str(), name, 1, 3), 2) << ErrorState();
-  using Sent = std::vector<std::pair<int, std::string>>;
-  EXPECT_EQ(driver.sent, (Sent{{5, "LOAD KOV P3"}, {5, "AB"}, {5, "CD"}, {5, kEot}}));
+  EXPECT_EQ(driver.sent, (Records{{5, "LOAD KOV P3"}, {5, "AB"}, {5, "CD"}, {5, kEot}}));
 
   // 121 characters are too long for the driver: refused with the usual clean-up.
   driver.sent.clear();
   terminal = LoadTerminal();
   files.Write("in.txt", std::string(121, 'k') + "\r\n");
   EXPECT_EQ(Outcome(SendFile(files.Path("in.txt").c_str(), name, 0, 0)), "-1 3 Wrong parameters");
-  EXPECT_EQ(driver.sent, (Sent{{5, "LOAD KOV"}, {5, kEot}, {5, "DEL KOV"}}));
+  EXPECT_EQ(driver.sent, (Records{{5, "LOAD KOV"}, {5, kEot}, {5, "DEL KOV"}}));
 }
 
 }  // namespace

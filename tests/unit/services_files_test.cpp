@@ -13,9 +13,7 @@ namespace {
 
 using Files = ServicesTest;
 
-constexpr Micros kSecond = 1000000;
-
-std::string Lines(const std::vector<std::string> &lines) {
+std::string Joined(const Lines &lines) {
   std::string out;
   for (const auto &l : lines) out += l + "\r";
   return out;
@@ -66,58 +64,60 @@ struct Entries {
 
 TEST_F(Files, ListingUpToTheEndLine) {
   Answer([](const std::string &line) {
-    return line + "\r" + Lines({"A.DAT      12", "B.DAT     300", "A-VERY-LONG-LINE-OF-TEXT"}) +
+    return line + "\r" + Joined({"A.DAT      12", "B.DAT     300", "A-VERY-LONG-LINE-OF-TEXT"}) +
            "\x04" + "3";
   });
   Entries e;
+  char nine[] = "abcdefghi";
+  EXPECT_EQ(Outcome(ListFiles(nine, e.slots)), "-1 3 Wrong parameters");
+  EXPECT_STREQ(nine, "abcdefghi");
+  EXPECT_EQ(Outcome(ListFiles(nullptr, nullptr)), "-1 3 Wrong parameters");
   EXPECT_EQ(ListFiles(nullptr, e.slots), 3) << ErrorState();
   char empty[] = "";
   EXPECT_EQ(ListFiles(empty, e.slots), 3) << ErrorState();
   char seven[] = "abcdefg";
   EXPECT_EQ(ListFiles(seven, e.slots), 3) << ErrorState();
   EXPECT_STREQ(seven, "ABCDEFG");
-  EXPECT_EQ(Heard(), (std::vector<std::string>{"DIR", "DIR", "DIR ABCDEFG"}));
+  EXPECT_EQ(Heard(), (Lines{"DIR", "DIR", "DIR ABCDEFG"}));
   EXPECT_STREQ(e.Text(0), "A.DAT      12");
   EXPECT_STREQ(e.Text(1), "B.DAT     300");
   // A line too long for its slot is cut to 15 characters; the next slot is not touched.
   EXPECT_EQ(e.Slot(2), std::string("A-VERY-LONG-LIN") + '\0');
   EXPECT_EQ(e.Slot(3), std::string(16, '#'));
+  ExitCOMM();
+  EXPECT_EQ(Outcome(ListFiles(nullptr, nullptr)), "-1 2 Device not initialized");
 }
 
-TEST_F(Files, EightCharacterNameIsAnsweredInOneReply) {
+TEST_F(Files, EightCharacterNameIsAnsweredInOneReplyUnlessSorvik) {
   Answer([](const std::string &) { return "DIR ABCDEFGH   1234 and more"; });
   Entries e;
   char name[] = "abcdefgh";
   EXPECT_EQ(ListFiles(name, e.slots), 1) << ErrorState();
-  EXPECT_EQ(Heard(), std::vector<std::string>{"DIR ABCDEFGH"});
+  EXPECT_EQ(Heard(), Lines{"DIR ABCDEFGH"});
   EXPECT_EQ(e.Slot(0), std::string("ABCDEFGH   1234") + '\0');
   EXPECT_EQ(vp.PendingInput(), 0u);
 
   peer.Reply("DIR\r");  // shorter than five characters: an empty entry
   EXPECT_EQ(ListFiles(name, e.slots), 1);
   EXPECT_EQ(e.Slot(0)[0], '\0');
-}
 
-TEST_F(Files, SorvikListsEvenForAnEightCharacterName) {
-  protocol::bSorvikModel = 1;
+  protocol::bSorvikModel = 1;  // lists even for an eight-character name
   Answer([](const std::string &line) { return line + "\rABCDEFGH  40\r\x04" + "1"; });
-  Entries e;
-  char name[] = "ABCDEFGH";
   EXPECT_EQ(ListFiles(name, e.slots), 1) << ErrorState();
   EXPECT_STREQ(e.Text(0), "ABCDEFGH  40");
 }
 
 TEST_F(Files, ListingCountsAndLimits) {
-  std::vector<std::string> names;
+  Lines names;
   for (int i = 0; i < 201; ++i) names.push_back("F" + std::to_string(i));
-  const std::string listing200 = Lines({names.begin(), names.begin() + 200});
+  const std::string listing200 = Joined({names.begin(), names.begin() + 200});
   struct Case {
     std::string reply;
     int result;
     const char *state;
   } cases[] = {
       {"DIR\r" + listing200 + kEot + "200", 200, "0 None"},
-      {"DIR\r" + Lines(names) + kEot + "201", -1, "53 Files counter overflow"},
+      {"DIR\r" + Joined(names) + kEot + "201", -1, "53 Files counter overflow"},
       {"DIR\rX\rY\r" + kEot + "3", -1, "54 Files number does not match"},
       {"DIR\r\x04", 0, "0 None"},
       {"DIR\r" + kEot + "1", -1, "54 Files number does not match"},
@@ -129,8 +129,12 @@ TEST_F(Files, ListingCountsAndLimits) {
   for (const auto &c : cases) {
     peer.Reply(c.reply + "\r");
     Entries e;
+    const Micros start = vp.Now();
     EXPECT_EQ(ListFiles(nullptr, e.slots), c.result) << c.state;
     EXPECT_EQ(ErrorState(), c.state);
+    if (c.state[0] == '4') {
+      EXPECT_EQ((vp.Now() - start) / kSecond, 10u);  // each line waits 10 s
+    }
     if (c.result == -1 && c.reply.size() > 6 && c.reply[4] == 'X') {
       EXPECT_STREQ(e.Text(0), "X");  // entries stored before the failure stay
     }
@@ -139,70 +143,39 @@ TEST_F(Files, ListingCountsAndLimits) {
   for (const auto &line : Heard()) EXPECT_EQ(line, "DIR");
 }
 
-TEST_F(Files, ListingLinesWaitTenSeconds) {
-  peer.Reply("DIR\r");
-  Entries e;
-  const Micros start = vp.Now();
-  EXPECT_EQ(Outcome(ListFiles(nullptr, e.slots)), "-1 40 No reply from terminal");
-  const Micros spent = vp.Now() - start;
-  EXPECT_GE(spent, 10 * kSecond);
-  EXPECT_LT(spent, 11 * kSecond);
-}
-
-TEST_F(Files, ListingArgumentChecks) {
-  Entries e;
-  char nine[] = "abcdefghi";
-  EXPECT_EQ(Outcome(ListFiles(nine, e.slots)), "-1 3 Wrong parameters");
-  EXPECT_STREQ(nine, "abcdefghi");
-  EXPECT_EQ(Outcome(ListFiles(nullptr, nullptr)), "-1 3 Wrong parameters");
-  EXPECT_TRUE(Heard().empty());
-  ExitCOMM();
-  EXPECT_EQ(Outcome(ListFiles(nullptr, nullptr)), "-1 2 Device not initialized");
-}
-
-TEST_F(Files, ViewCollectsLinesWithLineEnds) {
-  Answer([](const std::string &line) { return line + "\rAB\r\rCD\r" + kEot + "99 ignored"; });
-  char name[] = "log";
-  char buffer[64];
-  EXPECT_EQ(ViewFile(name, buffer, sizeof buffer), 3) << ErrorState();
-  EXPECT_STREQ(name, "LOG");
-  EXPECT_STREQ(buffer, "AB\r\n\r\nCD\r\n");
-  EXPECT_EQ(Heard(), std::vector<std::string>{"TYPE LOG"});  // no EOT after a full file
-}
-
-TEST_F(Files, ViewStopsWhenTheBufferIsFull) {
-  Answer([](const std::string &line) -> std::string {
-    if (line == kEot) return "\x04*";
-    return line + "\r1234567\rnext\r" + kEot + "2";
-  });
-  char name[] = "X";
-  char buffer[10];
-  EXPECT_EQ(Outcome(ViewFile(name, buffer, 10)), "1 0 None");
-  EXPECT_STREQ(buffer, "1234567\r\n");
-  EXPECT_EQ(Heard(), (std::vector<std::string>{"TYPE X", kEot}));
-
-  char small[9];
-  EXPECT_EQ(ViewFile(name, small, 9), 0);  // 7 + CR LF + NUL do not fit in 9
-  EXPECT_STREQ(small, "");
-}
-
-TEST_F(Files, ViewFailures) {
+// The file's lines with CR LF, up to a full buffer; an EOT command only when the file did not
+// end by itself.
+TEST_F(Files, View) {
+  const std::string kept = "TYPE X\r1234567\rnext\r" + kEot + "2";
+  const struct {
+    const char *name;
+    std::string typed;  // the terminal's answer to "TYPE"
+    int size;
+    const char *outcome, *text, *written;  // text nullptr: not looked at
+  } cases[] = {
+      {"log", "TYPE LOG\rAB\r\rCD\r" + kEot + "99 ignored", 64, "3 0 None", "AB\r\n\r\nCD\r\n",
+       "TYPE LOG\r"},
+      {"x", "TYPE X\r" + kEot, 64, "0 0 None", "", "TYPE X\r"},
+      {"x", kept, 10, "1 0 None", "1234567\r\n", "TYPE X\r\x04\r"},
+      {"x", kept, 9, "0 0 None", "", "TYPE X\r\x04\r"},  // 7 + CR LF + NUL do not fit
+      {"x", "TYPE ?", 64, "-1 62 Send command ignored", nullptr, "TYPE X\r\x04\r"},
+      {"x", "TYPE X\rfirst", 64, "-1 40 No reply from terminal", nullptr, "TYPE X\r\x04\r"},
+  };
+  for (const auto &c : cases) {
+    const std::string typed = c.typed;
+    Answer([typed](const std::string &line) { return line == kEot ? "\x04*" : typed; });
+    vp.ClearWritten();
+    std::string name = c.name;
+    std::vector<char> buffer(c.size, '#');
+    EXPECT_EQ(Outcome(ViewFile(name.data(), buffer.data(), c.size)), c.outcome) << c.typed;
+    if (c.text != nullptr) {
+      EXPECT_STREQ(buffer.data(), c.text) << c.typed;
+    }
+    EXPECT_EQ(Written(), c.written) << c.typed;
+    EXPECT_EQ("TYPE " + name + "\r", Written().substr(0, name.size() + 6));  // name in capitals
+  }
   char name[] = "x";
-  char buffer[64] = "old";
-  peer.Reply("TYPE X\r\x04\r");
-  EXPECT_EQ(ViewFile(name, buffer, 64), 0);
-  EXPECT_STREQ(buffer, "");
-
-  peer.Reply("TYPE ?\r");
-  peer.Reply("\x04*\r");
-  EXPECT_EQ(Outcome(ViewFile(name, buffer, 64)), "-1 62 Send command ignored");
-  EXPECT_EQ(Heard().back(), kEot);
-
-  peer.Reply("TYPE X\rfirst\r");  // then silence
-  peer.Reply("\x04*\r");
-  EXPECT_EQ(Outcome(ViewFile(name, buffer, 64)), "-1 40 No reply from terminal");
-  EXPECT_EQ(Heard().back(), kEot);
-
+  char buffer[64];
   const size_t before = Heard().size();
   EXPECT_EQ(Outcome(ViewFile(name, buffer, 32768)), "-1 3 Wrong parameters");
   char nine[] = "ABCDEFGHI";

@@ -13,12 +13,6 @@
 namespace veldc::test {
 namespace {
 
-std::string NumberedFile(int count) {
-  std::string content;
-  for (int i = 1; i <= count; ++i) content += "REC" + std::to_string(i) + ",VALUE\r\n";
-  return content;
-}
-
 TEST(SimKov74Services, FileRoundTripThroughTheDriver) {
   VirtualPlatform vp;
   sim::Terminal terminal{"Dulm", 7, 'P'};
@@ -29,7 +23,7 @@ TEST(SimKov74Services, FileRoundTripThroughTheDriver) {
   ASSERT_GT(InitCOMM(1, DEV_KOV74_MODE0, 0, 0), 0) << ErrorState();
   ASSERT_EQ(SetTerminal(7), 0) << ErrorState();
   TempDir files;
-  const std::string content = NumberedFile(150);
+  const std::string content = Numbered(150);
   files.Write("in.txt", content);
   char name[] = "kov";
   ASSERT_EQ(SendFile(files.Path("in.txt").c_str(), name, 0, 0), 150) << ErrorState();

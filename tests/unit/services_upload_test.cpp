@@ -9,15 +9,14 @@
 namespace veldc::test {
 namespace {
 
-constexpr Micros kSecond = 1000000;
-
 class Upload : public ServicesTest {
  protected:
   // The terminal types `body` (lines ending in CR, the end line included) after echoing
-  // "TYPE"; it acknowledges the EOT command.
-  void Types(const std::string &body) {
-    Answer([body](const std::string &line) -> std::optional<std::string> {
+  // "TYPE", answers a "DIR" lookup with `dir` (if any) and acknowledges the EOT command.
+  void Types(const std::string &body, const std::string &dir = "") {
+    Answer([body, dir](const std::string &line) -> std::optional<std::string> {
       if (line.rfind("TYPE ", 0) == 0) return line + "\r" + body.substr(0, body.size() - 1);
+      if (line.rfind("DIR ", 0) == 0 && !dir.empty()) return dir;
       if (line == kEot) return "\x04*";
       return std::nullopt;
     });
@@ -26,12 +25,6 @@ class Upload : public ServicesTest {
     std::string terminalName = name;
     return RecvFile(terminalName.data(), files.Path("out.txt").c_str());
   }
-  static std::string Records(int count) {
-    std::string body;
-    for (int i = 1; i <= count; ++i) body += "R" + std::to_string(i) + "\r";
-    return body;
-  }
-  using Heard_ = std::vector<std::string>;
 };
 
 TEST_F(Upload, EndLineIsJudged) {
@@ -65,7 +58,7 @@ TEST_F(Upload, EndLineIsJudged) {
     }
     EXPECT_EQ(files.Read("out.txt"), expected) << c.name;
   }
-  EXPECT_EQ(Heard(), Heard_(6, "TYPE DATA"));  // the end line closes the transfer
+  EXPECT_EQ(Heard(), Lines(6, "TYPE DATA"));  // the end line closes the transfer
 }
 
 TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
@@ -87,8 +80,7 @@ TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
     if (c.failWrite) vp.Fail(Call::FileWrite, 2);
     const size_t before = Heard().size();
     EXPECT_EQ(Outcome(Receive()), std::string("-1 ") + c.state) << c.name;
-    EXPECT_EQ(Heard_(Heard().begin() + before, Heard().end()), (Heard_{"TYPE DATA", kEot}))
-        << c.name;
+    EXPECT_EQ(Lines(Heard().begin() + before, Heard().end()), (Lines{"TYPE DATA", kEot})) << c.name;
     EXPECT_FALSE(files.Exists("out.txt")) << c.name;
   }
 }
@@ -135,18 +127,16 @@ TEST_F(Upload, LinesWaitTheSerialTimeOut) {
 }
 
 TEST_F(Upload, TenThousandRecordsAndNoMore) {
-  Types(Records(10000) + kEot + "10000\r");
+  Types(Numbered(10000, "\r") + kEot + "10000\r");
   EXPECT_EQ(Receive(), 10000) << ErrorState();
 
   // The 10,001st record is judged as the end line, and fails even when it reads like one
   // that matches; the terminal is told to stop.
-  Types(Records(10000) + "X10000\rR10002\r" + kEot + "10002\r");
+  Types(Numbered(10000, "\r") + "X10000\rR10002\r" + kEot + "10002\r");
   EXPECT_EQ(Outcome(Receive()), "-1 60 Records number does not match");
   EXPECT_EQ(Heard().back(), kEot);
   // The PC file is kept, closed, with the first 10,000 records.
-  std::string expected;
-  for (int i = 1; i <= 10000; ++i) expected += "R" + std::to_string(i) + "\r\n";
-  EXPECT_EQ(files.Read("out.txt"), expected);
+  EXPECT_EQ(files.Read("out.txt"), Numbered(10000));
   EXPECT_EQ(vp.LogOf(Call::FileClose).size(), 2u);
 }
 
@@ -172,21 +162,20 @@ class UploadMeter : public Upload {
 
 TEST_F(UploadMeter, TotalFromTheDirectoryEntry) {
   const struct {
+    bool sorvik;
     const char *name;
-    const char *listed;
+    std::string dir;
     int64_t total;
-  } cases[] = {{"log", "LOG      120", 120},
-               {"PREFIX", "PREFIX   120", 240},
-               {"prefix", "PREFIX   120", 120},
-               {"x", "X", 0}};
+  } cases[] = {{false, "log", "DIR LOG      120", 120},
+               {false, "PREFIX", "DIR PREFIX   120", 240},
+               {false, "prefix", "DIR PREFIX   120", 120},
+               {false, "x", "DIR X", 0},
+               // The entry comes in a listing; the total is set at the first record.
+               {true, "log", "DIR LOG     \rLOG       50\rOTHER     99\r" + kEot + "2", 250}};
   for (const auto &c : cases) {
+    protocol::bSorvikModel = c.sorvik;
     vp.ClearLog();
-    const std::string listed = c.listed;
-    Answer([listed](const std::string &line) -> std::optional<std::string> {
-      if (line.rfind("DIR ", 0) == 0) return "DIR " + listed;
-      if (line.rfind("TYPE ", 0) == 0) return line + "\rABC\rDE\r" + kEot + "2";
-      return std::nullopt;
-    });
+    Types("ABC\rDE\r" + kEot + "2\r", c.dir);
     const size_t before = Heard().size();
     EXPECT_EQ(Receive(c.name), 2) << c.name;
     std::string padded = c.name;
@@ -200,51 +189,25 @@ TEST_F(UploadMeter, TotalFromTheDirectoryEntry) {
   }
 }
 
-TEST_F(UploadMeter, SorvikTotalIsSetAtTheFirstRecord) {
-  protocol::bSorvikModel = 1;
-  Answer([](const std::string &line) -> std::optional<std::string> {
-    if (line.rfind("DIR ", 0) == 0) return line + "\rLOG       50\rOTHER     99\r" + kEot + "2";
-    if (line.rfind("TYPE ", 0) == 0) return line + "\rABC\rDE\r" + kEot + "2";
-    return std::nullopt;
-  });
-  EXPECT_EQ(Receive("log"), 2) << ErrorState();
-  EXPECT_EQ(Updates(), (std::vector<std::vector<int64_t>>{{1, 250, 4}, {2, 250, 3}}));
-}
-
-TEST_F(UploadMeter, FailedLookupCleansUp) {
-  Answer([](const std::string &line) -> std::optional<std::string> {
-    if (line.rfind("DIR ", 0) == 0) return "NO";
-    if (line == kEot) return "\x04*";
-    return std::nullopt;
-  });
+TEST_F(UploadMeter, FailuresCloseTheMeterOrNeverOpenIt) {
+  Types("ABC\r", "NO");
   EXPECT_EQ(Outcome(Receive("log")), "-1 52 Dir command ignored");
-  EXPECT_EQ(Heard(), (Heard_{"DIR LOG     ", kEot}));
+  EXPECT_EQ(Heard(), (Lines{"DIR LOG     ", kEot}));
   EXPECT_FALSE(files.Exists("out.txt"));
   EXPECT_TRUE(vp.LogOf(Call::MeterCreate).empty());
 
-  // With the meter off there is no lookup, so the same terminal delivers the file.
-  EnableMeter(0);
-  Answer([](const std::string &line) -> std::optional<std::string> {
-    if (line.rfind("DIR ", 0) == 0) return "NO";
-    if (line.rfind("TYPE ", 0) == 0) return line + "\rABC\r" + kEot + "1";
-    return std::nullopt;
-  });
-  EXPECT_EQ(Receive("log"), 1) << ErrorState();
-  EXPECT_EQ(Heard().back(), "TYPE LOG");
-  EXPECT_TRUE(vp.LogOf(Call::MeterCreate).empty());
-}
-
-TEST_F(UploadMeter, MeterClosedOnEveryFailureAfterItOpened) {
-  Answer([](const std::string &line) -> std::optional<std::string> {
-    if (line.rfind("DIR ", 0) == 0) return "DIR LOG      9";
-    if (line.rfind("TYPE ", 0) == 0) return line + "\rABC";  // then silence
-    if (line == kEot) return "\x04*";
-    return std::nullopt;
-  });
+  Types("ABC\r", "DIR LOG      9");  // then silence
   EXPECT_EQ(Outcome(Receive("log")), "-1 40 No reply from terminal");
   EXPECT_EQ(vp.LogOf(Call::MeterCreate).size(), 1u);
   EXPECT_EQ(vp.LogOf(Call::MeterDestroy).size(), 1u);
   EXPECT_EQ(vp.OpenMeterCount(), 0);
+
+  // With the meter off there is no lookup, so a terminal refusing it delivers the file.
+  EnableMeter(0);
+  Types("ABC\r" + kEot + "1\r", "NO");
+  EXPECT_EQ(Receive("log"), 1) << ErrorState();
+  EXPECT_EQ(Heard().back(), "TYPE LOG");
+  EXPECT_EQ(vp.LogOf(Call::MeterCreate).size(), 1u);
 }
 
 }  // namespace
