@@ -80,7 +80,7 @@ TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
     if (c.failWrite) vp.Fail(Call::FileWrite, 2);
     const size_t before = Heard().size();
     EXPECT_EQ(Outcome(Receive()), std::string("-1 ") + c.state) << c.name;
-    EXPECT_EQ(Lines(Heard().begin() + before, Heard().end()), (Lines{"TYPE DATA", kEot})) << c.name;
+    EXPECT_EQ(HeardSince(before), (Lines{"TYPE DATA", kEot})) << c.name;
     EXPECT_FALSE(files.Exists("out.txt")) << c.name;
   }
 }
