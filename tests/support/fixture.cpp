@@ -10,15 +10,14 @@ std::string ErrorState() {
   return std::to_string(code) + " " + text;
 }
 
-std::string ErrorText() {
-  char text[64] = "";
-  GetError(text);
-  return text;
-}
-
 void SerialTest::Open(int kind, int speed) {
   ASSERT_EQ(InitCOMM(1, kind, speed, 0), 1016) << ErrorState();
   vp.ClearWritten();
+}
+
+void SerialTest::Select(int kind, int address) {
+  Open(kind);
+  device::bySelectedTerminal = static_cast<uint8_t>(address);
 }
 
 platform::virt::Micros SerialTest::WriteTime(const std::string &bytes) const {

@@ -17,14 +17,20 @@ using platform::virt::VirtualPlatform;
 
 // The code and the message GetError reports, as "code message".
 std::string ErrorState();
-// The message alone.
-std::string ErrorText();
+
+// Passes when `took` lies in [low, high): EXPECT_TRUE(Within(vp.Now() - start, 999000, 1010000)).
+inline ::testing::AssertionResult Within(uint64_t took, uint64_t low, uint64_t high) {
+  if (took >= low && took < high) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << took << " is not within [" << low << ", " << high << ")";
+}
 
 class SerialTest : public ::testing::Test {
  protected:
   void SetUp() override { vp.AttachSerial(&peer); }
   // Opens COM1 as `kind` and forgets the set-up traffic.
   void Open(int kind, int speed = 9600);
+  // Opens `kind` with terminal `address` selected, without selection traffic.
+  void Select(int kind, int address);
   // The bytes the library wrote since the last ClearWritten.
   std::string Written() const { return vp.Written(); }
   // The instant of the first write that contains `bytes` (or ~0 when none does).

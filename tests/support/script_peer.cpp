@@ -21,7 +21,6 @@ void ScriptPeer::FromHost(const uint8_t *data, size_t length, Micros now) {
   lastHeard_ = now;
   for (size_t i = 0; i < length; ++i) {
     const char c = static_cast<char>(data[i]);
-    heard_ += c;
     if (c != '\r') {
       partial_ += c;
       // A modem takes "+++" alone as the escape, with no line end.
@@ -53,7 +52,6 @@ int ScriptKov74::Open(int port, int mode, int constant, int option) {
   return openResult;
 }
 int ScriptKov74::SetSpeed(int) { return speedResult; }
-int ScriptKov74::Close() { return closeResult; }
 
 int ScriptKov74::Poll(int address, char *record, Micros now) {
   polls.push_back(address);

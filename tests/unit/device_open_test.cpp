@@ -1,64 +1,49 @@
 // Opening and closing each kind of device: argument checks, failures, state afterwards.
-#include <cstring>
+#include <functional>
+#include <tuple>
 #include <vector>
 
 #include "device/device.h"
 #include "pelo/link.h"
 #include "support/fixture.h"
+#include "support/outcome.h"
 
 namespace veldc::test {
 namespace {
 
 using device::DeviceState;
+const void *const kNoPort = reinterpret_cast<void *>(static_cast<intptr_t>(-1));
 
-struct OpenCase {
-  int port, kind, speed, format;
-  int result;  // -1 means refused with error 3
-};
-
-class OpenArguments : public ::testing::TestWithParam<OpenCase> {
- protected:
-  VirtualPlatform vp;
-  ScriptKov74 driver;
-};
-
-TEST_P(OpenArguments, AcceptsOrRefusesWithoutTouchingAnyDevice) {
-  vp.SetKov74(&driver);
-  const OpenCase c = GetParam();
-  const int r = InitCOMM(c.port, c.kind, c.speed, c.format);
-  EXPECT_EQ(r, c.result);
-  if (c.result == -1) {
-    EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-    EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
-    EXPECT_TRUE(vp.Log().empty()) << "a refused argument caused traffic";
-  } else {
-    EXPECT_EQ(DeviceState.nDeviceKind, c.kind);
-    EXPECT_EQ(ErrorState(), "0 None");
+TEST(OpenArguments, AcceptsOrRefusesWithoutTouchingAnyDevice) {
+  // port, kind, speed, format and the result; -1 means refused with error 3.
+  const int cases[][5] = {
+      {1, 3, 9600, 0, 1016}, {2, 3, 9600, 0, 760},  {3, 4, 4800, 4, 1000},  {4, 2, 38400, 1, 744},
+      {1, 2, 1200, 0, -1},   {1, 3, 1200, 0, 1016}, {1, 3, 57600, 0, -1},   {1, 0, 57600, 0, 1},
+      {1, 5, 57600, -1, 1},  {1, 0, 9600, 1, -1},   {1, 3, 9600, 5, -1},    {1, 3, 9600, -1, -1},
+      {0, 3, 9600, 0, -1},   {5, 0, 0, 0, -1},      {1, -1, 9600, 0, -1},   {1, 7, 9600, 0, -1},
+      {0, 6, 0, 0, -1},      {-4, 6, 0, 0, -1},     {1234, 6, 9600, 0, -1}, {1234, 6, 0, 1, -1},
+      {1234, 6, 0, 0, 1234}, {70000, 6, 0, 0, 4464}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(::testing::Message() << c[0] << " " << c[1] << " " << c[2] << " " << c[3]);
+    VirtualPlatform vp;
+    ScriptKov74 driver;
+    vp.SetKov74(&driver);
+    EXPECT_EQ(InitCOMM(c[0], c[1], c[2], c[3]), c[4]);
+    const bool refused = c[4] == -1;
+    EXPECT_EQ(ErrorState(), refused ? "3 Wrong parameters" : "0 None");
+    EXPECT_EQ(DeviceState.nDeviceKind, refused ? DEV_NONE : c[1]);
+    EXPECT_TRUE(!refused || vp.Log().empty()) << "a refused argument caused traffic";
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, OpenArguments,
-    ::testing::Values(
-        OpenCase{1, 3, 9600, 0, 1016}, OpenCase{2, 3, 9600, 0, 760}, OpenCase{3, 4, 4800, 4, 1000},
-        OpenCase{4, 2, 38400, 1, 744}, OpenCase{1, 2, 1200, 0, -1}, OpenCase{1, 3, 1200, 0, 1016},
-        OpenCase{1, 3, 57600, 0, -1}, OpenCase{1, 0, 57600, 0, 1}, OpenCase{1, 5, 57600, -1, 1},
-        OpenCase{1, 0, 9600, 1, -1}, OpenCase{1, 3, 9600, 5, -1}, OpenCase{1, 3, 9600, -1, -1},
-        OpenCase{0, 3, 9600, 0, -1}, OpenCase{5, 0, 0, 0, -1}, OpenCase{1, -1, 9600, 0, -1},
-        OpenCase{1, 7, 9600, 0, -1}, OpenCase{0, 6, 0, 0, -1}, OpenCase{-4, 6, 0, 0, -1},
-        OpenCase{1234, 6, 9600, 0, -1}, OpenCase{1234, 6, 0, 1, -1}, OpenCase{1234, 6, 0, 0, 1234},
-        OpenCase{70000, 6, 0, 0, 4464}));
-
-class SerialOpen : public SerialTest {};
+using SerialOpen = SerialTest;
 
 TEST_F(SerialOpen, AppliesTheLineSettings) {
   ASSERT_EQ(InitCOMM(2, DEV_SERIAL_DIRECT, 19200, 1), 760);
-  EXPECT_NE(hCommId, reinterpret_cast<void *>(static_cast<intptr_t>(-1)));
+  EXPECT_NE(hCommId, kNoPort);
   const platform::ComState s = vp.LastState();
-  EXPECT_EQ(s.BaudRate, 19200u);
-  EXPECT_EQ(s.ByteSize, 7);
-  EXPECT_EQ(s.Parity, platform::kOddParity);
-  EXPECT_EQ(s.StopBits, platform::kOneStopBit);
+  EXPECT_EQ(std::make_tuple(s.BaudRate, s.ByteSize, s.Parity, s.StopBits),
+            std::make_tuple(19200u, uint8_t{7}, platform::kOddParity, platform::kOneStopBit));
   EXPECT_TRUE(s.fBinary && s.fParity && s.fTXContinueOnXoff && s.fOutX && s.fInX);
   EXPECT_FALSE(s.fOutxCtsFlow || s.fOutxDsrFlow || s.fDsrSensitivity || s.fErrorChar || s.fNull ||
                s.fAbortOnError);
@@ -71,8 +56,7 @@ TEST_F(SerialOpen, AppliesTheLineSettings) {
               t.WriteTotalTimeoutConstant == 100);
   const auto queues = vp.LogOf(Call::ComSetupQueues);
   ASSERT_EQ(queues.size(), 1u);
-  EXPECT_EQ(queues[0].a, 1024);
-  EXPECT_EQ(queues[0].b, 256);
+  EXPECT_EQ(std::make_pair(queues[0].a, queues[0].b), std::make_pair(int64_t{1024}, int64_t{256}));
   EXPECT_EQ(Written(), "") << "the direct kind sends nothing when it opens";
 }
 
@@ -89,46 +73,35 @@ TEST_F(SerialOpen, NetworkInterfaceGetsItsFiveSetUpCommandsAndClosesWithP0) {
   EXPECT_EQ(Written(), ">P0\r");
   EXPECT_GE(vp.Now() - before, 200000u);
   EXPECT_EQ(device::bySelectedTerminal, device::NO_TERMINAL);
-  // The direct kind opens and closes without a byte.
   ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 1016) << "may be opened again";
   vp.ClearWritten();
   ASSERT_EQ(ExitCOMM(), 0);
-  EXPECT_EQ(Written(), "");
+  EXPECT_EQ(Written(), "") << "the direct kind closes without a byte";
 }
 
-struct SetUpFailure {
-  Call call;
-  int nth;
-  const char *state;
-};
-
-class SerialSetUpFailure : public SerialTest, public ::testing::WithParamInterface<SetUpFailure> {};
-
-TEST_P(SerialSetUpFailure, ClosesThePortAndStaysClosed) {
-  const SetUpFailure f = GetParam();
-  vp.Fail(f.call, f.nth);
-  EXPECT_EQ(InitCOMM(1, DEV_SERIAL_LOGON, 9600, 0), -1);
-  EXPECT_EQ(ErrorState(), f.state);
-  EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
-  EXPECT_EQ(vp.OpenPortCount(), 0) << "the handle was left open";
-  EXPECT_EQ(hCommId, reinterpret_cast<void *>(static_cast<intptr_t>(-1)));
+TEST_F(SerialOpen, FailedSetUpStepClosesThePortAndStaysClosed) {
+  const std::tuple<Call, int, const char *> cases[] = {
+      {Call::ComOpen, 1, "22 Unable to open RS232 com port"},
+      {Call::ComSetupQueues, 1, "23 Unable to setup RS232 com port"},
+      {Call::ComGetState, 1, "24 Unable to get com state"},
+      {Call::ComSetState, 1, "25 Unable to set com state"},
+      {Call::ComSetTimeouts, 1, "26 Unable to set com timeouts"},
+      {Call::ComPurge, 1, "27 Unable to flush transm. queue"},
+      {Call::ComPurge, 2, "28 Unable to flush receive queue"}};
+  for (const auto &[call, nth, state] : cases) {
+    vp.Fail(call, nth);
+    EXPECT_EQ(InitCOMM(1, DEV_SERIAL_LOGON, 9600, 0), -1);
+    EXPECT_EQ(ErrorState(), state);
+    EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE) << state;
+    EXPECT_EQ(vp.OpenPortCount(), 0) << "the handle was left open: " << state;
+    EXPECT_EQ(hCommId, kNoPort) << state;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, SerialSetUpFailure,
-    ::testing::Values(SetUpFailure{Call::ComOpen, 1, "22 Unable to open RS232 com port"},
-                      SetUpFailure{Call::ComSetupQueues, 1, "23 Unable to setup RS232 com port"},
-                      SetUpFailure{Call::ComGetState, 1, "24 Unable to get com state"},
-                      SetUpFailure{Call::ComSetState, 1, "25 Unable to set com state"},
-                      SetUpFailure{Call::ComSetTimeouts, 1, "26 Unable to set com timeouts"},
-                      SetUpFailure{Call::ComPurge, 1, "27 Unable to flush transm. queue"},
-                      SetUpFailure{Call::ComPurge, 2, "28 Unable to flush receive queue"}));
 
 TEST_F(SerialOpen, SecondOpenIsRefusedButRestoresTheDefaultPassword) {
   Open(DEV_SERIAL_DIRECT);
   ASSERT_EQ(SetPassword("abc"), 0);
-  EXPECT_EQ(InitCOMM(2, DEV_SERIAL_LOGON, 9600, 0), -1);
-  EXPECT_EQ(ErrorState(), "1 Device already initialized");
+  EXPECT_EQ(Outcome(InitCOMM(2, DEV_SERIAL_LOGON, 9600, 0)), "-1 1 Device already initialized");
   EXPECT_STREQ(DeviceState.szPassword, "80264");
   EXPECT_EQ(DeviceState.nDeviceKind, DEV_SERIAL_DIRECT);
   EXPECT_EQ(vp.OpenPortCount(), 1);
@@ -136,8 +109,7 @@ TEST_F(SerialOpen, SecondOpenIsRefusedButRestoresTheDefaultPassword) {
 
 TEST_F(SerialOpen, PortNamesCanBeMappedAndRestored) {
   const std::string longName(256, 'x');
-  EXPECT_EQ(SetPortName(0, "/dev/pts/3"), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetPortName(0, "/dev/pts/3")), "-1 3 Wrong parameters");
   EXPECT_EQ(SetPortName(5, "/dev/pts/3"), -1);
   EXPECT_EQ(SetPortName(2, longName.c_str()), -1);
   EXPECT_EQ(SetPortName(2, longName.substr(1).c_str()), 0);
@@ -150,7 +122,7 @@ TEST_F(SerialOpen, PortNamesCanBeMappedAndRestored) {
   EXPECT_EQ(vp.LastPortName(), vp.DefaultPortName(3));
 }
 
-class Kov74Open : public Kov74Test {};
+using Kov74Open = Kov74Test;
 
 TEST_F(Kov74Open, PassesModeOptionAndSpeedCode) {
   ASSERT_EQ(InitCOMM(3, DEV_KOV74_MODE2, 57600, -1), 1);
@@ -171,54 +143,45 @@ TEST_F(Kov74Open, PassesModeOptionAndSpeedCode) {
   EXPECT_EQ(vp.LogOf(Call::Kov74SetSpeed).back().a, 0);
 }
 
-TEST_F(Kov74Open, DriverFailuresMapToTheirCodesAndFreeTheDriver) {
-  const char *expected[] = {"11 KOV74 com port not found",
-                            "12 Wrong KOV74 parameters",
-                            "13 KOV74 com port not available",
-                            "14 KOV74 already initialized",
-                            "15 Bad KOV74 timeout",
-                            "16 Unable to set KOV74 port state",
-                            "17 Unable to set KOV74 port touts",
-                            "18 Unable to set KOV74 port mask",
-                            "19 KOV74 OS not supported",
-                            "20 Unable to setup KOV74 port",
-                            "20 Unable to setup KOV74 port"};
-  for (int r = 0; r >= -10; --r) {
-    driver.openResult = r;
-    EXPECT_EQ(InitCOMM(1, DEV_KOV74_MODE0, 0, 0), -1);
-    EXPECT_EQ(ErrorState(), expected[-r]) << "driver result " << r;
+// The driver's open results 0 to -10, a refused speed, a missing driver and a driver lacking an
+// entry: each leaves its code, no device and the driver freed (and closed once it had opened).
+TEST_F(Kov74Open, RefusalsMapToTheirCodesAndFreeTheDriver) {
+  const struct {
+    int open, speed;
+    bool present;
+    const char *missing, *state;
+  } cases[] = {{0, 0, true, "", "11 KOV74 com port not found"},
+               {-1, 0, true, "", "12 Wrong KOV74 parameters"},
+               {-2, 0, true, "", "13 KOV74 com port not available"},
+               {-3, 0, true, "", "14 KOV74 already initialized"},
+               {-4, 0, true, "", "15 Bad KOV74 timeout"},
+               {-5, 0, true, "", "16 Unable to set KOV74 port state"},
+               {-6, 0, true, "", "17 Unable to set KOV74 port touts"},
+               {-7, 0, true, "", "18 Unable to set KOV74 port mask"},
+               {-8, 0, true, "", "19 KOV74 OS not supported"},
+               {-9, 0, true, "", "20 Unable to setup KOV74 port"},
+               {-10, 0, true, "", "20 Unable to setup KOV74 port"},
+               {1, -1, true, "", "21 Wrong KOV74 speed"},
+               {1, 0, false, "", "10 KOV74 dll not found"},
+               {1, 0, true, "Kov74Send", "10 KOV74 dll not found"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.state);
+    driver.openResult = c.open;
+    driver.speedResult = c.speed;
+    vp.SetModulePresent("KOV74C.DLL", c.present);
+    if (*c.missing != '\0') vp.RemoveSymbol(c.missing);
+    vp.ClearLog();
+    EXPECT_EQ(InitCOMM(1, DEV_KOV74_MODE0, 19200, 0), -1);
+    EXPECT_EQ(ErrorState(), c.state);
     EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
     EXPECT_EQ(vp.LoadedModuleCount(), 0);
+    EXPECT_EQ(vp.LogOf(Call::Kov74Open).size(), c.present && *c.missing == '\0' ? 1u : 0u);
+    EXPECT_EQ(vp.LogOf(Call::Kov74Close).size(), c.speed != 0 ? 1u : 0u);
   }
 }
 
-TEST_F(Kov74Open, RefusedSpeedClosesTheDriver) {
-  driver.speedResult = -1;
-  EXPECT_EQ(InitCOMM(1, DEV_KOV74_MODE0, 19200, 0), -1);
-  EXPECT_EQ(ErrorState(), "21 Wrong KOV74 speed");
-  EXPECT_EQ(vp.LogOf(Call::Kov74Close).size(), 1u);
-  EXPECT_EQ(vp.LoadedModuleCount(), 0);
-  EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
-}
-
-TEST_F(Kov74Open, MissingDriverAndCloseFailures) {
-  vp.SetModulePresent("KOV74C.DLL", false);
-  EXPECT_EQ(InitCOMM(1, DEV_KOV74_MODE0, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "10 KOV74 dll not found");
-  EXPECT_TRUE(vp.LogOf(Call::Kov74Open).empty());
-  vp.SetModulePresent("KOV74C.DLL", true);
-  vp.RemoveSymbol("Kov74Send");
-  EXPECT_EQ(InitCOMM(1, DEV_KOV74_MODE0, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "10 KOV74 dll not found");
-  EXPECT_EQ(vp.LoadedModuleCount(), 0);
-}
-
-class PeloOpen : public ::testing::Test {
- protected:
+TEST(PeloOpen, LoadsWinSockWithoutNetworkTraffic) {
   VirtualPlatform vp;
-};
-
-TEST_F(PeloOpen, LoadsWinSockWithoutNetworkTraffic) {
   EXPECT_EQ(InitCOMM(1234, DEV_PELO, 0, 0), 1234);
   EXPECT_EQ(DeviceState.wUdpPort, 1234);
   EXPECT_EQ(vp.StartupCount(), 1);
@@ -229,37 +192,28 @@ TEST_F(PeloOpen, LoadsWinSockWithoutNetworkTraffic) {
   EXPECT_EQ(vp.LoadedModuleCount(), 0);
 }
 
-TEST_F(PeloOpen, WinSockFailures) {
-  vp.SetModulePresent("WSOCK32.DLL", false);
-  pelo::PeloLink.nLinkForm = pelo::PeloLink.nSavedLinkForm = pelo::PELO_FORM_SINGLE;
-  EXPECT_EQ(InitCOMM(1, DEV_PELO, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "71 WINSOCK dll not found");
-  EXPECT_TRUE(pelo::PeloLink.nLinkForm == pelo::PELO_FORM_NONE &&
-              pelo::PeloLink.nSavedLinkForm == pelo::PELO_FORM_NONE);
-  vp.SetModulePresent("WSOCK32.DLL", true);
-  vp.SetModuleLoadable("WSOCK32.DLL", false);
-  EXPECT_EQ(InitCOMM(1, DEV_PELO, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "71 WINSOCK dll not found");
-  vp.SetModuleLoadable("WSOCK32.DLL", true);
-  vp.RemoveSymbol("sendto");
-  EXPECT_EQ(InitCOMM(1, DEV_PELO, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "7 No required WinSocket functions");
-  EXPECT_EQ(vp.LoadedModuleCount(), 0);
-  EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
-}
-
-TEST_F(PeloOpen, StartupAndVersionFailuresCleanUp) {
-  vp.SetStartupResult(10091);
-  EXPECT_EQ(InitCOMM(1, DEV_PELO, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "72 Error in WinSocket startup: 10091");
-  EXPECT_EQ(vp.LoadedModuleCount(), 0);
-  vp.SetStartupResult(0);
-  vp.SetWsaVersion(0x0202);
-  EXPECT_EQ(InitCOMM(1, DEV_PELO, 0, 0), -1);
-  EXPECT_EQ(ErrorState(), "73 Error in WinSocket version: 514");
-  EXPECT_EQ(vp.StartupCount(), 0);
-  EXPECT_EQ(vp.LoadedModuleCount(), 0);
-  EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
+// A missing, unloadable or incomplete WSOCK32.DLL, a failed start-up and a wrong version each
+// leave their code, no device, WinSock cleaned up and freed, and the link form forgotten.
+TEST(PeloOpenFailure, CleansUp) {
+  const std::pair<std::function<void(VirtualPlatform &)>, const char *> cases[] = {
+      {[](auto &vp) { vp.SetModulePresent("WSOCK32.DLL", false); }, "71 WINSOCK dll not found"},
+      {[](auto &vp) { vp.SetModuleLoadable("WSOCK32.DLL", false); }, "71 WINSOCK dll not found"},
+      {[](auto &vp) { vp.RemoveSymbol("sendto"); }, "7 No required WinSocket functions"},
+      {[](auto &vp) { vp.SetStartupResult(10091); }, "72 Error in WinSocket startup: 10091"},
+      {[](auto &vp) { vp.SetWsaVersion(0x0202); }, "73 Error in WinSocket version: 514"}};
+  for (const auto &[fail, state] : cases) {
+    VirtualPlatform vp;
+    pelo::PeloLink.nLinkForm = pelo::PeloLink.nSavedLinkForm = pelo::PELO_FORM_SINGLE;
+    fail(vp);
+    EXPECT_EQ(InitCOMM(1, DEV_PELO, 0, 0), -1);
+    EXPECT_EQ(ErrorState(), state);
+    EXPECT_TRUE(pelo::PeloLink.nLinkForm == pelo::PELO_FORM_NONE &&
+                pelo::PeloLink.nSavedLinkForm == pelo::PELO_FORM_NONE)
+        << state;
+    EXPECT_EQ(vp.StartupCount(), 0) << state;
+    EXPECT_EQ(vp.LoadedModuleCount(), 0) << state;
+    EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE) << state;
+  }
 }
 
 // A failed close leaves the device open for another try; a second close after success is refused.
@@ -282,8 +236,7 @@ TEST(CloseFailure, LeavesTheDeviceOpen) {
     EXPECT_EQ(DeviceState.nDeviceKind, c.kind);
     EXPECT_EQ(ExitCOMM(), 0) << c.state;
     EXPECT_EQ(vp.LoadedModuleCount(), 0) << c.state;
-    EXPECT_EQ(ExitCOMM(), -1);
-    EXPECT_EQ(ErrorState(), "2 Device not initialized");
+    EXPECT_EQ(Outcome(ExitCOMM()), "-1 2 Device not initialized");
   }
 }
 

@@ -39,8 +39,6 @@ std::string ReadAll(VirtualPlatform &vp, Handle port) {
   return s;
 }
 
-// ---- COM port -------------------------------------------------------------------------------
-
 TEST(VirtualSerial, BytesArriveOnlyWhenDueAndWritesReachThePeer) {
   VirtualPlatform vp;
   TimedSerial peer;
@@ -70,32 +68,17 @@ TEST(VirtualSerial, BytesArriveOnlyWhenDueAndWritesReachThePeer) {
 }
 
 TEST(WinSockText, InetAddrReadsLikeWinSock) {
-  struct Case {
+  const struct {
     const char *text;
-    uint32_t host;  // host order; 0xFFFFFFFF: refused
-  };
-  const Case cases[] = {
-      {"127.0.0.1", 0x7F000001},
-      {"192.168.1.200", 0xC0A801C8},
-      {"0x7f.1", 0x7F000001},
-      {"0177.0.0.01", 0x7F000001},
-      {"10.1.258", 0x0A010102},
-      {"167772161", 0x0A000001},
-      {"0", 0},
-      {"1.2.3.4 junk", 0x01020304},
-      {"1.2.3.256", 0xFFFFFFFF},
-      {"", 0xFFFFFFFF},
-      {"1.2.3.4.5", 0xFFFFFFFF},
-      {"1..2", 0xFFFFFFFF},
-      {"0x", 0xFFFFFFFF},
-      {"09", 0xFFFFFFFF},
-      {"4294967296", 0xFFFFFFFF},
-      {"1.2.3.", 0xFFFFFFFF},
-      {"1.2.3.4x", 0xFFFFFFFF},
-      {"1.16777216", 0xFFFFFFFF},
-  };
-  for (const Case &c : cases) {
-    EXPECT_EQ(WsInetAddr(c.text), WsHtonl(c.host)) << '"' << c.text << '"';
+    uint32_t host;  // host order
+  } cases[] = {{"127.0.0.1", 0x7F000001}, {"192.168.1.200", 0xC0A801C8},
+               {"0x7f.1", 0x7F000001},    {"0177.0.0.01", 0x7F000001},
+               {"10.1.258", 0x0A010102},  {"167772161", 0x0A000001},
+               {"0", 0x00000000},         {"1.2.3.4 junk", 0x01020304}};
+  for (const auto &c : cases) EXPECT_EQ(WsInetAddr(c.text), WsHtonl(c.host)) << c.text;
+  for (const char *refused : {"1.2.3.256", "", "1.2.3.4.5", "1..2", "0x", "09", "4294967296",
+                              "1.2.3.", "1.2.3.4x", "1.16777216"}) {
+    EXPECT_EQ(WsInetAddr(refused), kWsInaddrNone) << '"' << refused << '"';
   }
   EXPECT_EQ(WsInetAddr(nullptr), kWsInaddrNone);
 

@@ -3,23 +3,20 @@
 
 #include "protocol/exchange.h"
 #include "support/fixture.h"
+#include "support/outcome.h"
 
 namespace veldc::test {
 namespace {
 
 using platform::virt::Micros;
 
-class Posted : public SerialTest {
- protected:
-  void Select(int kind, int address) {
-    Open(kind);
-    device::bySelectedTerminal = static_cast<uint8_t>(address);
-  }
-  std::string Collect() {
-    char reply[VELDC_REPLY_SIZE] = "";
-    return GetResponse(reply) == 0 ? std::string("0 ") + reply : ErrorState();
-  }
-};
+// Collects a reply and returns "0 reply" or the error state.
+std::string Collect() {
+  char reply[VELDC_REPLY_SIZE] = "";
+  return GetResponse(reply) == 0 ? std::string("0 ") + reply : ErrorState();
+}
+
+using Posted = SerialTest;
 
 TEST_F(Posted, PostReturnsAtOnceAndTheReplyIsCollectedLater) {
   Select(DEV_SERIAL_NETWORK, 12);
@@ -72,26 +69,20 @@ TEST_F(Posted, CollectionFailuresOnTheDirectLine) {
   }
 }
 
-class PostedKov74 : public Kov74Test {};
+using PostedKov74 = Kov74Test;
 
 TEST_F(PostedKov74, OneSendAndOnePoll) {
   Open();
   device::bySelectedTerminal = 3;
   driver.sendResults = {1};
-  EXPECT_EQ(PostCommand("TIME"), -1);
-  EXPECT_EQ(ErrorState(), "42 Cannot send a message");
+  EXPECT_EQ(Outcome(PostCommand("TIME")), "-1 42 Cannot send a message");
   EXPECT_EQ(driver.sent.size(), 1u);
-  EXPECT_EQ(PostCommand(std::string(121, 'k').c_str()), -1);
-  EXPECT_EQ(ErrorState(), "3 Wrong parameters");
-  char reply[VELDC_REPLY_SIZE];
-  EXPECT_EQ(GetResponse(reply), -1);
-  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+  EXPECT_EQ(Outcome(PostCommand(std::string(121, 'k').c_str())), "-1 3 Wrong parameters");
+  EXPECT_EQ(Collect(), "40 No reply from terminal");
   driver.waiting.push_back({4, "OK"});
-  EXPECT_EQ(GetResponse(reply), -1);
-  EXPECT_EQ(ErrorState(), "41 Reply from wrong terminal");
+  EXPECT_EQ(Collect(), "41 Reply from wrong terminal");
   driver.waiting.push_back({3, "OK"});
-  EXPECT_EQ(GetResponse(reply), 0);
-  EXPECT_STREQ(reply, "OK");
+  EXPECT_EQ(Collect(), "0 OK");
 }
 
 }  // namespace
