@@ -20,12 +20,10 @@ namespace {
 ComState LibrarySettings(uint32_t baud, uint8_t parity) {
   ComState s;
   s.BaudRate = baud;
-  s.fBinary = true;
+  s.fBinary = s.fOutX = s.fInX = true;
   s.fParity = parity != kNoParity;
   s.fDtrControl = kDtrControlEnable;
   s.fRtsControl = kRtsControlEnable;
-  s.fOutX = true;
-  s.fInX = true;
   s.ByteSize = 8;
   s.Parity = parity;
   s.StopBits = kOneStopBit;
@@ -51,6 +49,17 @@ class Pty : public ::testing::Test {
     port_ = NativePlatform().ComOpen(name_.c_str());
     return port_;
   }
+  // Opens the line at 9600 without parity, with the write time-out `multiplier` ms a byte plus
+  // `constant` ms.
+  void OpenWithTimeouts(uint32_t multiplier, uint32_t constant) {
+    ASSERT_NE(Open(), kInvalidHandle);
+    ASSERT_TRUE(os.ComSetState(port_, LibrarySettings(9600, kNoParity)));
+    ComTimeouts t;
+    t.WriteTotalTimeoutMultiplier = multiplier;
+    t.WriteTotalTimeoutConstant = constant;
+    ASSERT_TRUE(os.ComSetTimeouts(port_, t));
+  }
+  Platform &os = NativePlatform();
   // What the master end receives within `ms`.
   std::string Drain(int ms) {
     std::string got;
@@ -71,7 +80,6 @@ class Pty : public ::testing::Test {
 };
 
 TEST_F(Pty, SettingsStickOnTheLine) {
-  Platform &os = NativePlatform();
   const Handle port = Open();
   ASSERT_NE(port, kInvalidHandle);
   ASSERT_TRUE(os.ComSetupQueues(port, 4096, 4096));
@@ -151,34 +159,27 @@ TEST(SerialSettings, TranslationBothWays) {
 }
 
 TEST_F(Pty, BytesFlowBothWaysAndReadsNeverBlock) {
-  Platform &os = NativePlatform();
-  const Handle port = Open();
-  ASSERT_NE(port, kInvalidHandle);
-  ASSERT_TRUE(os.ComSetState(port, LibrarySettings(9600, kNoParity)));
-  ComTimeouts t;
-  t.WriteTotalTimeoutMultiplier = 5;
-  t.WriteTotalTimeoutConstant = 100;
-  ASSERT_TRUE(os.ComSetTimeouts(port, t));
+  ASSERT_NO_FATAL_FAILURE(OpenWithTimeouts(5, 100));
 
   const std::string frame(
       "\x02"
       "001DIR\r\n\x00\xff",
       11);
   uint32_t written = 0;
-  ASSERT_TRUE(os.ComWrite(port, frame.data(), static_cast<uint32_t>(frame.size()), &written));
+  ASSERT_TRUE(os.ComWrite(port_, frame.data(), static_cast<uint32_t>(frame.size()), &written));
   EXPECT_EQ(written, frame.size());
-  ASSERT_TRUE(os.ComTransmitChar(port, '\x13'));
+  ASSERT_TRUE(os.ComTransmitChar(port_, '\x13'));
   EXPECT_EQ(Drain(500), frame + "\x13");
 
   char buf[16];
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(os.ComRead(port, buf, sizeof(buf)), 0u);
+  EXPECT_EQ(os.ComRead(port_, buf, sizeof(buf)), 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
 
   ASSERT_EQ(::write(master_, "OK\r", 3), 3);
   std::string got;
   for (int i = 0; i < 100 && got.size() < 3; ++i) {
-    const uint32_t n = os.ComRead(port, buf, sizeof(buf));
+    const uint32_t n = os.ComRead(port_, buf, sizeof(buf));
     got.append(buf, n);
     if (n == 0) ::usleep(2000);
   }
@@ -187,26 +188,20 @@ TEST_F(Pty, BytesFlowBothWaysAndReadsNeverBlock) {
   // Purging the input drops what has arrived.
   ASSERT_EQ(::write(master_, "stale", 5), 5);
   ::usleep(20000);
-  ASSERT_TRUE(os.ComPurge(port, kPurgeRxClear | kPurgeTxClear));
-  EXPECT_EQ(os.ComRead(port, buf, sizeof(buf)), 0u);
+  ASSERT_TRUE(os.ComPurge(port_, kPurgeRxClear | kPurgeTxClear));
+  EXPECT_EQ(os.ComRead(port_, buf, sizeof(buf)), 0u);
 
   uint32_t mask = 7;
-  EXPECT_TRUE(os.ComClearError(port, &mask));
+  EXPECT_TRUE(os.ComClearError(port_, &mask));
   EXPECT_EQ(mask, 0u);
 }
 
 TEST_F(Pty, WriteGivesUpAtItsTimeout) {
-  Platform &os = NativePlatform();
-  const Handle port = Open();
-  ASSERT_NE(port, kInvalidHandle);
-  ASSERT_TRUE(os.ComSetState(port, LibrarySettings(9600, kNoParity)));
-  ComTimeouts t;
-  t.WriteTotalTimeoutConstant = 100;  // the master never reads: the pty fills up
-  ASSERT_TRUE(os.ComSetTimeouts(port, t));
+  ASSERT_NO_FATAL_FAILURE(OpenWithTimeouts(0, 100));  // the master never reads: the pty fills up
   const std::string big(1 << 20, 'x');
   uint32_t written = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(os.ComWrite(port, big.data(), static_cast<uint32_t>(big.size()), &written));
+  EXPECT_FALSE(os.ComWrite(port_, big.data(), static_cast<uint32_t>(big.size()), &written));
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_LT(written, big.size());
   EXPECT_GE(took, std::chrono::milliseconds(90));
@@ -214,7 +209,6 @@ TEST_F(Pty, WriteGivesUpAtItsTimeout) {
 }
 
 TEST_F(Pty, OpenIsExclusiveAndNeedsATerminal) {
-  Platform &os = NativePlatform();
   const Handle port = Open();
   ASSERT_NE(port, kInvalidHandle);
   EXPECT_GT(port, 2);  // never a standard stream, never kNoHandle
