@@ -89,6 +89,14 @@ struct MeterWatch {
 
   HWND Window() const { return FindWindowA(nullptr, caption); }
   void Restart() { opens = steps = closes = stepsWithWindow = 0; }
+  // One dialog, on screen at every step (at least `minSteps`) and gone afterwards.
+  void ExpectShownOnce(int minSteps) const {
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(closes, 1);
+    EXPECT_GE(steps, minSteps);
+    EXPECT_EQ(stepsWithWindow, steps) << "the dialog exists while the meter runs";
+    EXPECT_EQ(Window(), nullptr) << "and is gone afterwards";
+  }
 
   static void VELDC_API OnProgress(void *context, int meter, int event, int, unsigned int,
                                    unsigned int, const char *text) {

@@ -121,16 +121,15 @@ class Win32Library : public ::testing::Test {
   HMODULE dll_ = nullptr;
 };
 
-TEST_F(Win32Library, SearchPathFindsOnlyPresentModulesAndSelfIsTheLoadedDll) {
+TEST_F(Win32Library, SearchPathFindsOnlyPresentModulesSelfIsTheDllAndWinSockLoads) {
   EXPECT_EQ(Native().SelfModule(), Dll());
   EXPECT_TRUE(Native().ModuleOnSearchPath("KERNEL32.DLL"));
   EXPECT_TRUE(Native().ModuleOnSearchPath("VELDC.DLL"));
   EXPECT_FALSE(Native().ModuleOnSearchPath("NOSUCHLIB.DLL"));
   EXPECT_FALSE(Native().ModuleOnSearchPath(nullptr));
   EXPECT_EQ(Native().ModuleLoad("NOSUCHLIB.DLL"), kNoHandle);
-}
 
-TEST_F(Win32Library, WinSockLoadsByNameWithAllEntryPoints) {
+  // WinSock loads by name with all the entry points the Pelo link uses.
   const Handle ws = Native().ModuleLoad("WSOCK32.DLL");
   ASSERT_NE(ws, kNoHandle);
   for (const char *name : kWinSockEntryNames) {

@@ -42,11 +42,7 @@ TEST_F(Win32SerialSession, TransfersBothWaysWithTheMeterShowing) {
   const std::string got = value_ + "\\got.txt";
   ASSERT_EQ(dll_.RecvFile(name, got.c_str()), 2) << dll_.Error();
   EXPECT_EQ(ReadAll(got), "AB\r\nCD\r\n");
-  EXPECT_EQ(watch.opens, 1);
-  EXPECT_EQ(watch.closes, 1);
-  EXPECT_GE(watch.steps, 2);
-  EXPECT_EQ(watch.stepsWithWindow, watch.steps) << "the dialog exists while records move";
-  EXPECT_EQ(watch.Window(), nullptr) << "and is gone afterwards";
+  watch.ExpectShownOnce(2);
 
   const std::string send = value_ + "\\send.txt";
   std::ofstream(send, std::ios::binary) << "one\r\ntwo\r\nthree\r\n";
@@ -54,11 +50,7 @@ TEST_F(Win32SerialSession, TransfersBothWaysWithTheMeterShowing) {
   watch.Restart();
   ASSERT_EQ(dll_.SendFile(send.c_str(), target, 0, 0), 3) << dll_.Error();
   EXPECT_STREQ(target, "NEW") << "terminal names are upper-cased in place";
-  EXPECT_EQ(watch.opens, 1);
-  EXPECT_EQ(watch.closes, 1);
-  EXPECT_GE(watch.steps, 3);
-  EXPECT_EQ(watch.stepsWithWindow, watch.steps);
-  EXPECT_EQ(watch.Window(), nullptr);
+  watch.ExpectShownOnce(3);
 
   // Meters off: no window and no reports.
   dll_.EnableMeter(0);
