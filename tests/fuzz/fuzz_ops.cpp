@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fuzz_peers.h"
@@ -114,46 +116,32 @@ void SendFileOp(FuzzedDataProvider &in) {
 }
 
 void SingleValueOp(FuzzedDataProvider &in) {
+  static constexpr std::pair<const char *, decltype(&GetTime)> kReads[] = {{"GetTime", GetTime},
+                                                                           {"GetDate", GetDate}};
+  static constexpr std::pair<const char *, decltype(&SetTime)> kSets[] = {
+      {"SetTime", SetTime}, {"SetDate", SetDate}, {"ChgDrv", ChgDrv}};
   Reply value;
   const std::string text = FuzzText(in, 40);
-  switch (in.ConsumeIntegralInRange<int>(0, 9)) {
-    case 0:
-      CheckReply(GetTime(value.data()), value, "GetTime");
-      break;
-    case 1:
-      CheckReply(GetDate(value.data()), value, "GetDate");
-      break;
-    case 2:
-      CheckReply(GetParameter(in.ConsumeIntegralInRange<int>(-1, 100), value.data()), value,
-                 "GetParameter");
-      break;
-    case 3:
-      CheckResult(SetParameter(in.ConsumeIntegralInRange<int>(0, 99), text.c_str()),
-                  "SetParameter");
-      break;
-    case 4:
-      CheckResult(SetTime(text.c_str()), "SetTime");
-      break;
-    case 5:
-      CheckResult(SetDate(text.c_str()), "SetDate");
-      break;
-    case 6:
-      CheckResult(ChgDrv(text.c_str()), "ChgDrv");
-      break;
-    case 7: {
-      std::vector<char> name = Name(in, 9);
-      CheckResult(DeleFile(name.data()), "DeleFile");
-      break;
-    }
-    default: {
-      std::vector<int> selection(VELDC_PARAM_COUNT, 0);
-      selection[in.ConsumeIntegralInRange<int>(0, 99)] = 1;
-      std::vector<char> values(VELDC_PARAM_COUNT * VELDC_PARAM_SLOT, '\0');
-      std::memcpy(values.data(), text.data(), std::min<size_t>(text.size(), values.size()));
-      const int r = SetAllParams(selection.data(), values.data());
-      Check(r == 0 || (r >= -100 && r < 0), "SetAllParams result");
-      break;
-    }
+  const int pick = in.ConsumeIntegralInRange<int>(0, 9);
+  if (pick <= 1) {
+    CheckReply(kReads[pick].second(value.data()), value, kReads[pick].first);
+  } else if (pick == 2) {
+    CheckReply(GetParameter(in.ConsumeIntegralInRange<int>(-1, 100), value.data()), value,
+               "GetParameter");
+  } else if (pick == 3) {
+    CheckResult(SetParameter(in.ConsumeIntegralInRange<int>(0, 99), text.c_str()), "SetParameter");
+  } else if (pick <= 6) {
+    CheckResult(kSets[pick - 4].second(text.c_str()), kSets[pick - 4].first);
+  } else if (pick == 7) {
+    std::vector<char> name = Name(in, 9);
+    CheckResult(DeleFile(name.data()), "DeleFile");
+  } else {
+    std::vector<int> selection(VELDC_PARAM_COUNT, 0);
+    selection[in.ConsumeIntegralInRange<int>(0, 99)] = 1;
+    std::vector<char> values(VELDC_PARAM_COUNT * VELDC_PARAM_SLOT, '\0');
+    std::memcpy(values.data(), text.data(), std::min<size_t>(text.size(), values.size()));
+    const int r = SetAllParams(selection.data(), values.data());
+    Check(r == 0 || (r >= -100 && r < 0), "SetAllParams result");
   }
 }
 
@@ -185,26 +173,18 @@ void CheckErrorState() {
 
 void ExchangeOp(FuzzedDataProvider &in) {
   Reply reply;
-  switch (in.ConsumeIntegralInRange<int>(0, 4)) {
-    case 0: {
-      const std::string command = FuzzText(in, 140);
-      CheckReply(SendCommand(command.c_str(), reply.data()), reply, "SendCommand");
-      break;
-    }
-    case 1:
-      CheckReply(GetMsgEx(reply.data()), reply, "GetMsgEx");
-      break;
-    case 2: {
-      const std::string command = FuzzText(in, 140);
-      CheckResult(PostCommand(command.c_str()), "PostCommand");
-      break;
-    }
-    case 3:
-      CheckReply(GetResponse(reply.data()), reply, "GetResponse");
-      break;
-    default:
-      CheckResult(ChgTerminal(in.ConsumeIntegralInRange<int>(-1, 255)), "ChgTerminal");
-      break;
+  const int pick = in.ConsumeIntegralInRange<int>(0, 4);
+  const std::string command = pick == 0 || pick == 2 ? FuzzText(in, 140) : std::string();
+  if (pick == 0) {
+    CheckReply(SendCommand(command.c_str(), reply.data()), reply, "SendCommand");
+  } else if (pick == 1) {
+    CheckReply(GetMsgEx(reply.data()), reply, "GetMsgEx");
+  } else if (pick == 2) {
+    CheckResult(PostCommand(command.c_str()), "PostCommand");
+  } else if (pick == 3) {
+    CheckReply(GetResponse(reply.data()), reply, "GetResponse");
+  } else {
+    CheckResult(ChgTerminal(in.ConsumeIntegralInRange<int>(-1, 255)), "ChgTerminal");
   }
 }
 
@@ -221,26 +201,9 @@ void ModemOp(FuzzedDataProvider &in) {
 }
 
 void ServiceOp(FuzzedDataProvider &in) {
-  switch (in.ConsumeIntegralInRange<int>(0, 5)) {
-    case 0:
-      ListOp(in);
-      break;
-    case 1:
-      ViewOp(in);
-      break;
-    case 2:
-      RecvOp(in);
-      break;
-    case 3:
-      ParamsOp(in);
-      break;
-    case 4:
-      SendFileOp(in);
-      break;
-    default:
-      SingleValueOp(in);
-      break;
-  }
+  static void (*const kOps[])(FuzzedDataProvider &) = {ListOp,   ViewOp,     RecvOp,
+                                                       ParamsOp, SendFileOp, SingleValueOp};
+  kOps[in.ConsumeIntegralInRange<size_t>(0, std::size(kOps) - 1)](in);
 }
 
 void FaultOp(FuzzedDataProvider &in) {

@@ -80,26 +80,13 @@ void FuzzLine::FromHost(const uint8_t *data, size_t length, Micros now) {
     vp_.QueueClearErrorMask(in_.ConsumeBool() ? in_.PickValueInArray(kMasks)
                                               : in_.ConsumeIntegral<uint32_t>());
   }
-  std::string answer;
-  switch (in_.ConsumeIntegralInRange<int>(0, 5)) {
-    case 0:
-      return;  // silence
-    case 1:
-      answer = line + "\r";
-      break;
-    case 2:
-      answer = in_.ConsumeRandomLengthString(300);
-      break;
-    case 3:
-      answer = line + "\r" + in_.ConsumeRandomLengthString(300);
-      break;
-    case 4:
-      answer = line + "\r" + Transfer(in_);
-      break;
-    default:  // a count, as the answer to the end of a load
-      answer = std::to_string(in_.ConsumeIntegralInRange<int>(-1, 12)) + "\r";
-      break;
-  }
+  const int pick = in_.ConsumeIntegralInRange<int>(0, 5);
+  if (pick == 0) return;  // silence
+  std::string answer = pick == 1 || pick == 3 || pick == 4 ? line + "\r" : "";
+  if (pick == 2 || pick == 3) answer += in_.ConsumeRandomLengthString(300);
+  if (pick == 4) answer += Transfer(in_);
+  // A count, as the answer to the end of a load.
+  if (pick == 5) answer = std::to_string(in_.ConsumeIntegralInRange<int>(-1, 12)) + "\r";
   out_.emplace_back(now + Delay(in_), std::move(answer));
 }
 
@@ -120,29 +107,15 @@ std::string FuzzAdapter::Build(const std::string &heard) {
   const uint16_t type =
       in_.ConsumeBool() ? in_.PickValueInArray(kTypes) : in_.ConsumeIntegral<uint16_t>();
   uint16_t seq = ReadLe16(heard, 2);
-  switch (in_.ConsumeIntegralInRange<int>(0, 2)) {
-    case 0:
-      break;  // the host's own number
-    case 1:
-      seq = static_cast<uint16_t>(seq + 1);
-      break;
-    default:
-      seq = in_.ConsumeIntegral<uint16_t>();
-      break;
-  }
+  // The host's own sequence number, the next one or any.
+  const int seqPick = in_.ConsumeIntegralInRange<int>(0, 2);
+  if (seqPick == 1) seq = static_cast<uint16_t>(seq + 1);
+  if (seqPick == 2) seq = in_.ConsumeIntegral<uint16_t>();
   const std::string heardText = heard.size() > 4 ? heard.substr(4) : std::string();
-  std::string text;
-  switch (in_.ConsumeIntegralInRange<int>(0, 2)) {
-    case 0:
-      text = heardText;  // with its zero, as the host sent it
-      break;
-    case 1:
-      text = in_.ConsumeRandomLengthString(200);
-      break;
-    default:  // the terminal's address byte the host used, then any text
-      text = heardText.substr(0, 1) + in_.ConsumeRandomLengthString(200);
-      break;
-  }
+  // The host's text with its zero, any text, or the host's terminal address byte and any text.
+  const int textPick = in_.ConsumeIntegralInRange<int>(0, 2);
+  std::string text = textPick == 0 ? heardText : textPick == 2 ? heardText.substr(0, 1) : "";
+  if (textPick != 0) text += in_.ConsumeRandomLengthString(200);
   if (in_.ConsumeBool()) {
     text.push_back('\0');
   } else {

@@ -16,23 +16,18 @@ void AdapterOp(FuzzedDataProvider &in) {
   static const char *const kCommands[] = {"X", "%", "A192.168.0.11", "C3", "C1", "V", ""};
   const std::string command = in.ConsumeBool() ? in.PickValueInArray(kCommands) : FuzzText(in, 140);
   std::vector<char> reply(VELDC_REPLY_SIZE, 'Z');
-  switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0:
-      Check(PeloReset() >= -1, "PeloReset");
-      break;
-    case 1:
-      Check(SetTerminal(in.ConsumeIntegralInRange<int>(-1, 255)) >= -1, "SetTerminal");
-      break;
-    default: {
-      const int r = PeloCommand(command.c_str(), reply.data());
-      Check(r == 0 || r == -1, "PeloCommand result");
-      // An acknowledgement instead of a reply succeeds with the buffer untouched.
-      const bool untouched =
-          std::all_of(reply.begin(), reply.end(), [](char c) { return c == 'Z'; });
-      if (r == 0 && !untouched) {
-        Check(std::memchr(reply.data(), '\0', reply.size()) != nullptr, "PeloCommand reply ends");
-      }
-      break;
+  const int pick = in.ConsumeIntegralInRange<int>(0, 3);
+  if (pick == 0) {
+    Check(PeloReset() >= -1, "PeloReset");
+  } else if (pick == 1) {
+    Check(SetTerminal(in.ConsumeIntegralInRange<int>(-1, 255)) >= -1, "SetTerminal");
+  } else {
+    const int r = PeloCommand(command.c_str(), reply.data());
+    Check(r == 0 || r == -1, "PeloCommand result");
+    // An acknowledgement instead of a reply succeeds with the buffer untouched.
+    const bool untouched = std::all_of(reply.begin(), reply.end(), [](char c) { return c == 'Z'; });
+    if (r == 0 && !untouched) {
+      Check(std::memchr(reply.data(), '\0', reply.size()) != nullptr, "PeloCommand reply ends");
     }
   }
   CheckErrorState();
