@@ -1,6 +1,7 @@
-// The simulated Pelo adapter on the virtual UDP socket of the test backend.
+// The simulated Pelo adapter on the virtual UDP socket of the test backend, and a scripted one.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -34,7 +35,9 @@ class SimPeloLink : public platform::virt::DatagramPeer {
 };
 
 // One datagram as the wire carries it.
-std::string Datagram(uint16_t type, uint16_t seq, const std::string &text = std::string());
+inline std::string Datagram(uint16_t type, uint16_t seq, const std::string &text = std::string()) {
+  return sim::PeloPacket{type, seq, text}.Encode();
+}
 
 // A scripted adapter: datagrams sent at given instants, and answers to each datagram the host
 // sends, so that a test controls every byte the library reads.
@@ -45,18 +48,34 @@ class ScriptAdapter : public platform::virt::DatagramPeer {
   using Answers = std::vector<std::pair<Micros, std::string>>;
   using Responder = std::function<Answers(const sim::PeloPacket &heard)>;
 
-  void SendAt(Micros at, std::string bytes) { out_.emplace_back(at, std::move(bytes)); }
+  // Kept in time order; equal instants keep the order they were given.
+  void SendAt(Micros at, std::string bytes) {
+    auto it = std::upper_bound(out_.begin(), out_.end(), at,
+                               [](Micros t, const auto &e) { return t < e.first; });
+    out_.insert(it, {at, std::move(bytes)});
+  }
   void SetResponder(Responder responder) { responder_ = std::move(responder); }
-  // The host's datagrams of one type, decoded; runts are kept with type 0xFFFF.
-  std::vector<sim::PeloPacket> HeardOf(uint16_t type) const;
 
-  void FromHost(const uint8_t *data, size_t length, Micros now) override;
-  bool ToHost(Micros now, std::string *datagram) override;
+  void FromHost(const uint8_t *data, size_t length, Micros now) override {
+    sim::PeloPacket p;
+    if (!sim::PeloPacket::Decode(data, length, &p)) p.type = 0xFFFF;
+    heard.push_back(p);
+    if (!responder_) return;
+    for (auto &answer : responder_(p)) SendAt(now + answer.first, std::move(answer.second));
+  }
+  bool ToHost(Micros now, std::string *datagram) override {
+    if (out_.empty() || out_.front().first > now) return false;
+    *datagram = std::move(out_.front().second);
+    out_.pop_front();
+    return true;
+  }
+
+  // The host's datagrams, decoded; runts are kept with type 0xFFFF.
+  std::vector<sim::PeloPacket> heard;
 
  private:
   std::deque<std::pair<Micros, std::string>> out_;
   Responder responder_;
-  std::vector<sim::PeloPacket> heard_;
 };
 
 }  // namespace veldc::test

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,45 @@
 
 namespace veldc::test {
 
+using namespace veldc::pelo;
 using platform::virt::Micros;
 using sim::PeloPacket;
 
 constexpr uint16_t kUdpPort = 5000;
+
+inline std::string Ack(uint16_t seq) { return Datagram(PeloPacket::kAck, seq); }
+
+// A datagram ready at every read until `until`, made by `make` from its count; after that the
+// scripted adapter answers, and it hears everything the host sends.
+class FloodPeer : public platform::virt::DatagramPeer {
+ public:
+  FloodPeer(ScriptAdapter *behind, std::function<std::string(int)> make,
+            Micros until = std::numeric_limits<Micros>::max())
+      : behind_(behind), make_(std::move(make)), until_(until) {}
+  void FromHost(const uint8_t *data, size_t length, Micros now) override {
+    behind_->FromHost(data, length, now);
+  }
+  bool ToHost(Micros now, std::string *datagram) override {
+    if (now >= until_) return behind_->ToHost(now, datagram);
+    *datagram = make_(++count);
+    return true;
+  }
+  int count = 0;
+
+ private:
+  ScriptAdapter *behind_;
+  std::function<std::string(int)> make_;
+  Micros until_;
+};
+
+// A platform call made to fail on its `nth` call with `error`; none when `nth` is 0.
+struct Fault {
+  Call call;
+  int nth, error;
+  void Arm(VirtualPlatform &vp) const {
+    if (nth != 0) vp.Fail(call, nth, error);
+  }
+};
 
 class PeloTest : public ::testing::Test {
  public:
@@ -38,8 +74,10 @@ class PeloTest : public ::testing::Test {
 
   // Bytes answering a datagram, made from its number.
   using Answer = std::function<std::string(uint16_t seq)>;
-  // Each datagram of `type` from the host gets `answers` (delay in us, bytes).
-  void OnEach(uint16_t type, std::vector<std::pair<Micros, Answer>> answers) {
+  // Answers after a delay in us.
+  using Script = std::vector<std::pair<Micros, Answer>>;
+  // Each datagram of `type` from the host gets `answers`.
+  void OnEach(uint16_t type, Script answers) {
     adapter.SetResponder([type, answers](const PeloPacket &p) -> ScriptAdapter::Answers {
       if (p.type != type) return {};
       ScriptAdapter::Answers out;
@@ -47,9 +85,11 @@ class PeloTest : public ::testing::Test {
       return out;
     });
   }
-  static Answer AckIt() {
-    return [](uint16_t seq) { return Datagram(PeloPacket::kAck, seq); };
+  // A datagram of `type` numbered `offset` after the one it answers.
+  static Answer Reply(uint16_t type, int offset = 0, std::string text = std::string()) {
+    return [=](uint16_t seq) { return Datagram(type, static_cast<uint16_t>(seq + offset), text); };
   }
+  static Answer AckIt() { return Reply(PeloPacket::kAck); }
   static Answer Fixed(std::string bytes) {
     return [bytes](uint16_t) { return bytes; };
   }
@@ -61,15 +101,19 @@ class PeloTest : public ::testing::Test {
     ASSERT_EQ(SetIPAddress("192.168.0.10"), 0) << ErrorState();
     vp.ClearLog();
   }
+  // Closes the device and forgets the traffic and the script, for the next row of a table.
+  void Close() {
+    ASSERT_EQ(ExitCOMM(), 0);
+    vp.ClearLog();
+    adapter = ScriptAdapter();
+  }
 
-  // The datagrams the library sent since the log was cleared.
+  // The datagrams the library sent since the log was cleared, and their instants.
   std::vector<std::string> Sent() const {
     std::vector<std::string> out;
     for (const auto &e : vp.LogOf(Call::WsSend)) out.push_back(e.text);
     return out;
   }
-
-  // Instants of the library's sends since the log was cleared.
   std::vector<Micros> SendTimes() const {
     std::vector<Micros> out;
     for (const auto &e : vp.LogOf(Call::WsSend)) out.push_back(e.at);
@@ -79,7 +123,5 @@ class PeloTest : public ::testing::Test {
   VirtualPlatform vp;
   ScriptAdapter adapter;
 };
-
-inline std::string Ack(uint16_t seq) { return Datagram(PeloPacket::kAck, seq); }
 
 }  // namespace veldc::test
