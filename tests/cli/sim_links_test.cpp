@@ -134,15 +134,13 @@ TEST(VeldcOnSimulatorTest, DialAndHangUpAModem) {
   // The --dial option dials before the first command and hangs up at the end.
   Session dialled = Veldc({"--trace", "--link", link, "--dial", "5551234"}, "identify\n");
   EXPECT_EQ(dialled.outcome.status, 0) << dialled.outcome.err;
-  const std::string &trace = dialled.outcome.err;
-  size_t dial = trace.find("port -> ATD5551234\\r");
-  size_t identify = trace.find("port -> %XI\\r");
-  size_t hangup = trace.find("port -> ATH0\\r");
-  ASSERT_NE(dial, std::string::npos) << trace;
-  ASSERT_NE(identify, std::string::npos) << trace;
-  ASSERT_NE(hangup, std::string::npos) << trace;
-  EXPECT_LT(dial, identify);
-  EXPECT_LT(identify, hangup);
+  size_t last = 0;  // the first of each, in this order
+  for (const char *frame : {"port -> ATD5551234\\r", "port -> %XI\\r", "port -> ATH0\\r"}) {
+    const size_t at = dialled.outcome.err.find(frame);
+    ASSERT_NE(at, std::string::npos) << frame << "\n" << dialled.outcome.err;
+    EXPECT_GE(at, last) << frame << "\n" << dialled.outcome.err;
+    last = at;
+  }
 }
 
 // A UDP port of this test process's own, so parallel runs do not meet.
@@ -200,16 +198,14 @@ TEST(VeldcOnSimulatorTest, SilentPeloAdapterTimesOut) {
 TEST(VeldcOnSimulatorTest, Kov74DriverStandIn) {
   // The stand-in keeps its simulated network for the life of the process and is unloaded at
   // close, so a leak checker would count the network as lost; the other tests check veldc.
-  const std::vector<std::string> env = {"LD_LIBRARY_PATH=" VELDC_KOV74_DIR,
-                                        "ASAN_OPTIONS=detect_leaks=0",
-                                        kVeldc,
-                                        "--json",
-                                        "-a",
-                                        "2"};
-  std::vector<std::string> args = env;
-  args.insert(args.begin(), "KOV74C_SIM=model=Qyr");
-  args.insert(args.end(), {"--trace", "--link", "kov74:1:1", "-s", "19200", "--batch", "-"});
-  Outcome outcome = RunProgram("/usr/bin/env", args, "identify\nparam 89\n");
+  const auto run = [](const char *sim, std::vector<std::string> args, const std::string &batch) {
+    args.insert(args.begin(), {sim, "LD_LIBRARY_PATH=" VELDC_KOV74_DIR,
+                               "ASAN_OPTIONS=detect_leaks=0", kVeldc, "--json", "-a", "2"});
+    args.insert(args.end(), {"--batch", "-"});
+    return RunProgram("/usr/bin/env", args, batch);
+  };
+  Outcome outcome = run("KOV74C_SIM=model=Qyr", {"--trace", "--link", "kov74:1:1", "-s", "19200"},
+                        "identify\nparam 89\n");
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   std::vector<json> results = JsonLines(outcome.out);
   ASSERT_EQ(results.size(), 2u) << outcome.out;
@@ -219,10 +215,7 @@ TEST(VeldcOnSimulatorTest, Kov74DriverStandIn) {
   EXPECT_NE(outcome.err.find("kov74 -> @2 %XI"), std::string::npos) << outcome.err;
 
   // Replies that come from another terminal than the one selected.
-  args = env;
-  args.insert(args.begin(), "KOV74C_SIM=from=7");
-  args.insert(args.end(), {"--link", "kov74:1:0", "--batch", "-"});
-  outcome = RunProgram("/usr/bin/env", args, "select 2 --quick\nsend %XI\n");
+  outcome = run("KOV74C_SIM=from=7", {"--link", "kov74:1:0"}, "select 2 --quick\nsend %XI\n");
   EXPECT_EQ(outcome.status, 41) << outcome.err;
   EXPECT_NE(outcome.err.find("veldc: error 41: Reply from wrong terminal"), std::string::npos)
       << outcome.err;
