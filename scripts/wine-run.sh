@@ -52,7 +52,9 @@ boot_prefix() {
 # may be written and gets a copy of its own.
 copy_prefix() {
   rm -rf "$WINEPREFIX"
-  cp -al "$base" "$WINEPREFIX" || return 1
+  # A file system without hard links gets a full copy.
+  cp -al "$base" "$WINEPREFIX" || { rm -rf "$WINEPREFIX" && cp -a "$base" "$WINEPREFIX"; } ||
+    return 1
   rm -f "$WINEPREFIX/.veldc-ready"
   (cd "$base" && find . -type f ! -name '*.dll' ! -name '*.exe' ! -name .veldc-ready -print0) |
     while IFS= read -r -d '' file; do
