@@ -164,6 +164,25 @@ typedef void(VELDC_API *VeldcTraceCallback)(void *context, int kind, const unsig
                                             int length);
 int VELDC_API SetTraceCallback(VeldcTraceCallback callback, void *context);
 
+/* Cancel request, for a host interrupted by its user. Only sets a flag, so it may be called from
+ * a signal handler or from another thread while a call runs; always returns 0. The request is
+ * honoured at the next exchange boundary of a file transfer (SendFile, SendPrg, RecvFile), a
+ * listing (ListFiles, ViewFile) or a wait (GetMsgEx, the carrier wait of DialNumber): the call
+ * takes its own failure path (a download ends the load and deletes the terminal file, an upload
+ * stops the terminal's transfer and deletes the partial PC file) and returns -1 with
+ * VELDC_ERR_CANCELLED, "Operation cancelled". A request is taken once; one made while no such
+ * call runs is honoured by the next one, and dropped by InitCOMM and ExitCOMM. */
+#define VELDC_ERR_CANCELLED 61
+int VELDC_API CancelOperation(void);
+
+/* The operating system's error behind the last failure and what it concerned, for example
+ * "/dev/ttyUSB0: Permission denied" or "C:\DATA\MID.TXT: The system cannot find the file
+ * specified." Copies at most size - 1 characters and a NUL into text; returns the system's
+ * error number (errno, or GetLastError on Windows), or 0 with an empty text when the last failure
+ * had no such cause (a terminal's refusal, a time-out) or the error code is 0. Null text or size
+ * below 1: -1. Changes neither the error code nor the detail. */
+int VELDC_API GetErrorDetail(char *text, int size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -12,6 +12,8 @@ namespace veldc {
 void ResetLibraryState() {
   nErrorCode = kErrNone;
   szErrorText[0] = '\0';
+  platform::LastOsFailure() = platform::OsFailure{};
+  DropCancelRequest();
   device::ResetDeviceState();
   device::ResetTrace();
   pelo::ResetPeloLink();

@@ -1,5 +1,6 @@
 #include "core/errors.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -73,7 +74,7 @@ const char *const ErrorMessages[100] = {
     "Error reading record",
     "Error sending record",
     "Records number does not match",  // 60
-    "",
+    "Operation cancelled",
     "Send command ignored",
     "",
     "Records number overflow",
@@ -116,6 +117,10 @@ const char *const ErrorMessages[100] = {
 
 namespace {
 
+// Set from a signal handler or another thread, so lock-free and touched by nothing else.
+std::atomic<int> cancelRequest{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may set it");
+
 bool IsDynamic(int32_t code) {
   return code == 70 || (code >= 72 && code <= 78) || code == 89 || code == 98;
 }
@@ -136,6 +141,10 @@ int32_t SetWinSockError(int32_t n) {
   std::snprintf(szErrorText, sizeof szErrorText, "%s%d", base, static_cast<int>(n));
   return n;
 }
+
+bool TakeCancelRequest() { return cancelRequest.exchange(0) != 0; }
+
+void DropCancelRequest() { cancelRequest.store(0); }
 
 int32_t SetWinSockErrorCode(int32_t code, int32_t n) {
   nErrorCode = code;
@@ -162,4 +171,21 @@ extern "C" int VELDC_API GetError(char *message) {
     message[0] = '\0';  // only a bug could store such a code; give no stray text
   }
   return nErrorCode;
+}
+
+extern "C" int VELDC_API CancelOperation(void) {
+  cancelRequest.store(1);
+  return 0;
+}
+
+extern "C" int VELDC_API GetErrorDetail(char *text, int size) {
+  if (text == nullptr || size < 1) return -1;
+  const platform::OsFailure &failure = platform::LastOsFailure();
+  if (nErrorCode == kErrNone || failure.number == 0) {
+    text[0] = '\0';
+    return 0;
+  }
+  std::snprintf(text, static_cast<size_t>(size), "%s%s%s", failure.subject,
+                failure.subject[0] != '\0' ? ": " : "", failure.text);
+  return failure.number;
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace veldc {
 
 // Codes the library sets (the full table has 0..99).
@@ -51,6 +53,7 @@ enum ErrorCode : int32_t {
   kErrReadRecord = 58,
   kErrSendRecord = 59,
   kErrRecordsMismatch = 60,
+  kErrCancelled = 61,  // an extension's code: the table leaves 61 free
   kErrSendIgnored = 62,
   kErrRecordsOverflow = 64,
   kErrDelIgnored = 65,
@@ -95,7 +98,15 @@ extern char szErrorText[40];
 extern const char *const ErrorMessages[100];
 
 inline void SetError(int32_t code) { nErrorCode = code; }
-inline void ClearError() { nErrorCode = kErrNone; }
+// A cleared code takes the operating system's detail of the old failure with it.
+inline void ClearError() {
+  nErrorCode = kErrNone;
+  platform::LastOsFailure().number = 0;
+}
+
+// The host's cancel request (CancelOperation), taken at most once: true when one was pending.
+bool TakeCancelRequest();
+void DropCancelRequest();
 
 // Code 70: "Windows error:", a blank and the communication error mask.
 void SetWindowsError(int32_t mask);
@@ -109,16 +120,20 @@ int32_t SetWinSockErrorCode(int32_t code, int32_t n);
 // caller is about to report: neither its code nor, for a code with a number, its message.
 class ErrorKeeper {
  public:
-  ErrorKeeper() : saved_(nErrorCode) { std::memcpy(text_, szErrorText, sizeof text_); }
+  ErrorKeeper() : saved_(nErrorCode), failure_(platform::LastOsFailure()) {
+    std::memcpy(text_, szErrorText, sizeof text_);
+  }
   ~ErrorKeeper() {
     nErrorCode = saved_;
     std::memcpy(szErrorText, text_, sizeof text_);
+    platform::LastOsFailure() = failure_;
   }
   ErrorKeeper(const ErrorKeeper &) = delete;
   ErrorKeeper &operator=(const ErrorKeeper &) = delete;
 
  private:
   int32_t saved_;
+  platform::OsFailure failure_;
   char text_[sizeof szErrorText];
 };
 

@@ -246,6 +246,7 @@ using namespace veldc::device;
 extern "C" int VELDC_API InitCOMM(int port, int kind, int speed, int format) {
   DeviceState.hSelfModule = Os().SelfModule();
   ClearError();
+  DropCancelRequest();
   std::strcpy(DeviceState.szPassword, kDefaultPassword);
   if (DeviceState.nDeviceKind != DEV_NONE) {
     SetError(kErrAlreadyInitialized);
@@ -272,6 +273,7 @@ extern "C" int VELDC_API InitCOMM(int port, int kind, int speed, int format) {
 
 extern "C" int VELDC_API ExitCOMM(void) {
   ClearError();
+  DropCancelRequest();
   switch (OpenFamily()) {
     case Family::kNone:
       SetError(kErrNotInitialized);

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <cstdio>
+
 namespace veldc::platform {
 
 const char *const kWinSockEntryNames[kWinSockEntryCount] = {
@@ -10,7 +12,17 @@ const char *const kWinSockEntryNames[kWinSockEntryCount] = {
 
 namespace {
 Platform *current = nullptr;
+OsFailure lastFailure;
+}  // namespace
+
+void NoteOsFailure(const char *subject, int number, const char *text) {
+  lastFailure.number = number;
+  std::snprintf(lastFailure.subject, sizeof lastFailure.subject, "%s",
+                subject != nullptr ? subject : "");
+  std::snprintf(lastFailure.text, sizeof lastFailure.text, "%s", text != nullptr ? text : "");
 }
+
+OsFailure &LastOsFailure() { return lastFailure; }
 
 Platform &Os() { return current != nullptr ? *current : NativePlatform(); }
 

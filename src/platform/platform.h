@@ -203,6 +203,17 @@ class Platform {
   virtual void MeterDestroy(Handle window) = 0;
 };
 
+// The operating system's own error behind the last failed call and what it concerned (a
+// device, file or socket address). Backends note it where a call fails for a reason the
+// host's user can act on; the library hands it out with GetErrorDetail.
+struct OsFailure {
+  int number = 0;  // errno, or GetLastError on Windows; 0: nothing noted
+  char subject[256] = "";
+  char text[128] = "";
+};
+void NoteOsFailure(const char *subject, int number, const char *text);
+OsFailure &LastOsFailure();
+
 // The backend in use. Starts as the native one.
 Platform &Os();
 // Tests install a backend of their own; null puts the native one back.

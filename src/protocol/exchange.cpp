@@ -30,10 +30,20 @@ const char kEotCommand[2] = {0x04, 0};
 
 namespace {
 
+bool waitCancellable = false;
+
+// A cancellable wait's end at the host's request.
+bool WaitCancelled() {
+  if (!waitCancellable || !TakeCancelRequest()) return false;
+  SetError(kErrCancelled);
+  return true;
+}
+
 int ReceiveKov74(char *destination, device::Deadline &deadline) {
   int r = device::Kov74Poll(bySelectedTerminal, szRecord);
   while (r != 2) {
     WaitMs(5);
+    if (WaitCancelled()) return -1;
     if (deadline.Expired()) {
       SetError(kErrNoReply);
       return -1;
@@ -66,6 +76,7 @@ int ReceiveSerial(char *destination, device::Deadline &deadline) {
       if (step == LineAssembler::Step::kOverflow) return -1;
       if (step == LineAssembler::Step::kComplete) break;
     }
+    if (WaitCancelled()) return -1;
     if (deadline.Expired()) {
       SetError(line.Count() != 0 ? kErrBadEndOfRecord : kErrNoReply);
       return -1;
@@ -86,6 +97,7 @@ int ReceivePelo(char *destination, device::Deadline &deadline) {
   for (;;) {
     const int r = PollPeloReply(destination);
     if (r != 0) return r > 0 ? 0 : -1;
+    if (WaitCancelled()) return -1;
     if (deadline.Expired()) {
       SetError(kErrWinSockTimeout);
       return -1;
@@ -146,6 +158,9 @@ int SendPelo(char *reply) {
 }
 
 }  // namespace
+
+CancellableWait::CancellableWait() { waitCancellable = true; }
+CancellableWait::~CancellableWait() { waitCancellable = false; }
 
 int ReceiveLine(char *destination, int64_t halfSeconds) {
   if (destination == nullptr) {
@@ -238,5 +253,6 @@ extern "C" int VELDC_API GetMsgEx(char *message) {
     return -1;
   }
   if (!protocol::ReadyForTerminal()) return -1;
+  const protocol::CancellableWait wait;
   return protocol::ReceiveLine(message, 2);
 }

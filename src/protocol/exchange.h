@@ -36,6 +36,16 @@ int SendCommandText(const char *command, char *reply);
 // Reads one reply line from the selected terminal, waiting `halfSeconds` × 500 ms.
 int ReceiveLine(char *destination, int64_t halfSeconds);
 
+// While one lives, ReceiveLine's wait ends with error 61 at the host's cancel request: the
+// waits of GetMsgEx and of a dial's carrier, which may last long with nothing to clean up.
+class CancellableWait {
+ public:
+  CancellableWait();
+  ~CancellableWait();
+  CancellableWait(const CancellableWait &) = delete;
+  CancellableWait &operator=(const CancellableWait &) = delete;
+};
+
 // The services' usual exchange: szCommandText out, szReplyText in.
 int Exchange();
 // printf into szCommandText, then Exchange().

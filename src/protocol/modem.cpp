@@ -114,10 +114,11 @@ extern "C" int VELDC_API DialNumber(const char *init, const char *number, int ti
   DiscardInput();
 
   const int64_t wait = static_cast<int64_t>(timeout) * 2;
+  const CancellableWait carrier;
   if (ReceiveLine(szReplyText, wait) != 0 ||
       (std::strlen(szReplyText) < 7 && ReceiveLine(szReplyText, wait) != 0) ||
       std::strstr(szReplyText, "CONNECT") == nullptr) {
-    SetError(kErrDialReply);
+    if (nErrorCode != kErrCancelled) SetError(kErrDialReply);
     return -1;
   }
   return 0;

@@ -94,6 +94,7 @@ int SendRecords(Load *load, bool meter, uint32_t total) {
     const int read = ReadRecord(load->file, szCommandText);
     if (read == 0) return count;
     if (read < 0) return load->Abandon();
+    if (TakeCancelRequest()) return load->Fail(kErrCancelled);
     if (Exchange() != 0) return load->Abandon();
     if (std::strcmp(szReplyText, szCommandText) != 0) return load->Fail(kErrSendRecord);
     ++count;

@@ -73,6 +73,10 @@ int64_t ListingLineWait() {
 int ReadListing(char *entries) {
   int count = 0;
   for (;;) {
+    if (TakeCancelRequest()) {
+      SetError(kErrCancelled);
+      return -1;
+    }
     if (ReceiveLine(szReplyText, ListingLineWait()) != 0) return -1;
     if (IsEndLine(szReplyText)) {
       if (ReadNumber(szReplyText + 1) == count) return count;
@@ -170,7 +174,9 @@ extern "C" int VELDC_API ViewFile(char *name, char *buffer, unsigned int size) {
   size_t used = 0;
   int count = 0;
   for (;;) {
-    if (ReceiveLine(szReplyText, kTenSeconds) != 0) {
+    const bool cancelled = TakeCancelRequest();
+    if (cancelled || ReceiveLine(szReplyText, kTenSeconds) != 0) {
+      if (cancelled) SetError(kErrCancelled);
       EndTransfer();
       return -1;
     }

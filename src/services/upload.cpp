@@ -140,7 +140,9 @@ extern "C" int VELDC_API RecvFile(char *terminalName, const char *pcPath) {
   int32_t sum = 0;
   bool overflow = false;
   for (;;) {
-    if (protocol::ReceiveLine(szReplyText, LineWait()) != 0) {
+    const bool cancelled = TakeCancelRequest();
+    if (cancelled || protocol::ReceiveLine(szReplyText, LineWait()) != 0) {
+      if (cancelled) SetError(kErrCancelled);
       upload.Discard();
       closeMeter();
       return -1;

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -77,6 +80,9 @@ class Pty : public ::testing::Test {
   int slave_ = -1;
   std::string name_;
   Handle port_ = kInvalidHandle;
+  static std::string Detail() {
+    return std::string(LastOsFailure().subject) + ": " + LastOsFailure().text;
+  }
 };
 
 TEST_F(Pty, SettingsStickOnTheLine) {
@@ -213,17 +219,52 @@ TEST_F(Pty, OpenIsExclusiveAndNeedsATerminal) {
   ASSERT_NE(port, kInvalidHandle);
   EXPECT_GT(port, 2);  // never a standard stream, never kNoHandle
   EXPECT_EQ(os.ComOpen(name_.c_str()), kInvalidHandle);
+  EXPECT_EQ(Detail(), name_ + ": " + std::strerror(EBUSY));
   ASSERT_TRUE(os.ComClose(port));
   port_ = kInvalidHandle;
   const Handle again = Open();
   EXPECT_NE(again, kInvalidHandle);
 
-  for (const char *name : {"/dev/null", "/nonexistent/tty", ""}) {
-    EXPECT_EQ(os.ComOpen(name), kInvalidHandle) << name;
+  // Each refusal names its cause, which the host's user can act on.
+  const struct {
+    const char *name;
+    int error;
+    std::string detail;
+  } cases[] = {{"/dev/null", ENOTTY, "/dev/null: not a serial device"},
+               {"/nonexistent/tty", ENOENT, "/nonexistent/tty: No such file or directory"}};
+  for (const auto &c : cases) {
+    LastOsFailure() = OsFailure{};
+    EXPECT_EQ(os.ComOpen(c.name), kInvalidHandle) << c.name;
+    EXPECT_EQ(LastOsFailure().number, c.error) << c.name;
+    EXPECT_EQ(Detail(), c.detail);
   }
+  EXPECT_EQ(os.ComOpen(""), kInvalidHandle);
   EXPECT_STREQ(os.DefaultPortName(1), "/dev/ttyS0");
   EXPECT_STREQ(os.DefaultPortName(4), "/dev/ttyS3");
   EXPECT_EQ(os.DefaultPortName(5), nullptr);
+}
+
+// A port the user may not open; root is let in everywhere, so a child of root gives its
+// privileges up first.
+TEST_F(Pty, PermissionDeniedIsNamed) {
+  auto refused = [this] {
+    return os.ComOpen(name_.c_str()) == kInvalidHandle && LastOsFailure().number == EACCES &&
+           Detail() == name_ + ": " + std::strerror(EACCES);
+  };
+  ASSERT_EQ(::chmod(name_.c_str(), ::geteuid() == 0 ? 0600 : 0), 0);
+  if (::geteuid() != 0) {
+    EXPECT_TRUE(refused());
+    return;
+  }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    ::_exit(refused() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(PosixFiles, LockedReadWriteAndDelete) {

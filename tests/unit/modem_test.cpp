@@ -98,6 +98,17 @@ TEST_F(Modem, WrongEchoesAndAnswers) {
   }
 }
 
+// The carrier wait ends at the host's cancel request; the line is the host's to hang up.
+TEST_F(Modem, CarrierWaitIsCancelled) {
+  peer.SetResponder([this](const std::string &line) -> std::string {
+    if (line.rfind("ATD", 0) == 0) CancelOperation();
+    return line.empty() ? "" : line + "\r\r\nOK\r\n";
+  });
+  const auto start = vp.Now();
+  EXPECT_EQ(Outcome(DialNumber(nullptr, "555", 60)), "-1 61 Operation cancelled");
+  EXPECT_LT(vp.Now() - start, 10000000u);  // of a 60 s wait
+}
+
 TEST_F(Modem, WrongFamilyIsRefusedWithoutTraffic) {
   ASSERT_EQ(ExitCOMM(), 0);
   for (int kind : {DEV_PELO, DEV_KOV74_MODE2}) {

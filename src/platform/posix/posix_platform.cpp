@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -51,6 +52,21 @@ int AboveStdio(int fd) {
 
 int Fd(Handle h) { return h > 2 && h < 0x7FFFFFFF ? static_cast<int>(h) : -1; }
 
+// Notes errno against the device or file a call concerned, for GetErrorDetail.
+void Note(const char *subject, int error, const char *text = nullptr) {
+  NoteOsFailure(subject, error, text != nullptr ? text : std::strerror(error));
+}
+
+// The same for an open descriptor, named by the path it was opened with.
+void NoteFd(int fd, int error) {
+  char link[32];
+  char path[256] = "";
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = ::readlink(link, path, sizeof path - 1);
+  path[n > 0 ? n : 0] = '\0';
+  Note(path, error);
+}
+
 int64_t MonotonicNs() {
   timespec ts;
   ::clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -63,15 +79,22 @@ class PosixPlatform : public Platform {
   Handle ComOpen(const char *name) override {
     if (name == nullptr || *name == '\0') return kInvalidHandle;
     const int fd = AboveStdio(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (fd < 0) return kInvalidHandle;
-    // Not shared, as Windows opens a port: a second opener (here or elsewhere) fails.
-    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
-      ::close(fd);
+    if (fd < 0) {
+      Note(name, errno);
       return kInvalidHandle;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    timeouts_[fd] = ComTimeouts{};
-    return fd;
+    // Not shared, as Windows opens a port: a second opener (here or elsewhere) fails.
+    if (!::isatty(fd)) {
+      Note(name, ENOTTY, "not a serial device");
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+      Note(name, EBUSY);
+    } else {
+      std::lock_guard<std::mutex> lock(mutex_);
+      timeouts_[fd] = ComTimeouts{};
+      return fd;
+    }
+    ::close(fd);
+    return kInvalidHandle;
   }
 
   bool ComSetupQueues(Handle port, uint32_t, uint32_t) override { return Fd(port) >= 0; }
@@ -88,7 +111,10 @@ class PosixPlatform : public Platform {
     termios tio;
     if (::tcgetattr(fd, &tio) != 0) return false;
     if (!posix::ApplyComState(state, &tio)) return false;
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+      NoteFd(fd, errno);
+      return false;
+    }
     // Ptys have no modem lines: raising DTR and RTS may fail there and is not an error.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(fd, TIOCMBIS, &lines);
@@ -133,6 +159,7 @@ class PosixPlatform : public Platform {
     const bool bounded = limitMs != 0;  // zero in both: no time-out, as on Windows
     const int64_t deadline = MonotonicNs() + static_cast<int64_t>(limitMs) * 1000000;
     const char *p = static_cast<const char *>(data);
+    int failure = ETIMEDOUT;
     while (done < length) {
       const ssize_t n = ::write(fd, p + done, length - done);
       if (n > 0) {
@@ -140,7 +167,10 @@ class PosixPlatform : public Platform {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        failure = errno;
+        break;
+      }
       int waitMs = -1;
       if (bounded) {
         const int64_t left = deadline - MonotonicNs();
@@ -148,10 +178,14 @@ class PosixPlatform : public Platform {
         waitMs = static_cast<int>((left + 999999) / 1000000);
       }
       pollfd pfd{fd, POLLOUT, 0};
-      if (::poll(&pfd, 1, waitMs) < 0 && errno != EINTR) break;
+      if (::poll(&pfd, 1, waitMs) < 0 && errno != EINTR) {
+        failure = errno;
+        break;
+      }
     }
     if (written != nullptr) *written = done;
     // A write cut short by the time-out is a failed write: the terminal lacks bytes.
+    if (done != length) NoteFd(fd, failure);
     return done == length;
   }
 
@@ -159,6 +193,8 @@ class PosixPlatform : public Platform {
     const int fd = Fd(port);
     if (fd < 0 || length == 0) return 0;
     const ssize_t n = ::read(fd, data, length);
+    // A device that went away (a USB adapter pulled) says so here; an empty line does not.
+    if (n < 0 && errno != EAGAIN && errno != EINTR) NoteFd(fd, errno);
     return n > 0 ? static_cast<uint32_t>(n) : 0;
   }
 
@@ -247,10 +283,11 @@ class PosixPlatform : public Platform {
   // ---- PC files ----
   Handle FileOpenRead(const char *path) override {
     if (path == nullptr) return kInvalidHandle;
-    const Handle h = Locked(::open(path, O_RDONLY | O_CLOEXEC));
+    const Handle h = Locked(path, ::open(path, O_RDONLY | O_CLOEXEC));
     struct stat st;
     // Only files: a directory opens for reading here but not on Windows.
     if (h != kInvalidHandle && (::fstat(static_cast<int>(h), &st) != 0 || !S_ISREG(st.st_mode))) {
+      Note(path, EINVAL, "not a regular file");
       ::close(static_cast<int>(h));
       return kInvalidHandle;
     }
@@ -260,8 +297,9 @@ class PosixPlatform : public Platform {
   Handle FileCreate(const char *path) override {
     if (path == nullptr) return kInvalidHandle;
     // Lock before truncating, so a file someone holds is not emptied under them.
-    const Handle h = Locked(::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    const Handle h = Locked(path, ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     if (h != kInvalidHandle && ::ftruncate(static_cast<int>(h), 0) != 0) {
+      Note(path, errno);
       ::close(static_cast<int>(h));
       return kInvalidHandle;
     }
@@ -276,7 +314,10 @@ class PosixPlatform : public Platform {
     while (done < length) {
       const ssize_t n = ::read(fd, static_cast<char *>(data) + done, length - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return false;
+      if (n < 0) {
+        NoteFd(fd, errno);
+        return false;
+      }
       if (n == 0) break;
       done += static_cast<uint32_t>(n);
     }
@@ -291,7 +332,10 @@ class PosixPlatform : public Platform {
     while (done < length) {
       const ssize_t n = ::write(fd, static_cast<const char *>(data) + done, length - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
+      if (n <= 0) {
+        NoteFd(fd, n < 0 ? errno : ENOSPC);
+        return false;
+      }
       done += static_cast<uint32_t>(n);
     }
     return true;
@@ -320,10 +364,12 @@ class PosixPlatform : public Platform {
 
  private:
   // Files are opened without sharing, as on Windows: a file another opener holds fails.
-  static Handle Locked(int fd) {
+  static Handle Locked(const char *path, int fd) {
+    if (fd < 0) Note(path, errno);
     fd = AboveStdio(fd);
     if (fd < 0) return kInvalidHandle;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      Note(path, EBUSY, "in use by another program");
       ::close(fd);
       return kInvalidHandle;
     }

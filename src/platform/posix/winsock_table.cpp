@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/winsock_text.h"
@@ -49,6 +50,23 @@ int FailErrno() { return Fail(WinSockErrorFor(errno)); }
 
 int Fd(WsSocket s) { return s > 0x7FFFFFFF ? -1 : static_cast<int>(s); }
 
+// Notes errno against the address a socket call concerned, for GetErrorDetail.
+void NoteAddress(const sockaddr_in &a, int error) {
+  char subject[40];
+  char dotted[INET_ADDRSTRLEN] = "";
+  ::inet_ntop(AF_INET, &a.sin_addr, dotted, sizeof dotted);
+  std::snprintf(subject, sizeof subject, "UDP %s:%u", dotted, ntohs(a.sin_port));
+  NoteOsFailure(subject, error, std::strerror(error));
+}
+
+// ... and against the peer of a connected socket.
+void NotePeer(int fd, int error) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (::getpeername(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) a = sockaddr_in{};
+  NoteAddress(a, error);
+}
+
 sockaddr_in ToSockAddr(const WsSockAddrIn *name) {
   sockaddr_in a;
   std::memcpy(&a, name, sizeof(a));
@@ -82,7 +100,10 @@ int VELDC_WSAAPI PBind(WsSocket s, const WsSockAddrIn *name, int namelen) {
     return Fail(kWsaEFault);
   }
   const sockaddr_in a = ToSockAddr(name);
-  if (::bind(Fd(s), reinterpret_cast<const sockaddr *>(&a), sizeof(a)) != 0) return FailErrno();
+  if (::bind(Fd(s), reinterpret_cast<const sockaddr *>(&a), sizeof(a)) != 0) {
+    NoteAddress(a, errno);
+    return FailErrno();
+  }
   return 0;
 }
 
@@ -122,7 +143,10 @@ int VELDC_WSAAPI PRecv(WsSocket s, char *buf, int len, int flags) {
     const ssize_t n = ::recv(fd, buf, static_cast<size_t>(len), flags | MSG_TRUNC);
     // A connected UDP socket learns of an ICMP refusal on its next read; Windows reports
     // that as a reset.
-    if (n < 0 && errno == ECONNREFUSED) return Fail(kWsaEConnReset);
+    if (n < 0 && errno == ECONNREFUSED) {
+      NotePeer(fd, ECONNREFUSED);
+      return Fail(kWsaEConnReset);
+    }
     if (n < 0) return FailErrno();
     if (n > len) return Fail(kWsaEMsgSize);
     return static_cast<int>(n);
@@ -141,7 +165,10 @@ int VELDC_WSAAPI PSend(WsSocket s, const char *buf, int len, int flags) {
   if (n < 0 && errno == ECONNREFUSED && IsDatagram(fd)) {
     n = ::send(fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
   }
-  if (n < 0 && errno == ECONNREFUSED) return Fail(kWsaEConnReset);
+  if (n < 0 && errno == ECONNREFUSED) {
+    NotePeer(fd, ECONNREFUSED);
+    return Fail(kWsaEConnReset);
+  }
   // Linux asks for a destination; WinSock says the socket is not connected.
   if (n < 0 && errno == EDESTADDRREQ) return Fail(kWsaENotConn);
   if (n < 0) return FailErrno();

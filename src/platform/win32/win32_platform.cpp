@@ -12,6 +12,20 @@ namespace veldc::platform {
 namespace {
 
 HANDLE H(Handle h) { return reinterpret_cast<HANDLE>(h); }
+
+// Notes GetLastError and the system's text for it against what a call concerned.
+Handle NoteFailure(const char *subject) {
+  const DWORD error = GetLastError();
+  char text[128] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                 text, sizeof text, nullptr);
+  // The system's texts end in a line break.
+  for (size_t n = std::strlen(text); n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n');) {
+    text[--n] = '\0';
+  }
+  NoteOsFailure(subject, static_cast<int>(error), text);
+  return kInvalidHandle;
+}
 Handle FromHandle(HANDLE h) { return reinterpret_cast<Handle>(h); }
 
 // The ANSI resource and ordinal "names" are small integers in a pointer.
@@ -84,7 +98,7 @@ class Win32Platform : public Platform {
     if (name == nullptr) return kInvalidHandle;
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(h);
+    return h == INVALID_HANDLE_VALUE ? NoteFailure(name) : FromHandle(h);
   }
   bool ComSetupQueues(Handle port, uint32_t inSize, uint32_t outSize) override {
     return SetupComm(H(port), inSize, outSize) != FALSE;
@@ -211,13 +225,13 @@ class Win32Platform : public Platform {
     if (path == nullptr) return kInvalidHandle;
     HANDLE h =
         CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(h);
+    return h == INVALID_HANDLE_VALUE ? NoteFailure(path) : FromHandle(h);
   }
   Handle FileCreate(const char *path) override {
     if (path == nullptr) return kInvalidHandle;
     HANDLE h =
         CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(h);
+    return h == INVALID_HANDLE_VALUE ? NoteFailure(path) : FromHandle(h);
   }
   bool FileRead(Handle file, void *data, uint32_t length, uint32_t *got) override {
     DWORD n = 0;
