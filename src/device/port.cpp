@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/device.h"
+#include "device/timing.h"
 #include "device/trace.h"
 #include "veldc.h"
 
@@ -24,6 +25,10 @@ bool PortReadByte(uint8_t *byte) {
   if (Os().ComRead(ComPort(), byte, 1) != 1) return false;
   Trace(VELDC_TRACE_PORT_IN, byte, 1);
   return true;
+}
+
+void PortAwaitInput(int32_t stepMs, uint32_t limitMs) {
+  if (!Os().ComWaitInput(ComPort(), limitMs)) WaitMs(stepMs);
 }
 
 void PortPurge(uint32_t flags) { Os().ComPurge(ComPort(), flags); }

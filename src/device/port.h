@@ -10,6 +10,9 @@ bool PortWriteText(const char *text);
 // One byte if one has arrived; never blocks.
 bool PortReadByte(uint8_t *byte);
 void PortPurge(uint32_t flags);
+// The step after a read that brought nothing: waits for the next byte (or the port's failure)
+// until the deadline where the system can, else pauses stepMs.
+void PortAwaitInput(int32_t stepMs, uint32_t limitMs);
 // ClearCommError's mask (0 when the call itself fails).
 uint32_t PortClearError();
 void PortTransmitChar(char c);

@@ -11,8 +11,7 @@ void WaitMs(int32_t ms) {
   const int64_t ticksPerMs = os.PerfFrequency() / 1000;
   const int64_t deadline = os.PerfCounter() + static_cast<int64_t>(ms) * ticksPerMs;
   if (ms <= 0) return;
-  while (os.PerfCounter() < deadline) {
-  }
+  os.PauseUntil(deadline);
 }
 
 Deadline::Deadline(uint32_t limitMs) : start_(Os().TickCount()), limit_(limitMs) {}
@@ -28,5 +27,10 @@ Deadline Deadline::HalfSeconds(int64_t units) {
 bool Deadline::Expired() const { return ElapsedMs() >= limit_; }
 
 uint32_t Deadline::ElapsedMs() const { return Os().TickCount() - start_; }
+
+uint32_t Deadline::RemainingMs() const {
+  const uint32_t elapsed = ElapsedMs();
+  return elapsed >= limit_ ? 0 : limit_ - elapsed;
+}
 
 }  // namespace veldc::device

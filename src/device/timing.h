@@ -1,4 +1,5 @@
-// Pauses and time-outs. Pauses busy-wait on the performance counter; time-outs compare
+// Pauses and time-outs. A pause lasts at least its length, measured on the performance
+// counter (Windows spins through it, POSIX sleeps through most of it); time-outs compare
 // unsigned 32-bit tick differences, so they survive the tick count's wrap.
 #pragma once
 
@@ -15,6 +16,7 @@ class Deadline {
   static Deadline HalfSeconds(int64_t units);
   bool Expired() const;
   uint32_t ElapsedMs() const;
+  uint32_t RemainingMs() const;
 
  private:
   uint32_t start_;

@@ -74,6 +74,7 @@ int ResetExchange(char *reply) {
       SetError(kErrWinSockTimeout);
       return -1;
     }
+    PeloAwait(deadline.RemainingMs());
   }
 }
 
@@ -123,6 +124,7 @@ Outcome Attempt(const char *command, char *reply) {
       }
     }
     if (deadline.Expired()) return Outcome::kNoAnswer;
+    PeloAwait(deadline.RemainingMs());
   }
 }
 

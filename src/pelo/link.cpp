@@ -84,6 +84,8 @@ PollResult PeloPoll() {
   return PollResult::kDatagram;
 }
 
+void PeloAwait(uint32_t limitMs) { platform::Os().SocketWaitInput(DeviceState.hSocket, limitMs); }
+
 bool PeloAck() {
   PeloDatagram &ack = PeloLink.ackDatagram;
   ack.wType = PELO_PKT_ACK;

@@ -59,6 +59,9 @@ uint16_t PeloNextSeq();
 bool PeloSend();
 // One recv of at most 134 bytes into rxDatagram.
 PollResult PeloPoll();
+// After a read that brought nothing the readers wait for the next datagram, up to limitMs,
+// where the system can wait on the socket; elsewhere they poll recv with no pause.
+void PeloAwait(uint32_t limitMs);
 // Acknowledges rxDatagram between two 4 ms pauses; a failed send is not an error.
 bool PeloAck();
 // Reads and discards until the socket has nothing more (or fails), for at most the WinSock

@@ -1,4 +1,5 @@
 // Connecting to a Pelo adapter by its IPv4 address, and resetting it.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -21,6 +22,7 @@ constexpr int kAfInet = 2;
 constexpr int kSockDgram = 2;
 constexpr uint32_t kCleanOutMs = 500;
 constexpr uint32_t kPauseBeforeStatusMs = 100;
+constexpr uint32_t kMeterStepMs = 100;
 constexpr int32_t kOkDisplayMs = 500;
 constexpr uint16_t kGreetingSeq = 0;
 constexpr size_t kAddressMin = 7;
@@ -199,6 +201,8 @@ bool AwaitStatus(const ConnectMeter &meter) {
       SetError(kErrWinSockTimeout);
       return false;
     }
+    // Short enough waits that the connect meter's bar keeps moving.
+    PeloAwait(std::min<uint32_t>(deadline.RemainingMs(), kMeterStepMs));
   }
 }
 

@@ -64,6 +64,9 @@ struct ComTimeouts {
   uint32_t WriteTotalTimeoutConstant = 0;
 };
 
+// ClearCommError's CE_IOE: the device failed (a USB adapter pulled, a pty's far side closed).
+constexpr uint32_t kCommIoError = 0x0400;
+
 constexpr uint32_t kPurgeTxClear = 0x0004;
 constexpr uint32_t kPurgeRxClear = 0x0008;
 
@@ -168,6 +171,14 @@ class Platform {
   virtual uint32_t TickCount() = 0;
   virtual void SleepMs(uint32_t ms) = 0;
   virtual int UtcYear() = 0;
+
+  // Waiting. PauseUntil returns once PerfCounter() has reached `deadline`: Windows spins on
+  // the counter, POSIX sleeps to just before it and spins the rest. The input waits return
+  // when the port (socket) has something to read or has failed, or after at most `limitMs`;
+  // false means the backend cannot wait on it (Windows), and the caller pauses its own step.
+  virtual void PauseUntil(int64_t deadline) = 0;
+  virtual bool ComWaitInput(Handle port, uint32_t limitMs) = 0;
+  virtual bool SocketWaitInput(WsSocket socket, uint32_t limitMs) = 0;
 
   // Modules: SearchPathA (presence only), LoadLibraryA, GetProcAddress, FreeLibrary,
   // GetModuleHandleA. "WSOCK32.DLL" and "KOV74C.DLL" are the names the library asks for;

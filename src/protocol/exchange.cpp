@@ -70,7 +70,7 @@ int ReceiveSerial(char *destination, device::Deadline &deadline) {
         if (mask != 24) return -1;
         WaitMs(2000);
       }
-      WaitMs(2);
+      device::PortAwaitInput(2, deadline.RemainingMs());
     } else {
       const LineAssembler::Step step = line.Feed(byte);
       if (step == LineAssembler::Step::kOverflow) return -1;
@@ -102,6 +102,7 @@ int ReceivePelo(char *destination, device::Deadline &deadline) {
       SetError(kErrWinSockTimeout);
       return -1;
     }
+    pelo::PeloAwait(deadline.RemainingMs());
   }
 }
 
@@ -151,6 +152,7 @@ int SendPelo(char *reply) {
         return 0;
       }
       if (deadline.Expired()) break;
+      if (taken == PeloTaken::kNotYet) pelo::PeloAwait(deadline.RemainingMs());
     }
   }
   SetError(kErrWinSockTimeout);

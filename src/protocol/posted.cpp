@@ -35,6 +35,7 @@ int PostPelo(const char *command) {
         case PeloTaken::kFailed:
           return -1;
         case PeloTaken::kNotYet:
+          pelo::PeloAwait(deadline.RemainingMs());
           break;
       }
     } while (!deadline.Expired());

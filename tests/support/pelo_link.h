@@ -30,6 +30,7 @@ class SimPeloLink : public platform::virt::DatagramPeer {
   bool ToHost(platform::virt::Micros now, std::string *datagram) override {
     return adapter.ToHost(now, datagram);
   }
+  platform::virt::Micros NextDue() const override { return adapter.NextDue(); }
 
   sim::PeloAdapter adapter;
 };
@@ -68,6 +69,9 @@ class ScriptAdapter : public platform::virt::DatagramPeer {
     *datagram = std::move(out_.front().second);
     out_.pop_front();
     return true;
+  }
+  Micros NextDue() const override {
+    return out_.empty() ? platform::virt::kNever : out_.front().first;
   }
 
   // The host's datagrams, decoded; runts are kept with type 0xFFFF.

@@ -32,6 +32,9 @@ class ScriptPeer : public platform::virt::SerialPeer {
 
   void FromHost(const uint8_t *data, size_t length, Micros now) override;
   void ToHost(Micros now, std::string *out) override;
+  Micros NextDue() const override {
+    return out_.empty() ? platform::virt::kNever : out_.front().first;
+  }
 
  private:
   std::deque<std::string> replies_;

@@ -22,6 +22,7 @@ class SerialLink : public platform::virt::SerialPeer {
     line_.FromHost(data, length, now);
   }
   void ToHost(Micros now, std::string *out) override { line_.ToHost(now, out); }
+  Micros NextDue() const override { return line_.NextDue(); }
 
  private:
   sim::ByteLine &line_;

@@ -129,7 +129,7 @@ TEST_F(PeloExchange, FailuresOfSendAndPostCommand) {
       {true, "96 Error packet received", 1, {}, {{1000, error}}},
       {true, "79 WinSocket timeout expired", 3, {}, {}},
       {true, "77 Error sending message: 10065", 1, {Call::WsSend, 1, 10065}, {}},
-      {true, "78 Error receving message: 10054", 1, {Call::WsRecv, 2, 10054}, {}},
+      {true, "78 Error receving message: 10054", 1, {Call::WsRecv, 1, 10054}, {}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.state);

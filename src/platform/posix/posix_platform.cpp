@@ -73,6 +73,29 @@ int64_t MonotonicNs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+// A sleep wakes up late by about 0.1 ms (rarely more): it ends this much before a pause's
+// deadline, and the rest is spun so the pause still ends on time.
+constexpr int64_t kSpinNs = 150000;
+
+timespec AtNs(int64_t ns) {
+  return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+}
+
+// Waits in poll() until the descriptor is readable or fails, or `limitMs` pass.
+void AwaitReadable(int fd, uint32_t limitMs) {
+  if (fd < 0) return;
+  pollfd pfd{fd, POLLIN, 0};
+  const timespec limit = AtNs(static_cast<int64_t>(limitMs) * 1000000);
+  ::ppoll(&pfd, 1, &limit, nullptr);
+}
+
+// A port whose device is gone (pulled, or the pty's far side closed) reports a hang-up or an
+// error, never input: reading it would only ever bring nothing.
+bool HungUp(int fd) {
+  pollfd pfd{fd, POLLIN, 0};
+  return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 class PosixPlatform : public Platform {
  public:
   // ---- COM port ----
@@ -139,8 +162,9 @@ class PosixPlatform : public Platform {
   }
 
   bool ComClearError(Handle port, uint32_t *errorMask) override {
-    if (errorMask != nullptr) *errorMask = 0;
-    return Fd(port) >= 0;
+    const int fd = Fd(port);
+    if (errorMask != nullptr) *errorMask = fd >= 0 && HungUp(fd) ? kCommIoError : 0;
+    return fd >= 0;
   }
 
   bool ComWrite(Handle port, const void *data, uint32_t length, uint32_t *written) override {
@@ -229,6 +253,26 @@ class PosixPlatform : public Platform {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
     while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
+  }
+
+  void PauseUntil(int64_t deadline) override {
+    const timespec wake = AtNs(deadline - kSpinNs);
+    if (deadline - kSpinNs > MonotonicNs()) {
+      while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
+      }
+    }
+    while (MonotonicNs() < deadline) {
+    }
+  }
+
+  bool ComWaitInput(Handle port, uint32_t limitMs) override {
+    AwaitReadable(Fd(port), limitMs);
+    return true;
+  }
+
+  bool SocketWaitInput(WsSocket socket, uint32_t limitMs) override {
+    AwaitReadable(socket <= 0x7FFFFFFF ? static_cast<int>(socket) : -1, limitMs);
+    return true;
   }
 
   int UtcYear() override {

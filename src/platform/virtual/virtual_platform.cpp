@@ -161,6 +161,34 @@ uint32_t VirtualPlatform::TickCount() {
 
 void VirtualPlatform::SleepMs(uint32_t ms) { now_ += static_cast<Micros>(ms) * 1000; }
 
+void VirtualPlatform::PauseUntil(int64_t deadline) {
+  const int64_t at = deadline - counterStart_;
+  if (at > static_cast<int64_t>(now_)) now_ = static_cast<Micros>(at);
+}
+
+void VirtualPlatform::JumpTo(Micros at, uint32_t limitMs) {
+  const Micros limit = now_ + static_cast<Micros>(limitMs) * 1000;
+  if (at > now_) now_ = std::min(at, limit);
+}
+
+bool VirtualPlatform::ComWaitInput(Handle port, uint32_t limitMs) {
+  if (!IsOpenPort(port)) return false;
+  PullSerial();
+  if (!rx_.empty() || HungUp()) return true;
+  const Micros next = serial_ != nullptr ? serial_->NextDue() : kNever;
+  if (next == kUnknown) return false;
+  JumpTo(std::min(next, hangUpAt_), limitMs);
+  return true;
+}
+
+bool VirtualPlatform::SocketWaitInput(WsSocket socket, uint32_t limitMs) {
+  if (!socketOpen_ || socket != kSocket) return false;
+  const Micros next = adapter_ != nullptr ? adapter_->NextDue() : kNever;
+  if (next == kUnknown) return false;
+  JumpTo(next, limitMs);
+  return true;
+}
+
 // ---- Log and failures --------------------------------------------------------------------
 
 Event &VirtualPlatform::Record(Call c, std::string text, int64_t a, int64_t b) {
@@ -295,7 +323,7 @@ bool VirtualPlatform::ComPurge(Handle port, uint32_t flags) {
 bool VirtualPlatform::ComClearError(Handle port, uint32_t *errorMask) {
   Event &e = Record(Call::ComClearError);
   if (Failing(Call::ComClearError) || !IsOpenPort(port)) return !(e.failed = true);
-  uint32_t mask = 0;
+  uint32_t mask = HungUp() ? kCommIoError : 0;
   if (!errorMasks_.empty()) {
     mask = errorMasks_.front();
     errorMasks_.pop_front();
@@ -308,7 +336,7 @@ bool VirtualPlatform::ComClearError(Handle port, uint32_t *errorMask) {
 bool VirtualPlatform::WriteBytes(Call c, Handle port, const void *data, uint32_t length) {
   const std::string bytes(static_cast<const char *>(data), length);
   Event &e = Record(c, bytes);
-  if (Failing(c) || failWrite_ || !IsOpenPort(port)) return !(e.failed = true);
+  if (Failing(c) || failWrite_ || !IsOpenPort(port) || HungUp()) return !(e.failed = true);
   writes_.emplace_back(now_, bytes);
   if (serial_ != nullptr) serial_->FromHost(static_cast<const uint8_t *>(data), length, now_);
   return true;
@@ -321,7 +349,7 @@ bool VirtualPlatform::ComWrite(Handle port, const void *data, uint32_t length, u
 }
 
 uint32_t VirtualPlatform::ComRead(Handle port, void *data, uint32_t length) {
-  if (!IsOpenPort(port) || data == nullptr) return 0;
+  if (!IsOpenPort(port) || data == nullptr || HungUp()) return 0;
   PullSerial();
   const uint32_t n = static_cast<uint32_t>(std::min<size_t>(length, rx_.size()));
   std::memcpy(data, rx_.data(), n);

@@ -17,6 +17,9 @@
 namespace veldc::platform::virt {
 
 using Micros = uint64_t;
+// What a peer's NextDue() gives when nothing is pending, and when it cannot tell.
+constexpr Micros kNever = ~static_cast<Micros>(0);
+constexpr Micros kUnknown = kNever - 1;
 
 // The far end of the virtual COM port.
 class SerialPeer {
@@ -26,6 +29,9 @@ class SerialPeer {
   virtual void FromHost(const uint8_t *data, size_t length, Micros now) = 0;
   // Append the bytes the peer sends that are due at or before `now`.
   virtual void ToHost(Micros now, std::string *out) = 0;
+  // The earliest instant more bytes may be due: the host's input wait jumps there. A peer
+  // that cannot tell leaves the host to poll with its pauses, as on Windows.
+  virtual Micros NextDue() const { return kUnknown; }
 };
 
 // The far end of the virtual UDP socket.
@@ -35,6 +41,8 @@ class DatagramPeer {
   virtual void FromHost(const uint8_t *data, size_t length, Micros now) = 0;
   // Pop one datagram due at or before `now`; false when none is due.
   virtual bool ToHost(Micros now, std::string *datagram) = 0;
+  // As SerialPeer::NextDue, for the next datagram.
+  virtual Micros NextDue() const { return kUnknown; }
 };
 
 // What the virtual KOV74C.DLL does.
@@ -149,6 +157,10 @@ class VirtualPlatform : public Platform {
   void FailWriteFile(bool fail);
   // Bytes that have arrived and not been read yet (after asking the peer for what is due).
   size_t PendingInput();
+  // The port's device is gone from instant `at` on (a USB adapter pulled, a pty's far side
+  // closed): reads bring nothing, writes fail, ClearCommError reports kCommIoError and an
+  // input wait ends there.
+  void HangUpAt(Micros at) { hangUpAt_ = at; }
 
   // ---- Fault injection ----
   // The nth next call of `c` (1 = the very next) fails. For calls with a result code
@@ -208,6 +220,11 @@ class VirtualPlatform : public Platform {
   uint32_t TickCount() override;
   void SleepMs(uint32_t ms) override;
   int UtcYear() override { return utcYear_; }
+  // Waits jump the clock: a pause to its end, an input wait to the instant the peer next
+  // sends (or the port hangs up), or to the limit.
+  void PauseUntil(int64_t deadline) override;
+  bool ComWaitInput(Handle port, uint32_t limitMs) override;
+  bool SocketWaitInput(WsSocket socket, uint32_t limitMs) override;
 
   bool ModuleOnSearchPath(const char *name) override;
   Handle ModuleLoad(const char *name) override;
@@ -269,6 +286,9 @@ class VirtualPlatform : public Platform {
   bool Failing(Call c, int64_t *result = nullptr);
   Event &Record(Call c, std::string text = std::string(), int64_t a = 0, int64_t b = 0);
   bool IsOpenPort(Handle port) const { return openPorts_.count(port) != 0; }
+  bool HungUp() const { return now_ >= hangUpAt_; }
+  // Moves the clock to `at`, capped at `limitMs` from now; never back.
+  void JumpTo(Micros at, uint32_t limitMs);
   void PullSerial();
   bool WriteBytes(Call c, Handle port, const void *data, uint32_t length);
   int WsFail(Event &e, int64_t injected);
@@ -292,6 +312,7 @@ class VirtualPlatform : public Platform {
   ComTimeouts timeouts_;
   std::deque<uint32_t> errorMasks_;
   bool failWrite_ = false;
+  Micros hangUpAt_ = kNever;
 
   std::set<std::string> absentModules_;
   std::set<std::string> unloadableModules_;

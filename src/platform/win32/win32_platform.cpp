@@ -171,6 +171,13 @@ class Win32Platform : public Platform {
   }
   uint32_t TickCount() override { return GetTickCount(); }
   void SleepMs(uint32_t ms) override { Sleep(ms); }
+  // Hosts were built around this timing: pauses spin, readers poll with their own pauses.
+  void PauseUntil(int64_t deadline) override {
+    while (PerfCounter() < deadline) {
+    }
+  }
+  bool ComWaitInput(Handle, uint32_t) override { return false; }
+  bool SocketWaitInput(WsSocket, uint32_t) override { return false; }
   int UtcYear() override {
     SYSTEMTIME now;
     GetSystemTime(&now);
