@@ -81,12 +81,14 @@ timespec AtNs(int64_t ns) {
   return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
 
-// Waits in poll() until the descriptor is readable or fails, or `limitMs` pass.
-void AwaitReadable(int fd, uint32_t limitMs) {
-  if (fd < 0) return;
+// Waits in poll() until the descriptor is readable or fails, or `limitMs` pass; false for no
+// descriptor at all.
+bool AwaitReadable(int fd, uint32_t limitMs) {
+  if (fd < 0) return false;
   pollfd pfd{fd, POLLIN, 0};
   const timespec limit = AtNs(static_cast<int64_t>(limitMs) * 1000000);
   ::ppoll(&pfd, 1, &limit, nullptr);
+  return true;
 }
 
 // A port whose device is gone (pulled, or the pty's far side closed) reports a hang-up or an
@@ -266,13 +268,11 @@ class PosixPlatform : public Platform {
   }
 
   bool ComWaitInput(Handle port, uint32_t limitMs) override {
-    AwaitReadable(Fd(port), limitMs);
-    return true;
+    return AwaitReadable(Fd(port), limitMs);
   }
 
   bool SocketWaitInput(WsSocket socket, uint32_t limitMs) override {
-    AwaitReadable(socket <= 0x7FFFFFFF ? static_cast<int>(socket) : -1, limitMs);
-    return true;
+    return AwaitReadable(socket <= 0x7FFFFFFF ? static_cast<int>(socket) : -1, limitMs);
   }
 
   int UtcYear() override {
