@@ -70,13 +70,14 @@ int ReceiveSerial(char *destination, device::Deadline &deadline) {
         if (mask != 24) return -1;
         WaitMs(2000);
       }
+      // Taken before the wait, which may last until the deadline.
+      if (WaitCancelled()) return -1;
       device::PortAwaitInput(2, deadline.RemainingMs());
     } else {
       const LineAssembler::Step step = line.Feed(byte);
       if (step == LineAssembler::Step::kOverflow) return -1;
       if (step == LineAssembler::Step::kComplete) break;
     }
-    if (WaitCancelled()) return -1;
     if (deadline.Expired()) {
       SetError(line.Count() != 0 ? kErrBadEndOfRecord : kErrNoReply);
       return -1;
