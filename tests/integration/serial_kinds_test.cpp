@@ -2,7 +2,9 @@
 // library's real serial path, in real time.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -45,6 +47,8 @@ class Served {
     return fn();
   }
   Micros Now() const { return server_.Now(); }
+  // The far side goes away, as a pulled USB adapter does.
+  void Close() { server_.Stop(); }
 
  private:
   PtyServer server_;
@@ -122,6 +126,32 @@ TEST_F(SerialKinds, ModemDialsSelectsAndHangsUp) {
   ASSERT_EQ(SetTerminal(0), 0) << Error();
   ASSERT_EQ(HangUp(), 0) << Error();
   EXPECT_FALSE(served.Locked([&] { return modem.Connected(); }));
+}
+
+// Closing the pty's far side mid-transfer fails the upload at once with the port's error, and
+// the partial PC file is deleted as after any failed upload.
+TEST_F(SerialKinds, FarSideClosingMidTransferFailsAtOnce) {
+  Terminal terminal("Veld", 0);
+  terminal.PutFile('C', "DATA", std::vector<std::string>(1000, "0123456789"));
+  DirectLine line(terminal);
+  Served served(line);
+  ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 1016) << Error();
+  ASSERT_EQ(SetTerminal(0), 0) << Error();
+  const std::string path = ::testing::TempDir() + "veldc_far_side_" + std::to_string(getpid());
+  std::atomic<int64_t> closedAt{0};
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    served.Close();
+    closedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+  });
+  char name[] = "DATA";
+  const int result = RecvFile(name, path.c_str());
+  const int64_t endedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+  closer.join();
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(Error(), "70 Windows error: 1024");
+  EXPECT_LT((endedAt - closedAt.load()) / 1000000, 50) << "milliseconds from the close";
+  EXPECT_EQ(std::fopen(path.c_str(), "rb"), nullptr) << "the partial file is deleted";
 }
 
 TEST(PeloKind, OpensAndClosesWithTheRealSocketLayer) {

@@ -144,6 +144,30 @@ TEST_F(SerialExchange, PauseAfterALine) {
   }
 }
 
+// The wait after an empty read ends the moment the reply comes; bytes that come during the
+// pause after the line do not shorten it. A port whose device goes away mid-wait fails the
+// call at that instant with the port's error.
+TEST_F(SerialExchange, InputWaitsEndWithTheReplyOrTheHangUpButPausesStayWhole) {
+  Select(DEV_SERIAL_DIRECT, 0);
+  peer.replyDelay = 700;
+  peer.Reply("OK\r");
+  const Micros start = vp.Now();
+  peer.SendAt(start + 3000, "X");
+  EXPECT_EQ(Send("T"), "0 OK");
+  EXPECT_TRUE(Within(vp.Now() - start, 10700u, 10800u));
+
+  const Micros wait = vp.Now();
+  vp.HangUpAt(wait + 300000);
+  EXPECT_EQ(Send("T"), "70 Windows error: 1024");
+  EXPECT_TRUE(Within(vp.Now() - wait, 300000u, 300100u));
+  // Later calls fail as soon as they look, and writes are refused the same way.
+  char text[VELDC_REPLY_SIZE];
+  const Micros later = vp.Now();
+  EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 70 Windows error: 1024");
+  EXPECT_LT(vp.Now() - later, 100u);
+  EXPECT_EQ(Send("T"), "70 Windows error: 1024");
+}
+
 // The checks of the four exchange calls, in their order, none causing traffic: the codes with
 // no device open, with no terminal selected and with terminal 0 selected, one digit each.
 TEST_F(SerialExchange, ChecksComeFirstAndCauseNoTraffic) {

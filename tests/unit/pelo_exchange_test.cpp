@@ -76,6 +76,21 @@ TEST_F(PeloExchange, SingleFormEndsTheCommandWithACarriageReturn) {
   EXPECT_EQ(SentData()[0].substr(4), std::string("\r\0", 2));
 }
 
+// The reply is taken the moment it comes; the acknowledgement still waits its 4 ms, and a
+// datagram arriving in the pauses around it does not shorten them.
+TEST_F(PeloExchange, RepliesAreTakenWhenTheyComeAndTheAckPausesStayWhole) {
+  Select(PELO_FORM_SINGLE, 0);
+  OnData({{700, AckIt()},
+          {1300, Fixed(Datagram(PELO_PKT_DATA, 80, "OK\r"))},
+          {6000, Fixed(Datagram(PELO_PKT_DATA, 81, "late\r"))}});
+  ASSERT_EQ(SendCommand("TIME", reply), 0) << ErrorState();
+  EXPECT_STREQ(reply, "OK");
+  const auto times = SendTimes();
+  ASSERT_EQ(times.size(), 2u);
+  EXPECT_TRUE(Within(times[1] - times[0], 5300u, 5400u));
+  EXPECT_TRUE(Within(vp.Now() - times[1], 4000u, 4100u));
+}
+
 TEST_F(PeloExchange, InitWhileAwaitingTheAcknowledgementResendsAtOnce) {
   Select(PELO_FORM_NETWORK, 5);
   int heard = 0;
