@@ -104,6 +104,12 @@ inline void ClearError() {
   platform::LastOsFailure().number = 0;
 }
 
+// Stores `code` and gives the exports' failure result: `return Fail(kErrWrongParameters);`.
+inline int Fail(int32_t code) {
+  nErrorCode = code;
+  return -1;
+}
+
 // The host's cancel request (CancelOperation), taken at most once: true when one was pending.
 bool TakeCancelRequest();
 void DropCancelRequest();

@@ -15,16 +15,11 @@ using device::DeviceState;
 // "c.d" of the file version a.b.c.d. When it cannot be read the buffer is left as it was and
 // the call fails: `missing` when the file is not there, 99 "Internal error" otherwise.
 int ReportVersion(const char *file, int32_t missing, char *text) {
-  if (text == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (text == nullptr) return Fail(kErrWrongParameters);
   uint32_t ms = 0;
   uint32_t ls = 0;
-  if (!platform::Os().FileVersion(file, &ms, &ls)) {
-    SetError(platform::Os().ModuleOnSearchPath(file) ? kErrInternal : missing);
-    return -1;
-  }
+  if (!platform::Os().FileVersion(file, &ms, &ls))
+    return Fail(platform::Os().ModuleOnSearchPath(file) ? kErrInternal : missing);
   std::snprintf(text, 12, "%u.%u", static_cast<unsigned>(ls >> 16),
                 static_cast<unsigned>(ls & 0xFFFF));
   return 0;
@@ -37,29 +32,20 @@ using namespace veldc;
 using veldc::device::DeviceState;
 
 extern "C" int VELDC_API Set232TimeOut(int timeout) {
-  if (timeout <= 0) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (timeout <= 0) return Fail(kErrWrongParameters);
   DeviceState.n232TimeOut = timeout;
   return 0;
 }
 
 extern "C" int VELDC_API SetKov74TimeOut(float timeout) {
   // Not a number, not positive, or beyond what a 32-bit count holds: refused.
-  if (!(timeout > 0.0f) || !(timeout < 2147483648.0f)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (!(timeout > 0.0f) || !(timeout < 2147483648.0f)) return Fail(kErrWrongParameters);
   DeviceState.n232TimeOut = static_cast<int32_t>(timeout);
   return 0;
 }
 
 extern "C" int VELDC_API SetWinSockTimeOut(short seconds) {
-  if (seconds <= 0) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (seconds <= 0) return Fail(kErrWrongParameters);
   DeviceState.nWinSockTimeOut = static_cast<uint32_t>(seconds) * 1000u;
   return 0;
 }
@@ -79,24 +65,13 @@ extern "C" int VELDC_API GetKov74cVersion(char *version) {
 }
 
 extern "C" int VELDC_API GetLocalIPAddress(char *address) {
-  if (address == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
-  if (DeviceState.nDeviceKind != DEV_PELO) {
-    SetError(kErrNotInitialized);
-    return -1;
-  }
+  if (address == nullptr) return Fail(kErrWrongParameters);
+  if (DeviceState.nDeviceKind != DEV_PELO) return Fail(kErrNotInitialized);
   const auto &ws = DeviceState.WinSockTable;
-  if (ws.gethostname(address, 128) != 0) {
-    SetError(kErrWinSock);
-    return -1;
-  }
+  if (ws.gethostname(address, 128) != 0) return Fail(kErrWinSock);
   const platform::WsHostEnt *host = ws.gethostbyname(address);
-  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) {
-    SetError(kErrWinSock);
-    return -1;
-  }
+  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
+    return Fail(kErrWinSock);
   const auto *a = reinterpret_cast<const unsigned char *>(host->h_addr_list[0]);
   std::snprintf(address, 128, "%hu.%hu.%hu.%hu", static_cast<unsigned short>(a[0]),
                 static_cast<unsigned short>(a[1]), static_cast<unsigned short>(a[2]),

@@ -62,10 +62,7 @@ bool ArgumentsValid(int port, int kind, int speed, int format) {
 }
 
 int OpenKov74(int port, int kind, int speed, int format) {
-  if (!Kov74Load()) {
-    SetError(kErrKov74DllNotFound);
-    return -1;
-  }
+  if (!Kov74Load()) return Fail(kErrKov74DllNotFound);
   const int mode = kind == DEV_KOV74_MODE0 ? 0 : kind == DEV_KOV74_MODE1 ? 1 : 2;
   const int r = Kov74Open(port, mode, format);
   if (r <= 0) {
@@ -81,8 +78,7 @@ int OpenKov74(int port, int kind, int speed, int format) {
       // Close the driver here: with the device left closed nothing else could.
       Kov74Close();
       Kov74Unload();
-      SetError(kErrKov74Speed);
-      return -1;
+      return Fail(kErrKov74Speed);
     }
   }
   DeviceState.nDeviceKind = kind;
@@ -122,18 +118,14 @@ void ApplySettings(ComState &dcb, int speed, int format) {
 int FailSerial(int32_t code) {
   Os().ComClose(ComPort());
   SetComPort(platform::kInvalidHandle);  // the host must not be handed a closed port
-  SetError(code);
-  return -1;
+  return Fail(code);
 }
 
 int OpenSerial(int port, int kind, int speed, int format) {
   auto &os = Os();
   const Handle h = os.ComOpen(PortName(port));
   SetComPort(h);
-  if (h == platform::kInvalidHandle) {
-    SetError(kErrOpenPort);
-    return -1;
-  }
+  if (h == platform::kInvalidHandle) return Fail(kErrOpenPort);
   if (!os.ComSetupQueues(h, 1024, 256)) return FailSerial(kErrSetupPort);
   ComState dcb;
   if (!os.ComGetState(h, &dcb)) return FailSerial(kErrGetComState);
@@ -160,22 +152,15 @@ int OpenSerial(int port, int kind, int speed, int format) {
 
 int OpenPelo() {
   auto &os = Os();
-  if (!os.ModuleOnSearchPath(kWinSockName)) {
-    SetError(kErrWinSockDllNotFound);
-    return -1;
-  }
+  if (!os.ModuleOnSearchPath(kWinSockName)) return Fail(kErrWinSockDllNotFound);
   DeviceState.hWinSock = os.ModuleLoad(kWinSockName);
-  if (DeviceState.hWinSock == platform::kNoHandle) {
-    SetError(kErrWinSockDllNotFound);
-    return -1;
-  }
+  if (DeviceState.hWinSock == platform::kNoHandle) return Fail(kErrWinSockDllNotFound);
   void **entries = reinterpret_cast<void **>(&DeviceState.WinSockTable);
   for (int i = 0; i < platform::kWinSockEntryCount; ++i) {
     entries[i] = os.ModuleSymbol(DeviceState.hWinSock, platform::kWinSockEntryNames[i]);
     if (entries[i] == nullptr) {
       ReleaseWinSock();
-      SetError(kErrNoWinSockFunctions);
-      return -1;
+      return Fail(kErrNoWinSockFunctions);
     }
   }
   auto &ws = DeviceState.WinSockTable;
@@ -248,14 +233,8 @@ extern "C" int VELDC_API InitCOMM(int port, int kind, int speed, int format) {
   ClearError();
   DropCancelRequest();
   std::strcpy(DeviceState.szPassword, kDefaultPassword);
-  if (DeviceState.nDeviceKind != DEV_NONE) {
-    SetError(kErrAlreadyInitialized);
-    return -1;
-  }
-  if (!ArgumentsValid(port, kind, speed, format)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (DeviceState.nDeviceKind != DEV_NONE) return Fail(kErrAlreadyInitialized);
+  if (!ArgumentsValid(port, kind, speed, format)) return Fail(kErrWrongParameters);
   switch (FamilyOf(kind)) {
     case Family::kKov74:
       return OpenKov74(port, kind, speed, format);
@@ -276,18 +255,11 @@ extern "C" int VELDC_API ExitCOMM(void) {
   DropCancelRequest();
   switch (OpenFamily()) {
     case Family::kNone:
-      SetError(kErrNotInitialized);
-      return -1;
+      return Fail(kErrNotInitialized);
     case Family::kKov74: {
       const int r = Kov74Close();
-      if (r == -255) {
-        SetError(kErrKov74PortId);
-        return -1;
-      }
-      if (r != 0) {
-        SetError(kErrKov74Close);
-        return -1;
-      }
+      if (r == -255) return Fail(kErrKov74PortId);
+      if (r != 0) return Fail(kErrKov74Close);
       Kov74Unload();
       break;
     }
@@ -298,10 +270,7 @@ extern "C" int VELDC_API ExitCOMM(void) {
         PortWriteText(">P0\r");
         WaitMs(200);
       }
-      if (!Os().ComClose(ComPort())) {
-        SetError(kErrClosePort);
-        return -1;
-      }
+      if (!Os().ComClose(ComPort())) return Fail(kErrClosePort);
       SetComPort(platform::kInvalidHandle);
       break;
     case Family::kPelo: {
@@ -325,10 +294,8 @@ extern "C" int VELDC_API ExitCOMM(void) {
 
 extern "C" int VELDC_API SetPortName(int port, const char *name) {
   ClearError();
-  if (port < 1 || port > 4 || (name != nullptr && std::strlen(name) > kPortNameMax)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (port < 1 || port > 4 || (name != nullptr && std::strlen(name) > kPortNameMax))
+    return Fail(kErrWrongParameters);
   if (name == nullptr) {
     portNames[port - 1][0] = '\0';
   } else {

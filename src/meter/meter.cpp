@@ -122,6 +122,26 @@ void CloseConnectMeter() {
   Report(VELDC_METER_CONNECT, VELDC_PROGRESS_CLOSE, 0, 0, ConnectTimeoutMs(), nullptr);
 }
 
+void MeterScope::Open() {
+  if (!on_) return;
+  if (kind_ == Kind::kTransfer) {
+    OpenTransferMeter();
+  } else {
+    OpenConnectMeter();
+  }
+  open_ = true;
+}
+
+void MeterScope::Close() {
+  if (!open_) return;
+  if (kind_ == Kind::kTransfer) {
+    CloseTransferMeter();
+  } else {
+    CloseConnectMeter();
+  }
+  open_ = false;
+}
+
 void ResetMeterState() {
   // The window belonged to the backend being replaced; it is forgotten, not destroyed.
   hMeterWindow = kNoHandle;

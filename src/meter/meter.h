@@ -32,6 +32,26 @@ void SetConnectText(int item, const char *text);
 void ConnectProgress(uint32_t elapsedMs);
 void CloseConnectMeter();
 
+// One meter for the length of one operation, closed on every way out of it. With the switch
+// off it does nothing at all.
+class MeterScope {
+ public:
+  enum class Kind { kTransfer, kConnect };
+  explicit MeterScope(Kind kind) : kind_(kind), on_(MeterEnabled()) {}
+  ~MeterScope() { Close(); }
+  MeterScope(const MeterScope &) = delete;
+  MeterScope &operator=(const MeterScope &) = delete;
+
+  bool On() const { return on_; }
+  void Open();
+  void Close();
+
+ private:
+  Kind kind_;
+  bool on_;
+  bool open_ = false;
+};
+
 void ResetMeterState();
 
 }  // namespace veldc::meter

@@ -63,17 +63,13 @@ int ResetExchange(char *reply) {
           PeloAck();
           break;
         case PELO_PKT_ERROR:
-          SetError(kErrErrorPacket);
-          return -1;
+          return Fail(kErrErrorPacket);
         default:
           if (AcknowledgesOurs(rx)) return 0;
           break;
       }
     }
-    if (deadline.Expired()) {
-      SetError(kErrWinSockTimeout);
-      return -1;
-    }
+    if (deadline.Expired()) return Fail(kErrWinSockTimeout);
     PeloAwait(deadline.RemainingMs());
   }
 }
@@ -139,8 +135,7 @@ int OrdinaryExchange(const char *command, char *reply) {
         break;
     }
   }
-  SetError(kErrWinSockTimeout);
-  return -1;
+  return Fail(kErrWinSockTimeout);
 }
 
 }  // namespace
@@ -152,14 +147,9 @@ using namespace veldc::pelo;
 
 extern "C" int VELDC_API PeloCommand(const char *command, char *reply) {
   ClearError();
-  if (DeviceState.nDeviceKind != DEV_PELO) {
-    SetError(kErrNotInitialized);
-    return -1;
-  }
-  if (command == nullptr || reply == nullptr || strnlen(command, kMaxCommand + 1) > kMaxCommand) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (DeviceState.nDeviceKind != DEV_PELO) return Fail(kErrNotInitialized);
+  if (command == nullptr || reply == nullptr || strnlen(command, kMaxCommand + 1) > kMaxCommand)
+    return Fail(kErrWrongParameters);
   PeloBuild(PELO_PKT_COMMAND, PeloNextSeq(), command);
   if (!PeloFlush()) return -1;
   if (std::strcmp(command, "%") == 0) return ResetExchange(reply);

@@ -28,19 +28,11 @@ constexpr uint16_t kGreetingSeq = 0;
 constexpr size_t kAddressMin = 7;
 constexpr size_t kAddressMax = 15;
 
-// The connect meter, when the switch is on; closed on every way out of SetIPAddress.
+// The connect meter's texts and bar, when the switch is on; closed on every way out of
+// SetIPAddress.
 class ConnectMeter {
  public:
-  ConnectMeter() : enabled_(meter::MeterEnabled()) {}
-  ~ConnectMeter() { Close(); }
-  ConnectMeter(const ConnectMeter &) = delete;
-  ConnectMeter &operator=(const ConnectMeter &) = delete;
-
-  void Open() {
-    if (!enabled_) return;
-    meter::OpenConnectMeter();
-    open_ = true;
-  }
+  void Open() { scope_.Open(); }
   void Status(const char *text) const {
     if (enabled_) meter::SetConnectText(meter::kItemStatus, text);
   }
@@ -57,15 +49,10 @@ class ConnectMeter {
     Progress(static_cast<uint32_t>(uint64_t{DeviceState.nWinSockTimeOut} * 4 / 5));
     device::WaitMs(kOkDisplayMs);
   }
-  void Close() {
-    if (!open_) return;
-    meter::CloseConnectMeter();
-    open_ = false;
-  }
 
  private:
-  bool enabled_;
-  bool open_ = false;
+  meter::MeterScope scope_{meter::MeterScope::Kind::kConnect};
+  const bool enabled_ = scope_.On();
 };
 
 // Only the canonical dotted-decimal form: what inet_addr reads and inet_ntoa writes back the
@@ -214,29 +201,17 @@ using namespace veldc;
 using namespace veldc::pelo;
 
 extern "C" int VELDC_API SetIPAddress(const char *address) {
-  if (address == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (address == nullptr) return Fail(kErrWrongParameters);
   // Whatever follows, the earlier adapter's form and terminal no longer hold.
   ClearError();
   PeloLink.nLinkForm = PELO_FORM_NETWORK;
   PeloLink.nSavedLinkForm = PELO_FORM_NETWORK;
   device::bySelectedTerminal = device::NO_TERMINAL;
 
-  if (!device::IsOpen()) {
-    SetError(kErrNotInitialized);
-    return -1;
-  }
-  if (DeviceState.nDeviceKind != DEV_PELO) {
-    SetError(kErrWrongDevice);
-    return -1;
-  }
+  if (!device::IsOpen()) return Fail(kErrNotInitialized);
+  if (DeviceState.nDeviceKind != DEV_PELO) return Fail(kErrWrongDevice);
   uint32_t adapter = 0;
-  if (!CanonicalAddress(address, &adapter)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (!CanonicalAddress(address, &adapter)) return Fail(kErrWrongParameters);
   if (!MakeSocket()) return -1;
 
   auto &ws = DeviceState.WinSockTable;
@@ -277,10 +252,7 @@ extern "C" int VELDC_API SetIPAddress(const char *address) {
 
 extern "C" int VELDC_API PeloReset(void) {
   ClearError();
-  if (DeviceState.nDeviceKind != DEV_PELO) {
-    SetError(kErrNotInitialized);
-    return -1;
-  }
+  if (DeviceState.nDeviceKind != DEV_PELO) return Fail(kErrNotInitialized);
   PeloBuild(PELO_PKT_COMMAND, PeloNextSeq(), "%");
   // The same datagram three times: the adapter may miss one, and a reset answers nothing.
   for (int i = 0; i < 3; ++i) {

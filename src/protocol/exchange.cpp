@@ -44,16 +44,10 @@ int ReceiveKov74(char *destination, device::Deadline &deadline) {
   while (r != 2) {
     WaitMs(5);
     if (WaitCancelled()) return -1;
-    if (deadline.Expired()) {
-      SetError(kErrNoReply);
-      return -1;
-    }
+    if (deadline.Expired()) return Fail(kErrNoReply);
     r = device::Kov74Poll(bySelectedTerminal, szRecord);
   }
-  if (static_cast<uint8_t>(szRecord[0]) != bySelectedTerminal) {
-    SetError(kErrWrongTerminal);
-    return -1;
-  }
+  if (static_cast<uint8_t>(szRecord[0]) != bySelectedTerminal) return Fail(kErrWrongTerminal);
   CopyReply(destination, szRecord + 1);
   return 0;
 }
@@ -78,10 +72,7 @@ int ReceiveSerial(char *destination, device::Deadline &deadline) {
       if (step == LineAssembler::Step::kOverflow) return -1;
       if (step == LineAssembler::Step::kComplete) break;
     }
-    if (deadline.Expired()) {
-      SetError(line.Count() != 0 ? kErrBadEndOfRecord : kErrNoReply);
-      return -1;
-    }
+    if (deadline.Expired()) return Fail(line.Count() != 0 ? kErrBadEndOfRecord : kErrNoReply);
   }
   if (DeviceState.nDeviceKind == DEV_SERIAL_NETWORK) {
     const bool addressed = bAddressedReplies != 0;
@@ -99,27 +90,21 @@ int ReceivePelo(char *destination, device::Deadline &deadline) {
     const int r = PollPeloReply(destination);
     if (r != 0) return r > 0 ? 0 : -1;
     if (WaitCancelled()) return -1;
-    if (deadline.Expired()) {
-      SetError(kErrWinSockTimeout);
-      return -1;
-    }
+    if (deadline.Expired()) return Fail(kErrWinSockTimeout);
     pelo::PeloAwait(deadline.RemainingMs());
   }
 }
 
 int SendKov74(char *reply) {
-  if (std::strlen(szLastCommand) > static_cast<size_t>(kMaxKov74Command)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (std::strlen(szLastCommand) > static_cast<size_t>(kMaxKov74Command))
+    return Fail(kErrWrongParameters);
   for (int attempt = 0; attempt < 3; ++attempt) {
     device::Kov74Poll(bySelectedTerminal, szRecord);  // discards what was waiting
     if (device::Kov74Send(bySelectedTerminal, szLastCommand) == 0) {
       return ReceiveLine(reply, static_cast<int64_t>(DeviceState.n232TimeOut) * 2);
     }
   }
-  SetError(kErrCannotSend);
-  return -1;
+  return Fail(kErrCannotSend);
 }
 
 int SendSerial(char *reply) {
@@ -156,8 +141,7 @@ int SendPelo(char *reply) {
       if (taken == PeloTaken::kNotYet) pelo::PeloAwait(deadline.RemainingMs());
     }
   }
-  SetError(kErrWinSockTimeout);
-  return -1;
+  return Fail(kErrWinSockTimeout);
 }
 
 }  // namespace
@@ -166,10 +150,7 @@ CancellableWait::CancellableWait() { waitCancellable = true; }
 CancellableWait::~CancellableWait() { waitCancellable = false; }
 
 int ReceiveLine(char *destination, int64_t halfSeconds) {
-  if (destination == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (destination == nullptr) return Fail(kErrWrongParameters);
   ClearError();
   device::Deadline deadline = device::Deadline::HalfSeconds(halfSeconds);
   switch (device::OpenFamily()) {
@@ -182,23 +163,17 @@ int ReceiveLine(char *destination, int64_t halfSeconds) {
     case Family::kNone:
       break;
   }
-  SetError(kErrNotInitialized);
-  return -1;
+  return Fail(kErrNotInitialized);
 }
 
 int SendCommandText(const char *command, char *reply) {
   ClearError();
   if (!ReadyForTerminal()) return -1;
-  if (command != nullptr && std::strlen(command) > static_cast<size_t>(kMaxCommand)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (command != nullptr && std::strlen(command) > static_cast<size_t>(kMaxCommand))
+    return Fail(kErrWrongParameters);
   std::strcpy(szLastCommand, command != nullptr ? command : "");
   // A reply buffer the reader could not fill is refused before anything goes out.
-  if (reply == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (reply == nullptr) return Fail(kErrWrongParameters);
   switch (device::OpenFamily()) {
     case Family::kKov74:
       return SendKov74(reply);
@@ -223,6 +198,10 @@ bool ReadyForTerminal() {
   }
   return true;
 }
+
+bool Echoed(size_t length) { return std::strncmp(szReplyText, szCommandText, length) == 0; }
+
+int ExpectEcho(int32_t refused) { return Echoed() ? 0 : Fail(refused); }
 
 int Exchange() { return SendCommandText(szCommandText, szReplyText); }
 
@@ -251,10 +230,7 @@ extern "C" int VELDC_API SendCommand(const char *command, char *reply) {
 
 extern "C" int VELDC_API GetMsgEx(char *message) {
   ClearError();
-  if (message == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (message == nullptr) return Fail(kErrWrongParameters);
   if (!protocol::ReadyForTerminal()) return -1;
   const protocol::CancellableWait wait;
   return protocol::ReceiveLine(message, 2);

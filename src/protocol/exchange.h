@@ -2,6 +2,7 @@
 // frame of each link family, and reading one reply line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "device/device.h"
@@ -54,6 +55,11 @@ int ExchangeF(const char *format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+// The terminal takes a command by echoing it: whether szReplyText repeats szCommandText (its
+// first `length` characters only, where a reply echoes just the command word).
+bool Echoed(size_t length = kTextSize);
+// 0 when the command was echoed, else -1 with `refused` set.
+int ExpectEcho(int32_t refused);
 // Checks that a device is open (error 2) and a terminal selected (error 4).
 bool ReadyForTerminal();
 

@@ -38,28 +38,16 @@ bool EndsWithFirst(const char *line, int count, const char *mark) {
 }  // namespace
 
 int JudgeNetworkLine(int count, bool addressed, char *text) {
-  if (count < 4 && addressed) {
-    SetError(kErrCannotReceive);
-    return -1;
-  }
-  if (EndsWithFirst(szRecord, count, "~S")) {
-    SetError(kErrCannotSend);
-    return -1;
-  }
-  if (EndsWithFirst(szRecord, count, "~R")) {
-    SetError(kErrCannotReceive);
-    return -1;
-  }
+  if (count < 4 && addressed) return Fail(kErrCannotReceive);
+  if (EndsWithFirst(szRecord, count, "~S")) return Fail(kErrCannotSend);
+  if (EndsWithFirst(szRecord, count, "~R")) return Fail(kErrCannotReceive);
   if (!addressed) {
     std::strcpy(text, szRecord);
     return 0;
   }
   std::strcpy(text, szRecord + 3);
   char digits[4] = {szRecord[0], szRecord[1], szRecord[2], '\0'};
-  if (std::strtol(digits, nullptr, 10) != bySelectedTerminal) {
-    SetError(kErrWrongTerminal);
-    return -1;
-  }
+  if (std::strtol(digits, nullptr, 10) != bySelectedTerminal) return Fail(kErrWrongTerminal);
   return 0;
 }
 
@@ -96,14 +84,12 @@ int PollPeloReply(char *text) {
   switch (PeloLink.rxDatagram.wType) {
     case pelo::PELO_PKT_INIT:
       pelo::PeloAck();
-      SetError(kErrInitPacket);
-      return -1;
+      return Fail(kErrInitPacket);
     case pelo::PELO_PKT_DATA:
       pelo::PeloAck();
       return TakePeloData(text);
     case pelo::PELO_PKT_ERROR:
-      SetError(kErrErrorPacket);
-      return -1;
+      return Fail(kErrErrorPacket);
     default:
       return 0;
   }

@@ -74,8 +74,7 @@ extern "C" int VELDC_API DialNumber(const char *init, const char *number, int ti
       std::strlen(number) < 1 || std::strlen(number) > kMaxModemText || timeout > 120 ||
       timeout < 0) {
     // A negative wait for carrier has no meaning to the modem.
-    SetError(kErrWrongParameters);
-    return -1;
+    return Fail(kErrWrongParameters);
   }
   ModemDialogue dialogue;
   char setup[32];
@@ -118,8 +117,7 @@ extern "C" int VELDC_API DialNumber(const char *init, const char *number, int ti
   if (ReceiveLine(szReplyText, wait) != 0 ||
       (std::strlen(szReplyText) < 7 && ReceiveLine(szReplyText, wait) != 0) ||
       std::strstr(szReplyText, "CONNECT") == nullptr) {
-    if (nErrorCode != kErrCancelled) SetError(kErrDialReply);
-    return -1;
+    if (nErrorCode != kErrCancelled) return Fail(kErrDialReply);
   }
   return 0;
 }
@@ -144,10 +142,7 @@ extern "C" int VELDC_API HangUp(void) {
     WaitMs(750);
     DiscardInput();
     WriteLine("ATH0");
-    if (ReceiveLine(szReplyText, 1) != 0) {
-      SetError(kErrModemEcho);
-      return -1;
-    }
+    if (ReceiveLine(szReplyText, 1) != 0) return Fail(kErrModemEcho);
     ReceiveLine(szReplyText, 5);
     if (ReceiveLine(szReplyText, 5) == 0 && std::strcmp(szReplyText, "OK") == 0) {
       WaitMs(750);
@@ -158,6 +153,5 @@ extern "C" int VELDC_API HangUp(void) {
   }
   device::PortPurge(platform::kPurgeTxClear);
   DiscardInput();
-  SetError(kErrHangup);
-  return -1;
+  return Fail(kErrHangup);
 }

@@ -30,8 +30,7 @@ int PostPelo(const char *command) {
         case PeloTaken::kTaken:
           return 0;
         case PeloTaken::kInit:
-          SetError(kErrInitPacket);
-          return -1;
+          return Fail(kErrInitPacket);
         case PeloTaken::kFailed:
           return -1;
         case PeloTaken::kNotYet:
@@ -40,19 +39,12 @@ int PostPelo(const char *command) {
       }
     } while (!deadline.Expired());
   }
-  SetError(kErrWinSockTimeout);
-  return -1;
+  return Fail(kErrWinSockTimeout);
 }
 
 int CollectKov74(char *reply) {
-  if (device::Kov74Poll(bySelectedTerminal, szRecord) != 2) {
-    SetError(kErrNoReply);
-    return -1;
-  }
-  if (static_cast<uint8_t>(szRecord[0]) != bySelectedTerminal) {
-    SetError(kErrWrongTerminal);
-    return -1;
-  }
+  if (device::Kov74Poll(bySelectedTerminal, szRecord) != 2) return Fail(kErrNoReply);
+  if (static_cast<uint8_t>(szRecord[0]) != bySelectedTerminal) return Fail(kErrWrongTerminal);
   CopyReply(reply, szRecord + 1);
   return 0;
 }
@@ -67,19 +59,13 @@ int CollectSerial(char *reply) {
         SetWindowsError(static_cast<int32_t>(mask));
         return -1;
       }
-      if (line.Count() == 0) {
-        SetError(kErrNoReply);
-        return -1;
-      }
+      if (line.Count() == 0) return Fail(kErrNoReply);
     } else {
       const LineAssembler::Step step = line.Feed(byte);
       if (step == LineAssembler::Step::kOverflow) return -1;
       if (step == LineAssembler::Step::kComplete) break;
     }
-    if (tries >= kCollectReads) {
-      SetError(kErrBadEndOfRecord);
-      return -1;
-    }
+    if (tries >= kCollectReads) return Fail(kErrBadEndOfRecord);
   }
   if (DeviceState.nDeviceKind == DEV_SERIAL_NETWORK) {
     // Collected replies always carry the address, whatever the modem dialogue left set.
@@ -94,8 +80,7 @@ int CollectPelo(char *reply) {
     const int r = PollPeloReply(reply);
     if (r != 0) return r > 0 ? 0 : -1;
   }
-  SetError(kErrWinSockTimeout);
-  return -1;
+  return Fail(kErrWinSockTimeout);
 }
 
 }  // namespace
@@ -109,22 +94,16 @@ extern "C" int VELDC_API PostCommand(const char *command) {
   if (!ReadyForTerminal()) return -1;
   char text[kMaxCommand + 1] = "";
   if (command != nullptr) {
-    if (std::strlen(command) > static_cast<size_t>(kMaxCommand)) {
-      SetError(kErrWrongParameters);
-      return -1;
-    }
+    if (std::strlen(command) > static_cast<size_t>(kMaxCommand)) return Fail(kErrWrongParameters);
     std::strcpy(text, command);
   }
   switch (device::OpenFamily()) {
     case device::Family::kKov74:
-      if (std::strlen(text) > static_cast<size_t>(kMaxKov74Command)) {
-        SetError(kErrWrongParameters);
-        return -1;
-      }
+      if (std::strlen(text) > static_cast<size_t>(kMaxKov74Command))
+        return Fail(kErrWrongParameters);
       device::Kov74Poll(bySelectedTerminal, szRecord);  // discards what was waiting
       if (device::Kov74Send(bySelectedTerminal, text) == 0) return 0;
-      SetError(kErrCannotSend);
-      return -1;
+      return Fail(kErrCannotSend);
     case device::Family::kSerial: {
       // Only the output is purged: a reply already on its way stays to be collected.
       device::PortPurge(platform::kPurgeTxClear);
@@ -142,10 +121,7 @@ extern "C" int VELDC_API PostCommand(const char *command) {
 
 extern "C" int VELDC_API GetResponse(char *reply) {
   ClearError();
-  if (reply == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (reply == nullptr) return Fail(kErrWrongParameters);
   if (!ReadyForTerminal()) return -1;
   switch (device::OpenFamily()) {
     case device::Family::kKov74:

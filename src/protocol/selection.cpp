@@ -23,8 +23,7 @@ using pelo::PeloLink;
 
 int Refuse(int32_t code) {
   bySelectedTerminal = NO_TERMINAL;
-  SetError(code);
-  return -1;
+  return Fail(code);
 }
 
 int SendEot() { return SendCommandText(kEotCommand, szReplyText); }
@@ -90,19 +89,14 @@ int LogonLineProcedure(int address) {
       return -1;
     }
   }
-  if (std::strcmp(szReplyText, "LOGOFF") != 0 && std::strcmp(szReplyText, "LOGOFF ??") != 0) {
-    SetError(kErrLogoffReply);
-    return -1;
-  }
+  if (std::strcmp(szReplyText, "LOGOFF") != 0 && std::strcmp(szReplyText, "LOGOFF ??") != 0)
+    return Fail(kErrLogoffReply);
   if (address != 0) {
     std::snprintf(szCommandText, sizeof szCommandText, "%s %03d", "LOGON", address);
     for (int attempt = 0;; ++attempt) {
       if (Exchange() != 0) return -1;
-      if (std::strcmp(szReplyText, szCommandText) == 0) break;
-      if (attempt == 1) {
-        SetError(kErrLogonReply);
-        return -1;
-      }
+      if (Echoed()) break;
+      if (attempt == 1) return Fail(kErrLogonReply);
     }
     ReceiveLine(szReplyText, 1);  // a line that may follow the echo
   }
@@ -173,21 +167,11 @@ int Prepare(int address) {
 
 int IdentifyTerminal() {
   if (ExchangeF("%%XI") == 0 && NamesModel(szReplyText)) return 0;
-  if (SendEot() != 0 || ExchangeF("%%%%") != 0) {
-    SetError(kErrResetIgnored);
-    return -1;
-  }
-  if (std::strstr(szReplyText, "!!!") == nullptr) {
-    SetError(kErrResetNotPerformed);
-    return -1;
-  }
-  if (ExchangeF("%%XI") != 0) {
-    SetError(kErrNoIdReply);
-    return -1;
-  }
+  if (SendEot() != 0 || ExchangeF("%%%%") != 0) return Fail(kErrResetIgnored);
+  if (std::strstr(szReplyText, "!!!") == nullptr) return Fail(kErrResetNotPerformed);
+  if (ExchangeF("%%XI") != 0) return Fail(kErrNoIdReply);
   if (NamesModel(szReplyText)) return 0;
-  SetError(kErrBadIdReply);
-  return -1;
+  return Fail(kErrBadIdReply);
 }
 
 int LogOnWithPassword(const char *password) {
@@ -216,10 +200,7 @@ using namespace veldc::protocol;
 extern "C" int VELDC_API SetTerminal(int address) {
   ClearError();
   bLineEcho = 0;
-  if (!device::IsOpen()) {
-    SetError(kErrNotInitialized);
-    return -1;
-  }
+  if (!device::IsOpen()) return Fail(kErrNotInitialized);
   if (address < 0 || address > 254) return Refuse(kErrWrongParameters);
   bySelectedTerminal = static_cast<uint8_t>(address);
   const int prepared = Prepare(address);
@@ -234,10 +215,7 @@ extern "C" int VELDC_API SetTerminal(int address) {
 
 extern "C" int VELDC_API ChgTerminal(int address) {
   ClearError();
-  if (!device::IsOpen()) {
-    SetError(kErrNotInitialized);
-    return -1;
-  }
+  if (!device::IsOpen()) return Fail(kErrNotInitialized);
   if (address < 0 || address > 254) return Refuse(kErrWrongParameters);
   bySelectedTerminal = static_cast<uint8_t>(address);
   switch (device::DeviceState.nDeviceKind) {

@@ -49,17 +49,11 @@ bool ValidDate(const char *text) {
 // "TIME" / "DATE": the value is the reply from its sixth character on.
 int ReadValue(const char *command, ErrorCode refused, char *value) {
   ClearError();
-  if (value == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (value == nullptr) return Fail(kErrWrongParameters);
   if (!ReadyForTerminal()) return -1;
   std::strcpy(szCommandText, command);
   if (Exchange() != 0) return -1;
-  if (std::strlen(szReplyText) < 6) {
-    SetError(refused);
-    return -1;
-  }
+  if (std::strlen(szReplyText) < 6) return Fail(refused);
   std::strcpy(value, szReplyText + 5);
   return 0;
 }
@@ -67,11 +61,7 @@ int ReadValue(const char *command, ErrorCode refused, char *value) {
 // The terminal takes a setting by echoing the command exactly.
 int WriteValue(const char *word, const char *value, ErrorCode refused) {
   if (ExchangeF("%s %s", word, value) != 0) return -1;
-  if (std::strcmp(szReplyText, szCommandText) != 0) {
-    SetError(refused);
-    return -1;
-  }
-  return 0;
+  return protocol::ExpectEcho(refused);
 }
 
 }  // namespace
@@ -86,28 +76,16 @@ extern "C" int VELDC_API GetDate(char *date) { return ReadValue("DATE", kErrDate
 
 extern "C" int VELDC_API SetTime(const char *time) {
   ClearError();
-  if (time == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (time == nullptr) return Fail(kErrWrongParameters);
   if (!protocol::ReadyForTerminal()) return -1;
-  if (!ValidTime(time)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (!ValidTime(time)) return Fail(kErrWrongParameters);
   return WriteValue("TIME", time, kErrTimeIgnored);
 }
 
 extern "C" int VELDC_API SetDate(const char *date) {
-  if (date == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (date == nullptr) return Fail(kErrWrongParameters);
   ClearError();
   if (!protocol::ReadyForTerminal()) return -1;
-  if (!ValidDate(date)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (!ValidDate(date)) return Fail(kErrWrongParameters);
   return WriteValue("DATE", date, kErrDateIgnored);
 }

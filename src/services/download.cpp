@@ -69,10 +69,9 @@ struct Load {
     return -1;
   }
   // Abort, then report `code` (the abort keeps the code it found).
-  int Fail(ErrorCode code) {
+  int AbortWith(ErrorCode code) {
     Abort();
-    SetError(code);
-    return -1;
+    return veldc::Fail(code);
   }
 };
 
@@ -83,7 +82,7 @@ int LastRecordSent(Load *load, int count) {
   const int read = ReadRecord(load->file, szCommandText);
   if (read == 0) return count;
   if (read < 0) return load->Abandon();
-  return load->Fail(kErrRecordsOverflow);
+  return load->AbortWith(kErrRecordsOverflow);
 }
 
 // Sends every record of the PC file, each judged by its echo. Returns the count, or -1
@@ -96,7 +95,7 @@ int SendRecords(Load *load, bool meter, uint32_t total) {
     if (read < 0) return load->Abandon();
     if (TakeCancelRequest()) return load->Fail(kErrCancelled);
     if (Exchange() != 0) return load->Abandon();
-    if (std::strcmp(szReplyText, szCommandText) != 0) return load->Fail(kErrSendRecord);
+    if (!protocol::Echoed()) return load->AbortWith(kErrSendRecord);
     ++count;
     if (count > kMaxRecords) return LastRecordSent(load, count);
     if (meter) {
@@ -117,31 +116,32 @@ bool CloseLoad() {
 // the load and comparing the counts.
 int Download(Load *load, const char *pcPath) {
   load->file = Os().FileOpenRead(pcPath);
-  if (load->file == kInvalidHandle) return load->Fail(kErrOpenFile);
+  if (load->file == kInvalidHandle) return load->AbortWith(kErrOpenFile);
 
-  const bool meter = meter::MeterEnabled();
-  uint32_t total = 0;
-  if (meter) {
-    total = Os().FileSize(load->file);
-    meter::OpenTransferMeter();
+  int count = 0;
+  {
+    // Open for the records alone: closed once they are sent or the load was abandoned.
+    meter::MeterScope meter(meter::MeterScope::Kind::kTransfer);
+    uint32_t total = 0;
+    if (meter.On()) {
+      total = Os().FileSize(load->file);
+      meter.Open();
+    }
+    count = SendRecords(load, meter.On(), total);
   }
-  const int count = SendRecords(load, meter, total);
-  if (meter) meter::CloseTransferMeter();
   if (count < 0) return -1;
 
   const Handle file = load->file;
   load->file = kInvalidHandle;
   if (!Os().FileClose(file)) {
     SendEot();
-    SetError(kErrCloseFile);
-    return -1;
+    return Fail(kErrCloseFile);
   }
-  if (!CloseLoad()) return load->Fail(kErrEotIgnored);
+  if (!CloseLoad()) return load->AbortWith(kErrEotIgnored);
   if (ReadNumber(szReplyText) != count) {
     // A file stays on the terminal; a program load is stopped.
-    if (load->terminalName == nullptr) return load->Fail(kErrRecordsMismatch);
-    SetError(kErrRecordsMismatch);
-    return -1;
+    if (load->terminalName == nullptr) return load->AbortWith(kErrRecordsMismatch);
+    return Fail(kErrRecordsMismatch);
   }
   return count;
 }
@@ -175,48 +175,32 @@ using namespace veldc;
 using namespace veldc::services;
 
 extern "C" int VELDC_API SendFile(const char *pcPath, char *terminalName, int pFlag, int option) {
-  if (pcPath == nullptr || terminalName == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (pcPath == nullptr || terminalName == nullptr) return Fail(kErrWrongParameters);
   ClearError();
   if (!protocol::ReadyForTerminal()) return -1;
   if (!ValidTerminalName(terminalName) || (pFlag != 0 && pFlag != 1) || option < 0 ||
       option > 127) {
-    SetError(kErrWrongParameters);
-    return -1;
+    return Fail(kErrWrongParameters);
   }
   UpperCaseName(terminalName);
   BuildLoadCommand(terminalName, pFlag, option);
   if (protocol::Exchange() != 0) return -1;
-  if (std::strcmp(protocol::szReplyText, protocol::szCommandText) != 0) {
-    SetError(kErrLoadIgnored);
-    return -1;
-  }
+  if (protocol::ExpectEcho(kErrLoadIgnored) != 0) return -1;
   Load load{terminalName};
   return Download(&load, pcPath);
 }
 
 extern "C" int VELDC_API SendPrg(const char *pcPath) {
   ClearError();
-  if (pcPath == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (pcPath == nullptr) return Fail(kErrWrongParameters);
   if (!protocol::ReadyForTerminal()) return -1;
   // The identification reply ends in the RAM card's format, which must take a program.
   if (protocol::ExchangeF("%%XI") != 0) return -1;
   const size_t length = std::strlen(protocol::szReplyText);
   const char format = length > 0 ? protocol::szReplyText[length - 1] : '\0';
-  if (format != 'F' && format != 'P') {
-    SetError(kErrBadRamCard);
-    return -1;
-  }
+  if (format != 'F' && format != 'P') return Fail(kErrBadRamCard);
   if (protocol::ExchangeF("LOADP PROGRAM") != 0) return -1;
-  if (std::strcmp(protocol::szReplyText, protocol::szCommandText) != 0) {
-    SetError(kErrLoadIgnored);
-    return -1;
-  }
+  if (protocol::ExpectEcho(kErrLoadIgnored) != 0) return -1;
   Load load{nullptr};
   return Download(&load, pcPath);
 }

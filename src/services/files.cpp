@@ -73,20 +73,13 @@ int64_t ListingLineWait() {
 int ReadListing(char *entries) {
   int count = 0;
   for (;;) {
-    if (TakeCancelRequest()) {
-      SetError(kErrCancelled);
-      return -1;
-    }
+    if (TakeCancelRequest()) return Fail(kErrCancelled);
     if (ReceiveLine(szReplyText, ListingLineWait()) != 0) return -1;
     if (IsEndLine(szReplyText)) {
       if (ReadNumber(szReplyText + 1) == count) return count;
-      SetError(kErrFilesMismatch);
-      return -1;
+      return Fail(kErrFilesMismatch);
     }
-    if (count == VELDC_DIR_ENTRIES) {
-      SetError(kErrFilesOverflow);
-      return -1;
-    }
+    if (count == VELDC_DIR_ENTRIES) return Fail(kErrFilesOverflow);
     // A line longer than 15 characters is cut to its 16-byte slot.
     CopyToSlot(entries + count * VELDC_DIR_SLOT, VELDC_DIR_SLOT, szReplyText);
     ++count;
@@ -112,25 +105,17 @@ using namespace veldc::services;
 extern "C" int VELDC_API ChgDrv(const char *drive) {
   ClearError();
   if (!protocol::ReadyForTerminal()) return -1;
-  if (drive == nullptr || (drive[0] != 'A' && drive[0] != 'B' && drive[0] != 'C')) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (drive == nullptr || (drive[0] != 'A' && drive[0] != 'B' && drive[0] != 'C'))
+    return Fail(kErrWrongParameters);
   if (ExchangeF("CD %c", drive[0]) != 0) return -1;
-  if (std::strcmp(szReplyText, szCommandText) != 0) {
-    SetError(kErrDriveNotAvailable);
-    return -1;
-  }
-  return 0;
+  return protocol::ExpectEcho(kErrDriveNotAvailable);
 }
 
 extern "C" int VELDC_API ListFiles(char *name, char *entries) {
   ClearError();
   if (!protocol::ReadyForTerminal()) return -1;
-  if (entries == nullptr || (name != nullptr && std::strlen(name) > kMaxTerminalName)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (entries == nullptr || (name != nullptr && std::strlen(name) > kMaxTerminalName))
+    return Fail(kErrWrongParameters);
   const size_t nameLength = name != nullptr ? std::strlen(name) : 0;
   if (nameLength != 0) {
     UpperCaseName(name);
@@ -138,10 +123,7 @@ extern "C" int VELDC_API ListFiles(char *name, char *entries) {
   } else if (ExchangeF("DIR") != 0) {
     return -1;
   }
-  if (std::strncmp(szReplyText, szCommandText, 2) != 0) {
-    SetError(kErrDirIgnored);
-    return -1;
-  }
+  if (!protocol::Echoed(2)) return Fail(kErrDirIgnored);
   // A full eight-character name is answered by the one entry in the reply itself, except by
   // the Sorvik model, which lists.
   if (protocol::bSorvikModel == 0 && nameLength == kMaxTerminalName) {
@@ -154,21 +136,14 @@ extern "C" int VELDC_API ListFiles(char *name, char *entries) {
 
 extern "C" int VELDC_API ViewFile(char *name, char *buffer, unsigned int size) {
   ClearError();
-  if (name == nullptr || buffer == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (name == nullptr || buffer == nullptr) return Fail(kErrWrongParameters);
   if (!protocol::ReadyForTerminal()) return -1;
-  if (!ValidNameLength(name) || size > VELDC_VIEW_MAX) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (!ValidNameLength(name) || size > VELDC_VIEW_MAX) return Fail(kErrWrongParameters);
   UpperCaseName(name);
   if (ExchangeF("TYPE %s", name) != 0) return -1;
-  if (std::strcmp(szReplyText, szCommandText) != 0) {
+  if (!protocol::Echoed()) {
     EndTransfer();
-    SetError(kErrSendIgnored);
-    return -1;
+    return Fail(kErrSendIgnored);
   }
   if (size > 0) buffer[0] = '\0';
   size_t used = 0;
@@ -193,20 +168,10 @@ extern "C" int VELDC_API ViewFile(char *name, char *buffer, unsigned int size) {
 
 extern "C" int VELDC_API DeleFile(char *name) {
   ClearError();
-  if (name == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (name == nullptr) return Fail(kErrWrongParameters);
   if (!protocol::ReadyForTerminal()) return -1;
-  if (!ValidNameLength(name)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (!ValidNameLength(name)) return Fail(kErrWrongParameters);
   UpperCaseName(name);
   if (ExchangeF("DEL %s", name) != 0) return -1;
-  if (std::strcmp(szReplyText, szCommandText) != 0) {
-    SetError(kErrDelIgnored);
-    return -1;
-  }
-  return 0;
+  return protocol::ExpectEcho(kErrDelIgnored);
 }

@@ -33,11 +33,7 @@ int ReadParameter(int number) { return ExchangeF("CFG %02d", number); }
 // One write exchange, judged by the echo.
 int WriteParameter(int number, const char *value, size_t length) {
   if (ExchangeF("CFG %02d %.*s", number, static_cast<int>(length), value) != 0) return -1;
-  if (std::strcmp(szReplyText, szCommandText) != 0) {
-    SetError(kErrConfigIgnored);
-    return -1;
-  }
-  return 0;
+  return protocol::ExpectEcho(kErrConfigIgnored);
 }
 
 // Length of the text in slot i, looked for no further than the 32 characters a value may
@@ -58,16 +54,10 @@ using namespace veldc;
 using namespace veldc::services;
 
 extern "C" int VELDC_API GetParameter(int number, char *value) {
-  if (value == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (value == nullptr) return Fail(kErrWrongParameters);
   ClearError();
   if (!protocol::ReadyForTerminal()) return -1;
-  if (!ValidNumber(number)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (!ValidNumber(number)) return Fail(kErrWrongParameters);
   if (ReadParameter(number) != 0) return -1;
   // The host's buffer may be the shared command text (the log-on reads parameter 89 so).
   std::memmove(value, ReadReplyValue(), std::strlen(ReadReplyValue()) + 1);
@@ -75,25 +65,16 @@ extern "C" int VELDC_API GetParameter(int number, char *value) {
 }
 
 extern "C" int VELDC_API SetParameter(int number, const char *value) {
-  if (value != nullptr && std::strlen(value) > kMaxValue) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (value != nullptr && std::strlen(value) > kMaxValue) return Fail(kErrWrongParameters);
   if (value == nullptr) value = "";
   ClearError();
   if (!protocol::ReadyForTerminal()) return -1;
-  if (!ValidNumber(number)) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (!ValidNumber(number)) return Fail(kErrWrongParameters);
   return WriteParameter(number, value, std::strlen(value));
 }
 
 extern "C" int VELDC_API GetAllParams(const int *selection, char *values) {
-  if (selection == nullptr || values == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (selection == nullptr || values == nullptr) return Fail(kErrWrongParameters);
   // Values are kept until every read has succeeded: a failed run leaves the block untouched.
   char kept[kParamCount][kSlot];
   for (int i = 0; i < kParamCount; ++i) {
@@ -113,10 +94,7 @@ extern "C" int VELDC_API GetAllParams(const int *selection, char *values) {
 }
 
 extern "C" int VELDC_API SetAllParams(const int *selection, const char *values) {
-  if (selection == nullptr || values == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (selection == nullptr || values == nullptr) return Fail(kErrWrongParameters);
   for (int i = 0; i < kParamCount; ++i) {
     if (selection[i] == 0) continue;
     const size_t length = SlotTextLength(values, i);

@@ -21,10 +21,7 @@ int ReadRecord(platform::Handle file, char *record) {
   for (;;) {
     char byte = 0;
     uint32_t got = 0;
-    if (!platform::Os().FileRead(file, &byte, 1, &got)) {
-      SetError(kErrReadRecord);
-      return -1;
-    }
+    if (!platform::Os().FileRead(file, &byte, 1, &got)) return Fail(kErrReadRecord);
     if (got == 0 || byte == kCtrlZ) {
       if (count == 0) {
         record[0] = '\0';
@@ -34,10 +31,7 @@ int ReadRecord(platform::Handle file, char *record) {
     }
     if (byte == kCr) return Ready(record, count);
     if (byte == kLf && count == 0) continue;
-    if (count == kMaxRecord) {
-      SetError(kErrRecordTooLong);
-      return -1;
-    }
+    if (count == kMaxRecord) return Fail(kErrRecordTooLong);
     record[count++] = byte;
   }
 }

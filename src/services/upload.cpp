@@ -46,8 +46,7 @@ struct Upload {
   // Closes the PC file and keeps it with what it holds; `code` is reported.
   int Keep(ErrorCode code) {
     Os().FileClose(file);
-    SetError(code);
-    return -1;
+    return Fail(code);
   }
   bool Write(const char *line) {
     char record[protocol::kTextSize + 2];
@@ -94,46 +93,33 @@ using namespace veldc::services;
 
 extern "C" int VELDC_API RecvFile(char *terminalName, const char *pcPath) {
   ClearError();
-  if (terminalName == nullptr || pcPath == nullptr) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (terminalName == nullptr || pcPath == nullptr) return Fail(kErrWrongParameters);
   if (!protocol::ReadyForTerminal()) return -1;
   const size_t nameLength = std::strlen(terminalName);
-  if (nameLength < 1 || nameLength > kMaxTerminalName) {
-    SetError(kErrWrongParameters);
-    return -1;
-  }
+  if (nameLength < 1 || nameLength > kMaxTerminalName) return Fail(kErrWrongParameters);
   Upload upload{Os().FileCreate(pcPath), pcPath};
-  if (upload.file == kInvalidHandle) {
-    SetError(kErrOpenFile);
-    return -1;
-  }
+  if (upload.file == kInvalidHandle) return Fail(kErrOpenFile);
 
+  // The meter closes as the upload returns, after any clean-up of the transfer.
+  meter::MeterScope meter(meter::MeterScope::Kind::kTransfer);
   Progress progress;
-  progress.on = meter::MeterEnabled();
+  progress.on = meter.On();
   if (progress.on) {
     if (LookUpSize(terminalName, &progress) != 0) {
       upload.Discard();
       return -1;
     }
-    meter::OpenTransferMeter();
+    meter.Open();
   }
-  auto closeMeter = [&progress] {
-    if (progress.on) meter::CloseTransferMeter();
-  };
 
   UpperCaseName(terminalName);
   if (protocol::ExchangeF("TYPE %s", terminalName) != 0) {
-    closeMeter();
     upload.Discard();
     return -1;
   }
-  if (std::strcmp(szReplyText, protocol::szCommandText) != 0) {
-    closeMeter();
+  if (!protocol::Echoed()) {
     upload.Discard();
-    SetError(kErrSendIgnored);
-    return -1;
+    return Fail(kErrSendIgnored);
   }
 
   int32_t count = 0;
@@ -144,7 +130,6 @@ extern "C" int VELDC_API RecvFile(char *terminalName, const char *pcPath) {
     if (cancelled || protocol::ReceiveLine(szReplyText, LineWait()) != 0) {
       if (cancelled) SetError(kErrCancelled);
       upload.Discard();
-      closeMeter();
       return -1;
     }
     if (IsEndLine(szReplyText)) break;
@@ -156,9 +141,7 @@ extern "C" int VELDC_API RecvFile(char *terminalName, const char *pcPath) {
     }
     if (!upload.Write(szReplyText)) {
       upload.Discard();
-      SetError(kErrWriteRecord);
-      closeMeter();
-      return -1;
+      return Fail(kErrWriteRecord);
     }
     ++count;
     if (progress.on) {
@@ -169,7 +152,6 @@ extern "C" int VELDC_API RecvFile(char *terminalName, const char *pcPath) {
       meter::UpdateTransferMeter(count, progress.total, static_cast<int32_t>(length + 1));
     }
   }
-  closeMeter();
 
   ErrorCode verdict = kErrNone;
   const char *tag = std::strstr(szReplyText, kChecksumTag);
@@ -182,9 +164,6 @@ extern "C" int VELDC_API RecvFile(char *terminalName, const char *pcPath) {
   // The terminal is still sending the rest of the file: it is told to stop.
   if (overflow) EndTransfer();
   if (verdict != kErrNone) return upload.Keep(verdict);
-  if (!Os().FileClose(upload.file)) {
-    SetError(kErrCloseFile);
-    return -1;
-  }
+  if (!Os().FileClose(upload.file)) return Fail(kErrCloseFile);
   return count;
 }
