@@ -117,7 +117,8 @@ extern "C" int VELDC_API DialNumber(const char *init, const char *number, int ti
   if (ReceiveLine(szReplyText, wait) != 0 ||
       (std::strlen(szReplyText) < 7 && ReceiveLine(szReplyText, wait) != 0) ||
       std::strstr(szReplyText, "CONNECT") == nullptr) {
-    if (nErrorCode != kErrCancelled) return Fail(kErrDialReply);
+    if (nErrorCode != kErrCancelled) SetError(kErrDialReply);
+    return -1;
   }
   return 0;
 }

@@ -93,7 +93,7 @@ int SendRecords(Load *load, bool meter, uint32_t total) {
     const int read = ReadRecord(load->file, szCommandText);
     if (read == 0) return count;
     if (read < 0) return load->Abandon();
-    if (TakeCancelRequest()) return load->Fail(kErrCancelled);
+    if (TakeCancelRequest()) return load->AbortWith(kErrCancelled);
     if (Exchange() != 0) return load->Abandon();
     if (!protocol::Echoed()) return load->AbortWith(kErrSendRecord);
     ++count;
