@@ -1,11 +1,16 @@
 // Each serial kind through a real pty, against the simulated lines served in this process: the
 // library's real serial path, in real time.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -152,6 +157,77 @@ TEST_F(SerialKinds, FarSideClosingMidTransferFailsAtOnce) {
   EXPECT_EQ(Error(), "70 Windows error: 1024");
   EXPECT_LT((endedAt - closedAt.load()) / 1000000, 50) << "milliseconds from the close";
   EXPECT_EQ(std::fopen(path.c_str(), "rb"), nullptr) << "the partial file is deleted";
+}
+
+// A FIFO for the PC file. An open that waits for the FIFO's other end would hang the test: a
+// watchdog opens that end after three seconds and records that it had to.
+class Fifo {
+ public:
+  Fifo() : path_(::testing::TempDir() + "veldc_fifo_" + std::to_string(::getpid())) {
+    std::remove(path_.c_str());
+    EXPECT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    watchdog_ = std::thread([this] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (done_.wait_for(lock, std::chrono::seconds(3), [this] { return finished_; })) return;
+      hung_ = true;
+      const int fd = ::open(path_.c_str(), O_RDWR | O_NONBLOCK);
+      done_.wait(lock, [this] { return finished_; });
+      ::close(fd);
+    });
+  }
+  ~Fifo() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      finished_ = true;
+    }
+    done_.notify_all();
+    watchdog_.join();
+    std::remove(path_.c_str());
+  }
+  const char *Path() const { return path_.c_str(); }
+  bool Hung() const { return hung_; }
+
+ private:
+  std::string path_;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::atomic<bool> hung_{false};
+  std::thread watchdog_;
+};
+
+TEST_F(SerialKinds, AFifoAsThePcFileIsRefusedAtOnce) {
+  Terminal terminal("Dulm", 0, 'P');
+  terminal.PutFile('C', "DATA", {"R1"});
+  DirectLine line(terminal);
+  Served served(line);
+  ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 19200, 0), 1016) << Error();
+  ASSERT_EQ(SetTerminal(0), 0) << Error();
+  const auto heard = [&] { return served.Locked([&] { return terminal.Commands(); }); };
+  {
+    // Nothing is sent before the PC file is open for an upload.
+    Fifo fifo;
+    const size_t before = heard().size();
+    char name[] = "DATA";
+    EXPECT_EQ(RecvFile(name, fifo.Path()), -1);
+    EXPECT_EQ(Error(), "56 Not able to open file");
+    EXPECT_FALSE(fifo.Hung());
+    EXPECT_EQ(heard().size(), before);
+  }
+  {
+    // A download opens the PC file once the load is echoed; the load is then ended and the
+    // partial file deleted on the terminal.
+    Fifo fifo;
+    const size_t before = heard().size();
+    char name[] = "NEW";
+    EXPECT_EQ(SendFile(fifo.Path(), name, 0, 0), -1);
+    EXPECT_EQ(Error(), "56 Not able to open file");
+    EXPECT_FALSE(fifo.Hung());
+    const auto commands = heard();
+    EXPECT_EQ(std::vector<std::string>(commands.begin() + before, commands.end()),
+              (std::vector<std::string>{"LOAD NEW", "\x04", "DEL NEW"}));
+    EXPECT_EQ(served.Locked([&] { return terminal.Files('C').count("NEW"); }), 0u);
+  }
 }
 
 TEST(PeloKind, OpensAndClosesWithTheRealSocketLayer) {

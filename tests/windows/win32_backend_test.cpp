@@ -79,6 +79,9 @@ TEST(Win32Files, WriteThenReadBackWithSizeAndNoSharingAndBadPathsFail) {
   EXPECT_EQ(Native().FileCreate(nullptr), kInvalidHandle);
   EXPECT_EQ(Native().FileCreate("Z:\\no\\such\\directory\\file.txt"), kInvalidHandle);
   EXPECT_FALSE(Native().FileDelete(nullptr));
+  // A device opens like a file but is none: reading it may never end.
+  EXPECT_EQ(Native().FileOpenRead("NUL"), kInvalidHandle);
+  EXPECT_EQ(Native().FileCreate("NUL"), kInvalidHandle);
 }
 
 TEST(Win32Time, CountersRunForward) {

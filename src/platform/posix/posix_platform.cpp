@@ -327,21 +327,14 @@ class PosixPlatform : public Platform {
   // ---- PC files ----
   Handle FileOpenRead(const char *path) override {
     if (path == nullptr) return kInvalidHandle;
-    const Handle h = Locked(path, ::open(path, O_RDONLY | O_CLOEXEC));
-    struct stat st;
-    // Only files: a directory opens for reading here but not on Windows.
-    if (h != kInvalidHandle && (::fstat(static_cast<int>(h), &st) != 0 || !S_ISREG(st.st_mode))) {
-      Note(path, EINVAL, "not a regular file");
-      ::close(static_cast<int>(h));
-      return kInvalidHandle;
-    }
-    return h;
+    return RegularFile(path, ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   }
 
   Handle FileCreate(const char *path) override {
     if (path == nullptr) return kInvalidHandle;
     // Lock before truncating, so a file someone holds is not emptied under them.
-    const Handle h = Locked(path, ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    const Handle h =
+        RegularFile(path, ::open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
     if (h != kInvalidHandle && ::ftruncate(static_cast<int>(h), 0) != 0) {
       Note(path, errno);
       ::close(static_cast<int>(h));
@@ -407,13 +400,27 @@ class PosixPlatform : public Platform {
   void MeterDestroy(Handle) override {}
 
  private:
-  // Files are opened without sharing, as on Windows: a file another opener holds fails.
-  static Handle Locked(const char *path, int fd) {
+  // Only regular files, opened without sharing as on Windows: a file another opener holds
+  // fails. The open itself never waits (a FIFO would wait for its other end for ever, and a
+  // transfer may already have told the terminal to expect data); a directory, FIFO or device
+  // is refused before a byte moves.
+  static Handle RegularFile(const char *path, int fd) {
     if (fd < 0) Note(path, errno);
     fd = AboveStdio(fd);
     if (fd < 0) return kInvalidHandle;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      Note(path, EINVAL, "not a regular file");
+      ::close(fd);
+      return kInvalidHandle;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       Note(path, EBUSY, "in use by another program");
+      ::close(fd);
+      return kInvalidHandle;
+    }
+    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+      Note(path, errno);
       ::close(fd);
       return kInvalidHandle;
     }

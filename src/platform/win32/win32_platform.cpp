@@ -228,17 +228,28 @@ class Win32Platform : public Platform {
   }
 
   // ---- PC files ----
+  // Only files on a disk: a pipe, the console or a port (NUL, CON, COM1, \\.\pipe\...) opens
+  // as well, and reading one may wait for ever while the terminal holds an open load.
+  static Handle DiskFile(const char *path, HANDLE h) {
+    if (h == INVALID_HANDLE_VALUE) return NoteFailure(path);
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+      CloseHandle(h);
+      NoteOsFailure(path, ERROR_INVALID_FUNCTION, "not a file on a disk");
+      return kInvalidHandle;
+    }
+    return FromHandle(h);
+  }
   Handle FileOpenRead(const char *path) override {
     if (path == nullptr) return kInvalidHandle;
     HANDLE h =
         CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? NoteFailure(path) : FromHandle(h);
+    return DiskFile(path, h);
   }
   Handle FileCreate(const char *path) override {
     if (path == nullptr) return kInvalidHandle;
     HANDLE h =
         CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? NoteFailure(path) : FromHandle(h);
+    return DiskFile(path, h);
   }
   bool FileRead(Handle file, void *data, uint32_t length, uint32_t *got) override {
     DWORD n = 0;
