@@ -71,10 +71,8 @@ PollResult PeloPoll() {
     rx.szText[kTextSize - 2] = rx.szText[kTextSize - 1] = '\0';
     return PollResult::kFailed;
   }
-  if (n == 0) {
-    SetError(kErrConnectionClosed);
-    return PollResult::kFailed;
-  }
+  // A datagram socket has no connection to close: 0 bytes is an empty datagram, read as a runt
+  // below. Taking it for the end would drop the real reply behind it and send the command again.
   if (n > kReadLimit) n = kReadLimit;
   device::Trace(VELDC_TRACE_UDP_IN, &rx, n);
   // Nothing of an earlier, longer datagram may show through a shorter one (whose text need
@@ -104,7 +102,7 @@ void PeloDrain() {
   const device::Deadline deadline(DeviceState.nWinSockTimeOut);
   for (;;) {
     const int n = ws.recv(DeviceState.hSocket, reinterpret_cast<char *>(&rx), kReadLimit, 0);
-    if (n == 0 || n == platform::kWsSocketError) break;
+    if (n == platform::kWsSocketError) break;
     device::Trace(VELDC_TRACE_UDP_IN, &rx, n > kReadLimit ? kReadLimit : n);
     if (deadline.Expired()) break;
   }

@@ -88,18 +88,20 @@ TEST_F(PeloLinkTest, FlushAcknowledgesAnInitOrDataDrainsAndAcknowledgesTheLastRe
   EXPECT_EQ(Sent(), (std::vector<std::string>{Ack(14), Ack(14)}));
 }
 
-TEST_F(PeloLinkTest, DrainStopsAtTheFirstFailedOrEmptyRead) {
+TEST_F(PeloLinkTest, DrainReadsPastEmptyDatagramsAndStopsAtTheFirstFailedRead) {
   Connect();
   for (int seq : {21, 22}) adapter.SendAt(0, Datagram(PELO_PKT_DATA, seq, "a"));
   adapter.SendAt(0, "");
   adapter.SendAt(0, Datagram(PELO_PKT_DATA, 23, "c"));
+  vp.Fail(Call::WsRecv, 5, 10054);
+  adapter.SendAt(0, Datagram(PELO_PKT_DATA, 24, "d"));
   SetError(kErrNoReply);
   PeloDrain();
-  EXPECT_EQ(PeloLink.rxDatagram.wSeq, 22);
-  EXPECT_EQ(vp.LogOf(Call::WsRecv).size(), 3u);
+  EXPECT_EQ(PeloLink.rxDatagram.wSeq, 23);
+  EXPECT_EQ(vp.LogOf(Call::WsRecv).size(), 5u);
   EXPECT_EQ(ErrorState(), "40 No reply from terminal") << "the drain records nothing";
   ASSERT_EQ(PeloPoll(), PollResult::kDatagram);
-  EXPECT_EQ(PeloLink.rxDatagram.wSeq, 23);
+  EXPECT_EQ(PeloLink.rxDatagram.wSeq, 24);
 }
 
 TEST_F(PeloLinkTest, AFloodHoldsTheCleanOutNoLongerThanTheTimeOut) {
