@@ -182,6 +182,55 @@ TEST_F(WinSockLoopback, ErrorNumbers) {
   for (const auto &e : table) EXPECT_EQ(posix::WinSockErrorFor(e.first), e.second) << e.first;
 }
 
+// A plain socket with SO_REUSEADDR on `address`:`port`, as veldc-sim binds its adapter; -1 when
+// the bind fails.
+int StandIn(const char *address, uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  ::inet_pton(AF_INET, address, &a.sin_addr);
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+TEST_F(WinSockLoopback, APortIsSharedWithAnotherAddressButNotWithASecondHost) {
+  const int free = StandIn("0.0.0.0", 0);
+  sockaddr_in a{};
+  socklen_t len = sizeof(a);
+  ASSERT_EQ(::getsockname(free, reinterpret_cast<sockaddr *>(&a), &len), 0);
+  ::close(free);
+  const uint16_t port = ntohs(a.sin_port);
+  const WsSockAddrIn every = Address("0.0.0.0", port);
+  for (bool standInFirst : {false, true}) {
+    SCOPED_TRACE(standInFirst ? "stand-in first" : "host first");
+    int standIn = standInFirst ? StandIn("127.0.0.2", port) : -1;
+    const WsSocket host = ws_.socket(AF_INET, SOCK_DGRAM, 0);
+    EXPECT_EQ(ws_.bind(host, &every, sizeof(every)), 0) << ws_.WSAGetLastError();
+    if (!standInFirst) standIn = StandIn("127.0.0.2", port);
+    EXPECT_GE(standIn, 0) << "the stand-in shares the port on its own address";
+    // The host hears the stand-in on that port.
+    const WsSockAddrIn far = Address("127.0.0.2", port);
+    ASSERT_EQ(ws_.connect(host, &far, sizeof(far)), 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::sendto(standIn, "hi", 2, 0, reinterpret_cast<sockaddr *>(&to), sizeof(to)), 2);
+    char got[4];
+    EXPECT_EQ(ws_.recv(host, got, sizeof(got), 0), 2);
+
+    const WsSocket second = ws_.socket(AF_INET, SOCK_DGRAM, 0);
+    EXPECT_EQ(ws_.bind(second, &every, sizeof(every)), -1) << "a second host on the port";
+    EXPECT_EQ(ws_.WSAGetLastError(), 10048);
+    for (WsSocket s : {host, second}) ws_.closesocket(s);
+    ::close(standIn);
+  }
+}
+
 TEST_F(WinSockLoopback, NamesAndAddresses) {
   char name[128];
   ASSERT_EQ(ws_.gethostname(name, sizeof(name)), 0);

@@ -1,7 +1,10 @@
 // Each serial kind through a real pty, against the simulated lines served in this process: the
 // library's real serial path, in real time.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -240,6 +243,25 @@ TEST(PeloKind, OpensAndClosesWithTheRealSocketLayer) {
   ASSERT_EQ(ExitCOMM(), 0) << Error();
   EXPECT_EQ(ExitCOMM(), -1);
   EXPECT_EQ(Error(), "2 Device not initialized");
+}
+
+// Another host already on the port, one that asks to share it as the library once did: the
+// library's bind is refused rather than both hearing the adapter's replies.
+TEST(PeloKind, ASecondHostOnThePortIsRefused) {
+  const int other = ::socket(AF_INET, SOCK_DGRAM, 0);
+  const int on = 1;
+  ::setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr *>(&a), sizeof(a)), 0);
+  socklen_t len = sizeof(a);
+  ASSERT_EQ(::getsockname(other, reinterpret_cast<sockaddr *>(&a), &len), 0);
+  const int port = ntohs(a.sin_port);
+  ASSERT_EQ(InitCOMM(port, DEV_PELO, 0, 0), port) << Error();
+  EXPECT_EQ(SetIPAddress("127.0.0.2"), -1);
+  EXPECT_EQ(Error(), "75 Error binding socket: 10048");
+  ExitCOMM();
+  ::close(other);
 }
 
 }  // namespace

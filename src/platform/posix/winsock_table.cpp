@@ -89,20 +89,53 @@ WsSocket VELDC_WSAAPI PSocket(int af, int type, int protocol) {
     FailErrno();
     return kWsInvalidSocket;
   }
-  // Lets an adapter stand-in on another loopback address share the UDP port.
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
   return static_cast<WsSocket>(fd);
 }
 
+void SetShared(int fd, int on) { ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)); }
+
+// True when a socket bound to every address (or to 127.0.0.1) holds the UDP port: a probe on
+// 127.0.0.1 that does not ask to share meets those, and not a socket on another address.
+bool HeldForEveryAddress(uint16_t portInNetworkOrder) {
+  const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (probe < 0) return true;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = portInNetworkOrder;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool held = ::bind(probe, reinterpret_cast<const sockaddr *>(&a), sizeof(a)) != 0;
+  ::close(probe);
+  return held;
+}
+
+// WinSock's rule: a port is shared between binds to different addresses (the host on every
+// address, an adapter stand-in on 127.0.0.2), never between two binds to the same one, so a
+// second host on the port fails. Linux shares a UDP port only among sockets that all ask to,
+// and then with anyone: so ours asks only once it holds the port, or to join a port held
+// solely on other addresses.
 int VELDC_WSAAPI PBind(WsSocket s, const WsSockAddrIn *name, int namelen) {
   if (name == nullptr || namelen < static_cast<int>(sizeof(WsSockAddrIn))) {
     return Fail(kWsaEFault);
   }
+  const int fd = Fd(s);
   const sockaddr_in a = ToSockAddr(name);
-  if (::bind(Fd(s), reinterpret_cast<const sockaddr *>(&a), sizeof(a)) != 0) {
-    NoteAddress(a, errno);
-    return FailErrno();
+  const auto *sa = reinterpret_cast<const sockaddr *>(&a);
+  if (::bind(fd, sa, sizeof(a)) == 0) {
+    SetShared(fd, 1);
+    return 0;
+  }
+  const int e = errno;
+  if (e != EADDRINUSE || a.sin_addr.s_addr != htonl(INADDR_ANY) ||
+      HeldForEveryAddress(a.sin_port)) {
+    NoteAddress(a, e);
+    return Fail(WinSockErrorFor(e));
+  }
+  SetShared(fd, 1);
+  if (::bind(fd, sa, sizeof(a)) != 0) {
+    const int again = errno;
+    SetShared(fd, 0);
+    NoteAddress(a, again);
+    return Fail(WinSockErrorFor(again));
   }
   return 0;
 }
