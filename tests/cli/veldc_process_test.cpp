@@ -50,7 +50,7 @@ TEST(VeldcErrorTest, EveryFailureIsItsExitStatusAndMessage) {
        100,
        "unknown link \"foo\" (sim, direct:DEV, network:DEV, logon:DEV, kov74:N[:MODE], "
        "pelo:IP:PORT)"},
-      {{"--batch", "-"}, 3, "Wrong parameters", "param 100\ntime\n"},  // the time is never read
+      {{"--batch", "-"}, 62, "Send command ignored", "view NOFILE\ntime\n"},  // no time read
       {{"--json", "view", "NOFILE"}, 62, "Send command ignored"},
       {{"--json", "adapter", "X"}, 2, "Device not initialized"},
   };
@@ -109,9 +109,10 @@ TEST(VeldcSessionTest, EveryCommandOnTheBuiltInSimulator) {
       {"param 7", R"({"value":""})"},
       {"params set @/in.txt", R"({"count":3})"},
       {"params get --select 0-3,8-10 --out @/out.txt",
-       R"({"params":{"00":"DOOR-1","01":"ON","02":"30","03":"BEEP","08":"EIGHT","09":"",
-                     "10":"A VALUE LONGER T"}})"},
-      {"params get --select 8", R"({"params":{"08":"EIGHT"}})"},
+       R"({"command":"params get","params":[{"number":0,"value":"DOOR-1"},{"number":1,"value":"ON"},
+           {"number":2,"value":"30"},{"number":3,"value":"BEEP"},{"number":8,"value":"EIGHT"},
+           {"number":9,"value":""},{"number":10,"value":"A VALUE LONGER T"}]})"},
+      {"params get --select 8", R"({"params":[{"number":8,"value":"EIGHT"}]})"},
       {"drive C", ""},
       {"download @/demo.txt DEMO", R"({"records":4,"name":"DEMO"})"},
       {"list", ""},
@@ -149,13 +150,15 @@ TEST(VeldcSessionTest, EveryCommandOnTheBuiltInSimulator) {
   EXPECT_TRUE(std::regex_match(r[7]["date"].get<std::string>(), std::regex(R"([0-6]\d{6})")));
   EXPECT_EQ(dir.Read("out.txt").substr(0, 10), "00=DOOR-1\n");
   EXPECT_NE(dir.Read("out.txt").find("08=EIGHT\n09=\n"), std::string::npos);
-  std::vector<std::string> files = r[17]["files"];
-  ASSERT_EQ(files.size(), 3u);
-  EXPECT_EQ(files[1].substr(0, 4), "DEMO");
+  ASSERT_EQ(r[17]["files"].size(), 3u);
+  EXPECT_EQ(r[17]["files"][1]["name"], "DEMO");
+  EXPECT_EQ(r[17]["files"][1]["size"], data.size());
   EXPECT_EQ(dir.Read("back.txt"), data);  // the round trip gives the file back byte for byte
   EXPECT_EQ(r[23]["reply"].get<std::string>().substr(0, 5), "TIME ");
   EXPECT_EQ(r[25]["reply"].get<std::string>().substr(0, 5), "TIME ");
   EXPECT_TRUE(std::regex_match(r[27]["veldc"].get<std::string>(), std::regex(R"(\d+\.\d+)")));
+  EXPECT_TRUE(
+      std::regex_match(r[27]["tool"].get<std::string>(), std::regex(R"(\d+\.\d+\.\d+\.\d+)")));
 }
 
 TEST(VeldcSessionTest, TextOutputAndTheModelOfChoice) {
@@ -191,7 +194,7 @@ TEST(VeldcSessionTest, ProgressBarOnlyWhenStderrIsATerminal) {
 std::vector<std::string> TracedFrames(const std::string &trace) {
   std::vector<std::string> frames;
   std::vector<std::string> lines = Lines(trace);
-  const std::regex record(R"(^\d\d:\d\d:\d\d\.\d{3} (port (->|<-) .*)$)");
+  const std::regex record(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (port (->|<-) .*)$)");
   for (size_t i = 0; i < lines.size(); ++i) {
     std::smatch match;
     if (!std::regex_match(lines[i], match, record)) continue;

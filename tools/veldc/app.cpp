@@ -7,15 +7,19 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include "builtin_sim.h"
+#include "checks.h"
 #include "commands.h"
+#include "interrupt.h"
 #include "link.h"
 #include "progress.h"
 #include "report.h"
 #include "text_args.h"
 #include "trace_log.h"
+#include "version.h"
 
 namespace veldc::cli {
 namespace {
@@ -43,21 +47,40 @@ constexpr const char kFooter[] =
     "  veldc --trace --trace --batch session.txt\n"
     "\n"
     "Batch files hold one command per line, as after \"veldc [options]\"; '#' starts a comment.\n"
-    "They run in one session, stopping at the first failure.\n"
+    "The whole batch is read and checked before its first command runs; it runs in one\n"
+    "session and stops at the first failure unless --keep-going is given. With several\n"
+    "addresses (-a 1,3,12 or -a 1-31) the command or batch runs on each terminal in turn.\n"
+    "Ctrl-C (SIGINT), SIGTERM or SIGHUP ends the running command as its own failure would\n"
+    "(a download is ended and its terminal file deleted, a partial upload deleted, a dialled\n"
+    "line hung up); a second Ctrl-C ends veldc at once.\n"
     "\n"
-    "Exit status: 0 on success; the library's error code (1-99) on a failure it reports;\n"
-    "100 for bad usage, 101 for a PC file the tool cannot read or write, 102 for a failure\n"
-    "the library left no code for.";
+    "Exit status                                           retry?\n"
+    "  0        success\n"
+    "  1-99     the library's error code, among them:\n"
+    "           13 driver port busy, 35 line noise, 40 no reply, 42 cannot send,\n"
+    "           46 no reply to ID, 47 cannot talk, 70 line error, 79 Pelo time-out,\n"
+    "           83 modem did not connect (busy), 88 cannot receive,\n"
+    "           97 connection closed ...................... yes\n"
+    "           22 port open failed: yes when busy, no when missing or not permitted\n"
+    "           61 cancelled (interrupted) ................ no\n"
+    "           every other code (refusals, wrong parameters, file errors) no\n"
+    "  100      bad usage, found before the line is touched ............. no\n"
+    "  101      a PC file veldc cannot read or write, or one it refuses . no\n"
+    "  102      the library failed without leaving a code ............... no\n"
+    "  103      --keep-going: some commands failed (see the summary) .... per failure\n"
+    "  129/130/143  interrupted by SIGHUP/SIGINT/SIGTERM ................ no";
 
 struct GlobalOptions {
   std::string link;
   std::string format = "0";
+  std::string address;
   std::string batch;
   std::string traceFile;
   int trace = 0;
   bool json = false;
   bool noProgress = false;
   bool echo = false;
+  bool keepGoing = false;
 };
 
 void DefineGlobals(CLI::App &app, GlobalOptions *global, SessionOptions *session) {
@@ -67,8 +90,9 @@ void DefineGlobals(CLI::App &app, GlobalOptions *global, SessionOptions *session
   app.add_option("-s,--speed", session->speed, "Line speed (default 9600; Kov74 0: driver's own)");
   app.add_option("-f,--format", global->format,
                  "Character format: 0-4 or 8N1, 7O1, 7E1, 8O1, 8E1 (default 8N1)");
-  app.add_option("-a,--address", session->address,
-                 "Terminal address (default 0; 1 on network and Kov74 links; 1, else 0 on a Pelo)");
+  app.add_option("-a,--address", global->address,
+                 "Terminal address, or several: 1,3,12 or 1-31 (default 0; 1 on network and "
+                 "Kov74 links; 1, else 0 on a Pelo)");
   app.add_option("-p,--password", session->password, "Log-on password (1-5 characters)");
   app.add_option("-t,--timeout", session->timeout, "Reply time-out of serial and Kov74 links, s");
   // Within the library's 16-bit argument, so no value is silently changed on the way.
@@ -79,22 +103,34 @@ void DefineGlobals(CLI::App &app, GlobalOptions *global, SessionOptions *session
   app.add_option("--dial-timeout", session->dialTimeout, "Seconds to wait for the carrier");
   app.add_flag("--json", global->json, "One JSON object per command on stdout");
   app.add_flag("-v,--trace", global->trace, "Show every frame sent and received (twice: with hex)");
-  app.add_option("--trace-file", global->traceFile, "Write the trace to this file, not stderr");
+  app.add_option("--trace-file", global->traceFile, "Add the trace to this file, not stderr");
   app.add_option("-b,--batch", global->batch, "Run the commands of this file ('-': stdin)");
+  app.add_flag("-k,--keep-going", global->keepGoing,
+               "Go on past failures (batch lines, terminals) and end with a summary");
   app.add_flag("--no-progress", global->noProgress, "No progress bar");
   app.add_flag("--echo", global->echo, "Print each batch line before its result (text mode)");
+  app.set_version_flag("--version", VersionLines(), "Show the tool's and the library's versions");
 }
 
 Status ParseError(const CLI::ParseError &error) {
   std::string message = error.what();
-  // CLI11 calls an unknown command an unexpected argument.
+  // CLI11 calls an unknown command an unexpected argument, and lists extra ones last first.
   if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::ExtrasError)) {
-    message = "unknown command or extra argument: " + message.substr(message.find(':') + 2);
+    std::string extras = message.substr(message.find(':') + 2);
+    std::vector<std::string> words;
+    std::string ignored;
+    SplitWords(extras, &words, &ignored);
+    if (words.size() > 1) {
+      extras.clear();
+      for (auto w = words.rbegin(); w != words.rend(); ++w)
+        extras += (extras.empty() ? "" : " ") + *w;
+    }
+    message = "unknown command or extra argument: " + extras;
   }
   return Status::Usage(message + " (try --help)");
 }
 
-// Parses one batch line into a command.
+// Parses one batch line into commands.
 Status ParseBatchLine(const std::string &line, std::vector<Command> *commands, bool *empty) {
   std::vector<std::string> words;
   std::string error;
@@ -123,41 +159,123 @@ Status ParseBatchLine(const std::string &line, std::vector<Command> *commands, b
   return Status::Ok();
 }
 
-int RunOne(const Command &command, Context &context, TraceLog *trace) {
-  Result result;
-  Status status = command.run(context, &result);
-  if (trace) trace->Flush();
-  if (!status.ok()) {
-    context.reporter.Failure(command.name, status);
-    return status.code;
-  }
-  context.reporter.Success(command.name, result);
-  return 0;
-}
+// One command of the run, with where it came from for messages ("session.txt:3: ").
+struct Step {
+  Command command;
+  std::string where;
+  std::string line;  // the batch line, for --echo
+};
 
-int RunBatch(std::istream &in, const std::string &source, bool echo, Context &context,
-             TraceLog *trace) {
+// Reads and parses the whole batch; nothing runs when any line is wrong.
+Status ReadBatch(std::istream &in, const std::string &source, std::vector<Step> *steps) {
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     std::vector<Command> commands;
     bool empty = false;
+    const std::string where = source + ":" + std::to_string(number) + ": ";
     Status status = ParseBatchLine(line, &commands, &empty);
-    if (echo && !empty && !context.reporter.Json()) {
-      std::printf("veldc> %s\n", line.c_str());
-      std::fflush(stdout);
-    }
     if (!status.ok()) {
-      status.message = source + ":" + std::to_string(number) + ": " + status.message;
-      context.reporter.Failure("batch", status);
-      return status.code;
+      status.message = where + status.message;
+      return status;
     }
-    for (const Command &command : commands) {
-      int code = RunOne(command, context, trace);
-      if (code != 0) return code;
+    for (size_t i = 0; i < commands.size(); ++i) {
+      steps->push_back({commands[i], where, i == 0 ? line : ""});
     }
   }
-  return 0;
+  return Status::Ok();
 }
+
+// "5", "1,3,12", "1-31": the terminals of the run, each checked against the link kind.
+Status ParseAddresses(const std::string &text, LinkKind kind, std::vector<int> *addresses) {
+  std::stringstream parts(text);
+  for (std::string part; std::getline(parts, part, ',');) {
+    const size_t dash = part.find('-', 1);
+    int first = 0, last = 0;
+    if (!ParseInt(part.substr(0, dash), 0, 99999, &first) ||
+        !ParseInt(dash == std::string::npos ? part.substr(0, dash) : part.substr(dash + 1), 0,
+                  99999, &last) ||
+        last < first) {
+      return Status::Usage("--address \"" + text +
+                           "\" is not an address, a list like 1,3,12 or a "
+                           "range like 1-31");
+    }
+    for (int a = first; a <= last; ++a) {
+      Status status = CheckAddress(kind, a);
+      if (!status.ok()) return status;
+      addresses->push_back(a);
+    }
+  }
+  if (addresses->empty()) return Status::Usage("--address needs a terminal address");
+  return Status::Ok();
+}
+
+struct Failed {
+  int address;
+  std::string command;
+  Status status;
+};
+
+class Runner {
+ public:
+  Runner(Context &context, bool echo, bool keepGoing)
+      : context_(context), echo_(echo), keepGoing_(keepGoing) {}
+
+  // Runs the steps on the session's terminal; false when the run must stop.
+  bool Run(const std::vector<Step> &steps) {
+    for (const Step &step : steps) {
+      if (echo_ && !step.line.empty() && !context_.reporter.Json()) {
+        std::printf("veldc> %s\n", step.line.c_str());
+        std::fflush(stdout);
+      }
+      ++count_;
+      context_.reporter.Begin(context_.session.Address());
+      Result result;
+      Status status = step.command.run(context_, &result);
+      context_.reporter.SetAddress(context_.session.Address());
+      if (status.ok()) {
+        context_.reporter.Success(step.command.name, result);
+      } else {
+        context_.reporter.Failure(step.command.name, status);
+        failures_.push_back({context_.session.Address(), step.command.name, status});
+      }
+      if (Interrupted() != 0) return false;
+      if (!status.ok() && !keepGoing_) return false;
+    }
+    return true;
+  }
+
+  // The exit status, after the summary of a run that went on past failures.
+  int Finish() {
+    if (failures_.empty()) return 0;
+    if (!keepGoing_ || Interrupted() != 0) return failures_.back().status.code;
+    std::string text =
+        std::to_string(failures_.size()) + " of " + std::to_string(count_) + " commands failed:";
+    nlohmann::json list = nlohmann::json::array();
+    for (const Failed &f : failures_) {
+      text += "\n  terminal " + std::to_string(f.address) + ": " + f.command + ": error " +
+              std::to_string(f.status.code) + ": " + f.status.message;
+      list.push_back({{"address", f.address},
+                      {"command", f.command},
+                      {"code", f.status.code},
+                      {"message", f.status.message}});
+    }
+    context_.reporter.Note(text);
+    if (context_.reporter.Json()) {
+      Result result;
+      result.data = {{"total", count_}, {"failed", failures_.size()}, {"failures", list}};
+      context_.reporter.SetAddress(-1);
+      context_.reporter.Summary(result);
+    }
+    return kSomeFailed;
+  }
+
+ private:
+  Context &context_;
+  bool echo_;
+  bool keepGoing_;
+  int count_ = 0;
+  std::vector<Failed> failures_;
+};
 
 }  // namespace
 
@@ -181,52 +299,82 @@ int Run(int argc, char **argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp &e) {
     return app.exit(e);
+  } catch (const CLI::CallForVersion &e) {
+    return app.exit(e);
   } catch (const CLI::ParseError &e) {
     reporter.Failure("veldc", ParseError(e));
     return kUsageError;
   }
   reporter = Reporter(global.json, stdout, stderr);
+  auto refuse = [&reporter](const Status &status) {
+    reporter.Failure("veldc", status);
+    return status.code;
+  };
 
   std::string error;
   if (!global.link.empty()) {
-    if (!ParseLink(global.link, &sessionOptions.link, &error)) {
-      reporter.Failure("veldc", Status::Usage(error));
-      return kUsageError;
-    }
+    if (!ParseLink(global.link, &sessionOptions.link, &error)) return refuse(Status::Usage(error));
     sessionOptions.linkGiven = true;
+    reporter.SetLink(global.link);
   }
   if (!ParseFormat(global.format, &sessionOptions.format, &error)) {
-    reporter.Failure("veldc", Status::Usage(error));
-    return kUsageError;
+    return refuse(Status::Usage(error));
+  }
+  std::vector<int> addresses;
+  if (!global.address.empty()) {
+    Status status = ParseAddresses(global.address, sessionOptions.link.kind, &addresses);
+    if (!status.ok()) return refuse(status);
+    sessionOptions.address = addresses.front();
+  }
+  if (!sessionOptions.password.empty()) {
+    Status status = CheckPassword(sessionOptions.password);
+    if (!status.ok()) return refuse(status);
   }
   if (commands.empty() && global.batch.empty()) {
     std::fputs(app.help().c_str(), stderr);
-    reporter.Failure("veldc", Status::Usage("no command given (try --help)"));
-    return kUsageError;
+    return refuse(Status::Usage("no command given (try --help)"));
   }
   if (!commands.empty() && !global.batch.empty()) {
-    reporter.Failure("veldc", Status::Usage("give either a command or --batch, not both"));
-    return kUsageError;
+    return refuse(Status::Usage("give either a command or --batch, not both"));
   }
 
-  std::ifstream batchFile;
-  if (!global.batch.empty() && global.batch != "-") {
-    batchFile.open(global.batch);
-    if (!batchFile) {
-      reporter.Failure(
-          "veldc", Status::HostFile("cannot read " + global.batch + ": " + std::strerror(errno)));
-      return kHostFileError;
+  std::vector<Step> steps;
+  if (!commands.empty()) steps.push_back({commands.front(), "", ""});
+  if (global.batch == "-") {
+    Status status = ReadBatch(std::cin, "stdin", &steps);
+    if (!status.ok()) return refuse(status);
+  } else if (!global.batch.empty()) {
+    Status status;
+    const int fd = OpenPcFile(global.batch, &status);
+    if (fd < 0) return refuse(status);
+    std::string content;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+      content.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    std::istringstream in(content);
+    status = ReadBatch(in, global.batch, &steps);
+    if (!status.ok()) return refuse(status);
+  }
+  // Every check before the first command touches the line.
+  for (const Step &step : steps) {
+    if (!step.command.check) continue;
+    Status status = step.command.check(sessionOptions.link);
+    if (!status.ok()) {
+      status.message = step.where + status.message;
+      return refuse(status);
     }
   }
 
-  std::FILE *traceOut = stderr;
+  std::FILE *traceOut = global.trace > 0 ? stderr : nullptr;
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> traceFile(nullptr, std::fclose);
   if (!global.traceFile.empty()) {
-    traceFile.reset(std::fopen(global.traceFile.c_str(), "w"));
+    // Added to, so a trace kept across runs is not lost.
+    traceFile.reset(std::fopen(global.traceFile.c_str(), "a"));
     if (!traceFile) {
-      reporter.Failure("veldc", Status::HostFile("cannot write " + global.traceFile + ": " +
-                                                 std::strerror(errno)));
-      return kHostFileError;
+      return refuse(
+          Status::HostFile("cannot write " + global.traceFile + ": " + std::strerror(errno)));
     }
     traceOut = traceFile.get();
     if (global.trace == 0) global.trace = 1;
@@ -235,27 +383,32 @@ int Run(int argc, char **argv) {
   sessionOptions.note = [&reporter](const std::string &text) { reporter.Note(text); };
 
   // The trace and the bar outlive the session, so its close-down traffic is still traced.
-  std::unique_ptr<TraceLog> trace;
+  TraceLog trace(traceOut, global.trace);
   ProgressBar progress(stderr);
   Session session(sessionOptions);
-  if (global.trace > 0) {
-    trace = std::make_unique<TraceLog>(traceOut, global.trace);
-    trace->Attach();
-  }
+  trace.Attach();
   if (!global.noProgress && isatty(STDERR_FILENO)) progress.Attach();
+  CatchInterrupts();
 
-  Context context{session, reporter};
-  int code = 0;
-  if (global.batch.empty()) {
-    code = RunOne(commands.front(), context, trace.get());
-  } else if (global.batch == "-") {
-    code = RunBatch(std::cin, "stdin", global.echo, context, trace.get());
+  Context context{session, reporter, &trace};
+  Runner runner(context, global.echo, global.keepGoing);
+  if (addresses.size() <= 1) {
+    runner.Run(steps);
   } else {
-    code = RunBatch(batchFile, global.batch, global.echo, context, trace.get());
+    for (int address : addresses) {
+      session.SetAddress(address);
+      if (!runner.Run(steps) && (!global.keepGoing || Interrupted() != 0)) break;
+    }
   }
+  trace.Flush();
+  int code = runner.Finish();
   session.Close();
   progress.Detach();
-  if (trace) trace->Detach();
+  trace.Detach();
+  if (Interrupted() != 0) {
+    reporter.Note(std::string("interrupted (") + SignalName(Interrupted()) + ")");
+    return 128 + Interrupted();
+  }
   return code;
 }
 

@@ -9,17 +9,21 @@
 
 #include "link.h"
 #include "report.h"
+#include "trace_log.h"
 
 namespace veldc::cli {
 
 struct Context {
   Session &session;
   Reporter &reporter;
+  const TraceLog *trace = nullptr;  // the line tap, always there in a run
 };
 
 struct Command {
   std::string name;
   std::function<Status(Context &, Result *)> run;
+  // What can be judged before the line is touched; null when nothing can.
+  std::function<Status(const LinkSpec &)> check;
 };
 
 // Adds every command to `app`; each one parsed is appended to `out` (which must outlive `app`).

@@ -1,6 +1,7 @@
 #include "link.h"
 
 #include "builtin_sim.h"
+#include "interrupt.h"
 #include "text_args.h"
 #include "veldc.h"
 
@@ -8,6 +9,8 @@ namespace veldc::cli {
 namespace {
 
 constexpr int kWrongParameters = 3;  // the library's "Wrong parameters"
+constexpr int kResetIgnored = 43;    // "Reset command ignored": nobody took the reset
+constexpr int kNoIdReply = 46;       // "No reply to ID request"
 
 // The library's error, with the step of the session that met it.
 Status Failed(const std::string &step) {
@@ -148,6 +151,12 @@ int Session::Address() const {
   return kind == LinkKind::kNetwork || kind == LinkKind::kKov74 || kind == LinkKind::kPelo ? 1 : 0;
 }
 
+void Session::SetAddress(int address) {
+  options_.address = address;
+  address_ = -1;
+  selected_ = false;
+}
+
 Status Session::Open() {
   if (open_) return Status::Ok();
   const LinkSpec &link = options_.link;
@@ -186,8 +195,11 @@ Status Session::Open() {
     return Failed("--password");
   if (!options_.dialNumber.empty()) {
     const char *init = options_.dialInit.empty() ? nullptr : options_.dialInit.c_str();
-    if (DialNumber(init, options_.dialNumber.c_str(), options_.dialTimeout) != 0)
+    if (DialNumber(init, options_.dialNumber.c_str(), options_.dialTimeout) != 0) {
+      // Cut short, the call may still have reached the far modem: hang up at the end.
+      dialed_ = Interrupted() != 0;
       return Failed("--dial");
+    }
     dialed_ = true;
   }
   return Status::Ok();
@@ -211,7 +223,10 @@ Status Session::Select(int address, bool quick) {
   if (!status.ok()) return status;
   selected_ = false;
   int result = quick ? ChgTerminal(address) : SetTerminal(address);
-  if (result != 0) return Status::FromLibrary();
+  if (result != 0) {
+    const std::string none = "no terminal answers at address " + std::to_string(address);
+    return Status::FromLibrary().Means(kResetIgnored, none).Means(kNoIdReply, none);
+  }
   address_ = address;
   selected_ = true;
   return Status::Ok();

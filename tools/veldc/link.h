@@ -65,6 +65,10 @@ class Session {
   void Close();
 
   int Address() const;
+  // The next terminal of a run over several: selected at its first command.
+  void SetAddress(int address);
+  // A call this session's commands made (dial), to be hung up at the end; hangup clears it.
+  void MarkDialled(bool dialled) { dialed_ = dialled; }
   const SessionOptions &Options() const { return options_; }
   bool UsesSimulator() const { return options_.link.kind == LinkKind::kSim; }
 

@@ -142,14 +142,18 @@ std::string TraceLog::Stamp() {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
   std::tm local{};
   localtime_r(&seconds, &local);
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+  // With the date: a trace kept in a file outlives the day it was written.
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                 static_cast<int>(ms.count()));
   return text;
 }
 
 void TraceLog::Add(int kind, const unsigned char *data, int length) {
   if (data == nullptr || length <= 0) return;
+  if (kind == VELDC_TRACE_PORT_IN) Hear(data, length);
+  if (out_ == nullptr) return;
   bool serial = kind == VELDC_TRACE_PORT_OUT || kind == VELDC_TRACE_PORT_IN;
   if (!serial) {
     Flush();
@@ -164,6 +168,17 @@ void TraceLog::Add(int kind, const unsigned char *data, int length) {
   pending_.append(reinterpret_cast<const char *>(data), static_cast<size_t>(length));
   // A carriage return ends a line on every serial link.
   if (pending_.back() == '\r') Flush();
+}
+
+void TraceLog::Hear(const unsigned char *data, int length) {
+  for (int i = 0; i < length; ++i) {
+    if (data[i] != '\r' && data[i] != '\n') {
+      heard_ += static_cast<char>(data[i]);
+    } else if (!heard_.empty()) {
+      lastLine_ = heard_;
+      heard_.clear();
+    }
+  }
 }
 
 void TraceLog::Flush() {

@@ -22,7 +22,8 @@ class TraceLog {
   // A pause this long inside a serial line splits it, so the times stay true.
   static constexpr std::chrono::milliseconds kGap{100};
 
-  // level 1: text; level 2: text and hex. The log does not own `out`. `now` is for tests.
+  // level 1: text; level 2: text and hex. The log does not own `out`; with a null `out` it
+  // writes nothing and only keeps the last line heard. `now` is for tests.
   TraceLog(std::FILE *out, int level, Clock::time_point (*now)() = Clock::now);
   ~TraceLog();
   TraceLog(const TraceLog &) = delete;
@@ -35,9 +36,12 @@ class TraceLog {
   void Add(int kind, const unsigned char *data, int length);
   // Writes out a partly gathered serial line.
   void Flush();
+  // The last whole line that came in on the port (a modem's "BUSY").
+  const std::string &LastLineHeard() const { return lastLine_; }
 
  private:
   void Write(int kind, const unsigned char *data, int length, const std::string &stamp);
+  void Hear(const unsigned char *data, int length);
   static std::string Stamp();
 
   std::FILE *out_;
@@ -48,6 +52,8 @@ class TraceLog {
   std::string pending_;
   std::string pendingStamp_;
   bool attached_ = false;
+  std::string heard_;
+  std::string lastLine_;
 };
 
 }  // namespace veldc::cli
