@@ -34,7 +34,7 @@ PACKAGES=(
   libcli11-dev nlohmann-json3-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64
-  wine64 wine fonts-wine socat iproute2 util-linux python3
+  wine64 wine fonts-wine socat iproute2 util-linux python3 python3-jsonschema
   clang libclang-rt-14-dev clang-format
 )
 

@@ -84,6 +84,14 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
   return outcome;
 }
 
+std::string SchemaErrors(const std::string &out) {
+  const Outcome check =
+      RunProgram("/usr/bin/python3", {VELDC_VALIDATOR_PATH, VELDC_SCHEMA_PATH}, out, 60);
+  return check.status == 0
+             ? ""
+             : check.out + check.err + " (status " + std::to_string(check.status) + ")";
+}
+
 Background::Background(const std::string &program, const std::vector<std::string> &args) {
   int out[2];
   if (pipe(out) != 0) return;

@@ -46,6 +46,10 @@ std::vector<std::string> Lines(const std::string &text);
 // Each line of --json output, parsed; a line that is not JSON fails the test.
 std::vector<nlohmann::json> JsonLines(const std::string &out);
 
+// Checks --json output against the schema in the tree (tools/veldc/veldc-output.schema.json):
+// empty when every object conforms, otherwise the validator's report.
+std::string SchemaErrors(const std::string &out);
+
 // A fresh directory under /tmp, removed with its files when the object goes.
 class TempDir {
  public:

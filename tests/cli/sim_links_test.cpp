@@ -31,6 +31,7 @@ Session Veldc(const std::vector<std::string> &args, const std::string &batch) {
   all.insert(all.end(), {"--batch", "-"});
   Session run{RunProgram(kVeldc, all, batch), {}};
   run.results = JsonLines(run.outcome.out);
+  EXPECT_EQ(SchemaErrors(run.outcome.out), "");
   return run;
 }
 
@@ -170,7 +171,7 @@ TEST(VeldcOnSimulatorTest, PeloAdapterOverUdpLoopback) {
   ASSERT_EQ(run.outcome.status, 0) << run.outcome.err;
   ASSERT_EQ(run.results.size(), 12u);
   EXPECT_NE(run.results[0]["reply"].get<std::string>().find('V'), std::string::npos);
-  EXPECT_TRUE(std::regex_match(run.results[1]["address"].get<std::string>(),
+  EXPECT_TRUE(std::regex_match(run.results[1]["ip"].get<std::string>(),
                                std::regex(R"(\d+\.\d+\.\d+\.\d+)")));
   EXPECT_EQ(run.results[2]["address"], 1);  // a network form: the first terminal is 1
   EXPECT_EQ(run.results[2]["model"], "Veld");

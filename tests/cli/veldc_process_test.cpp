@@ -67,6 +67,7 @@ TEST(VeldcErrorTest, EveryFailureIsItsExitStatusAndMessage) {
       EXPECT_EQ(outcome.out, "");
       continue;
     }
+    EXPECT_EQ(SchemaErrors(outcome.out), "");
     const std::vector<json> result = JsonLines(outcome.out);
     ASSERT_EQ(result.size(), 1u) << outcome.out;
     EXPECT_EQ(result[0]["ok"], false);
@@ -126,6 +127,7 @@ TEST(VeldcSessionTest, EveryCommandOnTheBuiltInSimulator) {
       {"collect --wait 5", ""},
       {"listen --seconds 1", R"({"messages":[]})"},
       {"version", ""},
+      {"ports", ""},
   };
   std::string batch;
   for (const auto &step : steps) batch += step.first + std::string("\n");
@@ -136,6 +138,7 @@ TEST(VeldcSessionTest, EveryCommandOnTheBuiltInSimulator) {
             std::string::npos);
   std::vector<json> r = JsonLines(outcome.out);
   ASSERT_EQ(r.size(), std::size(steps)) << outcome.out;
+  EXPECT_EQ(SchemaErrors(outcome.out), "");
   for (size_t i = 0; i < r.size(); ++i) {
     SCOPED_TRACE(steps[i].first);
     EXPECT_TRUE(r[i]["ok"].get<bool>()) << r[i].dump();

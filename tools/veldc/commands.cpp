@@ -620,7 +620,7 @@ Status LocalIp(Context &context, Result *result) {
   if (!status.ok()) return status;
   char address[VELDC_HOSTNAME_SIZE] = {};
   if (GetLocalIPAddress(address) != 0) return Status::FromLibrary();
-  result->data = {{"address", address}};
+  result->data = {{"ip", address}};
   result->text = address;
   return Status::Ok();
 }
