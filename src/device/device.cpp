@@ -9,7 +9,6 @@
 #include "device/kov74.h"
 #include "device/port.h"
 #include "device/timing.h"
-#include "pelo/link.h"
 #include "veldc.h"
 
 extern "C" {
@@ -29,7 +28,6 @@ uint8_t bySelectedTerminal = NO_TERMINAL;
 namespace {
 
 constexpr const char *kDefaultPassword = "80264";
-constexpr const char *kWinSockName = "WSOCK32.DLL";
 constexpr int kPortBase[4] = {1016, 760, 1000, 744};
 constexpr size_t kPortNameMax = 255;
 
@@ -44,21 +42,18 @@ bool IsOneOf(int v, std::initializer_list<int> values) {
   return false;
 }
 
-bool ArgumentsValid(int port, int kind, int speed, int format) {
-  switch (FamilyOf(kind)) {
-    case Family::kKov74:
-      return port >= 1 && port <= 4 && IsOneOf(speed, {0, 9600, 19200, 38400, 57600}) &&
-             (format == -1 || format == 0);
-    case Family::kSerial:
-      if (port < 1 || port > 4 || format < 0 || format > 4) return false;
-      if (kind == DEV_SERIAL_NETWORK) return IsOneOf(speed, {2400, 9600, 19200, 38400});
-      return IsOneOf(speed, {1200, 2400, 4800, 9600, 19200, 38400});
-    case Family::kPelo:
-      return port > 0 && speed == 0 && format == 0;
-    case Family::kNone:
-      break;
-  }
-  return false;
+}  // namespace
+
+bool Kov74ArgumentsValid(int port, int, int speed, int format) {
+  return port >= 1 && port <= 4 && IsOneOf(speed, {0, 9600, 19200, 38400, 57600}) &&
+         (format == -1 || format == 0);
+}
+
+// Which speeds a port takes is a matter of the kind: the network interface has its own.
+bool SerialArgumentsValid(int port, int kind, int speed, int format) {
+  if (port < 1 || port > 4 || format < 0 || format > 4) return false;
+  if (kind == DEV_SERIAL_NETWORK) return IsOneOf(speed, {2400, 9600, 19200, 38400});
+  return IsOneOf(speed, {1200, 2400, 4800, 9600, 19200, 38400});
 }
 
 int OpenKov74(int port, int kind, int speed, int format) {
@@ -84,6 +79,16 @@ int OpenKov74(int port, int kind, int speed, int format) {
   DeviceState.nDeviceKind = kind;
   return r;
 }
+
+int CloseKov74() {
+  const int r = Kov74Close();
+  if (r == -255) return Fail(kErrKov74PortId);
+  if (r != 0) return Fail(kErrKov74Close);
+  Kov74Unload();
+  return 0;
+}
+
+namespace {
 
 void ApplySettings(ComState &dcb, int speed, int format) {
   static constexpr uint8_t kByteSize[5] = {8, 7, 7, 8, 8};
@@ -121,6 +126,8 @@ int FailSerial(int32_t code) {
   return Fail(code);
 }
 
+}  // namespace
+
 int OpenSerial(int port, int kind, int speed, int format) {
   auto &os = Os();
   const Handle h = os.ComOpen(PortName(port));
@@ -150,56 +157,45 @@ int OpenSerial(int port, int kind, int speed, int format) {
   return kPortBase[port - 1];
 }
 
-int OpenPelo() {
-  auto &os = Os();
-  if (!os.ModuleOnSearchPath(kWinSockName)) return Fail(kErrWinSockDllNotFound);
-  DeviceState.hWinSock = os.ModuleLoad(kWinSockName);
-  if (DeviceState.hWinSock == platform::kNoHandle) return Fail(kErrWinSockDllNotFound);
-  void **entries = reinterpret_cast<void **>(&DeviceState.WinSockTable);
-  for (int i = 0; i < platform::kWinSockEntryCount; ++i) {
-    entries[i] = os.ModuleSymbol(DeviceState.hWinSock, platform::kWinSockEntryNames[i]);
-    if (entries[i] == nullptr) {
-      ReleaseWinSock();
-      return Fail(kErrNoWinSockFunctions);
-    }
-  }
-  auto &ws = DeviceState.WinSockTable;
-  platform::WsData data{};
-  const int started = ws.WSAStartup(0x0101, &data);
-  if (started != 0) {
-    SetWinSockErrorCode(kErrWinSockStartup, started);
-    ws.WSACleanup();
-    ReleaseWinSock();
-    return -1;
-  }
-  if ((data.wVersion & 0xFF) != 1 || (data.wVersion >> 8) != 1) {
-    // A zero version word would read as "use WSAGetLastError" in SetWinSockError.
-    SetWinSockErrorCode(kErrWinSockVersion, data.wVersion);
-    ws.WSACleanup();
-    ReleaseWinSock();
-    return -1;
-  }
-  DeviceState.nDeviceKind = DEV_PELO;
-  return DeviceState.wUdpPort;
+int CloseSerial() {
+  PortPurge(platform::kPurgeTxClear);
+  PortPurge(platform::kPurgeRxClear);
+  DeselectNetworkInterface(200);
+  if (!Os().ComClose(ComPort())) return Fail(kErrClosePort);
+  SetComPort(platform::kInvalidHandle);
+  return 0;
 }
 
-}  // namespace
+// Only the network interface has terminals of its own to let go of.
+void DeselectNetworkInterface(int32_t pauseMs) {
+  if (DeviceState.nDeviceKind != DEV_SERIAL_NETWORK) return;
+  PortWriteText(">P0\r");
+  WaitMs(pauseMs);
+}
 
-Family FamilyOf(int32_t kind) {
+const LinkFamily *FamilyOf(int32_t kind) {
   switch (kind) {
     case DEV_KOV74_MODE0:
     case DEV_KOV74_MODE1:
     case DEV_KOV74_MODE2:
-      return Family::kKov74;
+      return &kKov74Family;
     case DEV_SERIAL_NETWORK:
     case DEV_SERIAL_DIRECT:
     case DEV_SERIAL_LOGON:
-      return Family::kSerial;
+      return &kSerialFamily;
     case DEV_PELO:
-      return Family::kPelo;
+      return &kPeloFamily;
     default:
-      return Family::kNone;
+      return nullptr;
   }
+}
+
+const LinkFamily &Link() { return *DeviceState.pFamily; }
+
+void ForgetDevice() {
+  DeviceState.nDeviceKind = DEV_NONE;
+  DeviceState.pFamily = nullptr;
+  bySelectedTerminal = NO_TERMINAL;
 }
 
 void ReleaseWinSock() {
@@ -234,61 +230,21 @@ extern "C" int VELDC_API InitCOMM(int port, int kind, int speed, int format) {
   DropCancelRequest();
   std::strcpy(DeviceState.szPassword, kDefaultPassword);
   if (DeviceState.nDeviceKind != DEV_NONE) return Fail(kErrAlreadyInitialized);
-  if (!ArgumentsValid(port, kind, speed, format)) return Fail(kErrWrongParameters);
-  switch (FamilyOf(kind)) {
-    case Family::kKov74:
-      return OpenKov74(port, kind, speed, format);
-    case Family::kSerial:
-      return OpenSerial(port, kind, speed, format);
-    case Family::kPelo:
-      DeviceState.wUdpPort = static_cast<uint16_t>(port & 0xFFFF);
-      pelo::ResetLinkForms();
-      return OpenPelo();
-    case Family::kNone:
-      break;
+  const LinkFamily *family = FamilyOf(kind);
+  if (family == nullptr || !family->ArgumentsValid(port, kind, speed, format)) {
+    return Fail(kErrWrongParameters);
   }
-  return -1;
+  const int result = family->Open(port, kind, speed, format);
+  if (IsOpen()) DeviceState.pFamily = family;
+  return result;
 }
 
 extern "C" int VELDC_API ExitCOMM(void) {
   ClearError();
   DropCancelRequest();
-  switch (OpenFamily()) {
-    case Family::kNone:
-      return Fail(kErrNotInitialized);
-    case Family::kKov74: {
-      const int r = Kov74Close();
-      if (r == -255) return Fail(kErrKov74PortId);
-      if (r != 0) return Fail(kErrKov74Close);
-      Kov74Unload();
-      break;
-    }
-    case Family::kSerial:
-      PortPurge(platform::kPurgeTxClear);
-      PortPurge(platform::kPurgeRxClear);
-      if (DeviceState.nDeviceKind == DEV_SERIAL_NETWORK) {
-        PortWriteText(">P0\r");
-        WaitMs(200);
-      }
-      if (!Os().ComClose(ComPort())) return Fail(kErrClosePort);
-      SetComPort(platform::kInvalidHandle);
-      break;
-    case Family::kPelo: {
-      auto &ws = DeviceState.WinSockTable;
-      if (DeviceState.hSocket != platform::kWsInvalidSocket) {
-        ws.closesocket(DeviceState.hSocket);
-        DeviceState.hSocket = platform::kWsInvalidSocket;
-      }
-      if (ws.WSACleanup() == platform::kWsSocketError) {
-        SetWinSockErrorCode(kErrCloseWinSock, ws.WSAGetLastError());
-        return -1;
-      }
-      ReleaseWinSock();
-      break;
-    }
-  }
-  DeviceState.nDeviceKind = DEV_NONE;
-  bySelectedTerminal = NO_TERMINAL;
+  if (!IsOpen()) return Fail(kErrNotInitialized);
+  if (Link().Close() != 0) return -1;
+  ForgetDevice();
   return 0;
 }
 

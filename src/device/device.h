@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "device/family.h"
 #include "platform/platform.h"
 #include "veldc.h"
 
@@ -10,9 +11,6 @@ namespace veldc::device {
 
 // The device kinds are the public header's DEV_* values (InitCOMM's second argument).
 using DeviceKind = int32_t;
-
-enum class Family { kNone, kKov74, kSerial, kPelo };
-Family FamilyOf(int32_t kind);
 
 struct Kov74Driver {
   platform::Handle hModule = platform::kNoHandle;
@@ -35,6 +33,7 @@ struct DeviceRecord {
   int32_t n232TimeOut = 10;
   uint32_t nWinSockTimeOut = 7000;
   Kov74Driver Kov74{};
+  const LinkFamily *pFamily = nullptr;  // chosen by InitCOMM
 };
 
 extern DeviceRecord DeviceState;
@@ -50,11 +49,24 @@ void ReleaseWinSock();
 // The COM port of the open serial kind, as the platform handle.
 platform::Handle ComPort();
 
-inline Family OpenFamily() { return FamilyOf(DeviceState.nDeviceKind); }
 inline bool IsOpen() { return DeviceState.nDeviceKind != DEV_NONE; }
 
 // Name that COM port `port` (1..4) opens: SetPortName's choice or the platform's default.
 const char *PortName(int port);
+
+// The serial and Kov74 families' opening and closing (their table entries).
+bool SerialArgumentsValid(int port, int kind, int speed, int format);
+int OpenSerial(int port, int kind, int speed, int format);
+int CloseSerial();
+bool Kov74ArgumentsValid(int port, int kind, int speed, int format);
+int OpenKov74(int port, int kind, int speed, int format);
+int CloseKov74();
+// Lets the network interface's terminals go (">P0") and pauses `pauseMs`; no other kind has
+// anything to let go of.
+void DeselectNetworkInterface(int32_t pauseMs);
+
+// No device open any more: after a family's Close, or a link set-up that could not finish.
+void ForgetDevice();
 
 // Puts the device record, the selection and the port names back to their load-time values.
 void ResetDeviceState();

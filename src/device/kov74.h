@@ -5,7 +5,7 @@
 namespace veldc::device {
 
 namespace kov74 {
-// The record buffer handed to the driver's poll (the library's szRecord).
+// The receive buffer handed to the driver's poll.
 constexpr int kRecordSize = 260;
 }  // namespace kov74
 

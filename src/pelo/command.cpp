@@ -49,25 +49,18 @@ int ResetExchange(char *reply) {
   if (!ConnectSelected()) return -1;
   PeloLink.nLinkForm = PeloLink.nSavedLinkForm;
   const device::Deadline deadline(limit);
+  static constexpr DatagramPolicy kReset{OnDatagram::kAckTake, OnDatagram::kAckPass,
+                                         OnDatagram::kTake,    OnDatagram::kFail,
+                                         OnDatagram::kPass,    OnDatagram::kPass};
   for (;;) {
-    const PollResult r = PeloPoll();
-    if (r == PollResult::kFailed) return -1;
-    if (r == PollResult::kDatagram) {
-      const PeloDatagram &rx = PeloLink.rxDatagram;
-      switch (rx.wType) {
-        case PELO_PKT_INIT:
-          PeloAck();
-          std::strcpy(reply, "UDP_INIT");
-          return 0;
-        case PELO_PKT_DATA:
-          PeloAck();
-          break;
-        case PELO_PKT_ERROR:
-          return Fail(kErrErrorPacket);
-        default:
-          if (AcknowledgesOurs(rx)) return 0;
-          break;
+    const Met met = MeetDatagram(kReset);
+    if (met == Met::kFailed) return -1;
+    if (met == Met::kTaken) {
+      if (PeloLink.rxDatagram.wType == PELO_PKT_INIT) {
+        std::strcpy(reply, "UDP_INIT");
+        return 0;
       }
+      if (AcknowledgesOurs(PeloLink.rxDatagram)) return 0;
     }
     if (deadline.Expired()) return Fail(kErrWinSockTimeout);
     PeloAwait(deadline.RemainingMs());
@@ -94,28 +87,23 @@ void TakeReply(const char *command, char *reply) {
 Outcome Attempt(const char *command, char *reply) {
   if (!PeloSend()) return Outcome::kFailed;
   const device::Deadline deadline(DeviceState.nWinSockTimeOut);
+  // A terminal's text has no place in an adapter exchange: taken off the adapter's hands, and
+  // the call fails without a code of its own.
+  static constexpr DatagramPolicy kAdapter{OnDatagram::kAckPass, OnDatagram::kAckTake,
+                                           OnDatagram::kTake,    OnDatagram::kFail,
+                                           OnDatagram::kTake,    OnDatagram::kPass};
   for (;;) {
-    const PollResult r = PeloPoll();
-    if (r == PollResult::kFailed) return Outcome::kFailed;
-    if (r == PollResult::kDatagram) {
-      const PeloDatagram &rx = PeloLink.rxDatagram;
-      switch (rx.wType) {
+    const Met met = MeetDatagram(kAdapter);
+    if (met == Met::kFailed) return Outcome::kFailed;
+    if (met == Met::kTaken) {
+      switch (PeloLink.rxDatagram.wType) {
         case PELO_PKT_COMMAND:
           TakeReply(command, reply);
           return Outcome::kDone;
-        case PELO_PKT_INIT:
-          PeloAck();
-          break;
         case PELO_PKT_DATA:
-          // A terminal's text has no place in an adapter exchange: taken off the adapter's
-          // hands, and the call fails without a code of its own.
-          PeloAck();
-          return Outcome::kFailed;
-        case PELO_PKT_ERROR:
-          SetError(kErrErrorPacket);
           return Outcome::kFailed;
         default:
-          if (AcknowledgesOurs(rx)) return Outcome::kDone;
+          if (AcknowledgesOurs(PeloLink.rxDatagram)) return Outcome::kDone;
           break;
       }
     }
@@ -147,6 +135,7 @@ using namespace veldc::pelo;
 
 extern "C" int VELDC_API PeloCommand(const char *command, char *reply) {
   ClearError();
+  // The adapter's own commands belong to the Pelo family alone.
   if (DeviceState.nDeviceKind != DEV_PELO) return Fail(kErrNotInitialized);
   if (command == nullptr || reply == nullptr || strnlen(command, kMaxCommand + 1) > kMaxCommand)
     return Fail(kErrWrongParameters);

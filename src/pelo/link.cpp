@@ -16,6 +16,10 @@ PeloLinkState PeloLink;
 
 namespace {
 
+constexpr const char *kWinSockName = "WSOCK32.DLL";
+
+using device::ReleaseWinSock;
+
 int SendRaw(const PeloDatagram &d, int length) {
   device::Trace(VELDC_TRACE_UDP_OUT, &d, length);
   return DeviceState.WinSockTable.send(DeviceState.hSocket, reinterpret_cast<const char *>(&d),
@@ -110,23 +114,126 @@ void PeloDrain() {
 }
 
 bool PeloFlush() {
-  switch (PeloPoll()) {
-    case PollResult::kFailed:
-      return false;
-    case PollResult::kNothing:
-      return true;
-    case PollResult::kDatagram:
-      break;
-  }
-  const uint16_t type = PeloLink.rxDatagram.wType;
-  if (type == PELO_PKT_INIT || type == PELO_PKT_DATA) PeloAckAndDrain();
-  return true;
+  // Anything else, an error packet included, is read and left unanswered.
+  static constexpr DatagramPolicy kFlush{OnDatagram::kAckDrainTake, OnDatagram::kAckDrainTake,
+                                         OnDatagram::kTake,         OnDatagram::kTake,
+                                         OnDatagram::kTake,         OnDatagram::kTake};
+  return MeetDatagram(kFlush) != Met::kFailed;
 }
 
 void PeloAckAndDrain() {
   PeloAck();
   PeloDrain();
   PeloAck();
+}
+
+Met MeetDatagram(const DatagramPolicy &policy) {
+  switch (PeloPoll()) {
+    case PollResult::kFailed:
+      return Met::kFailed;
+    case PollResult::kNothing:
+      return Met::kNothing;
+    case PollResult::kDatagram:
+      break;
+  }
+  OnDatagram on = policy.other;
+  switch (PeloLink.rxDatagram.wType) {
+    case PELO_PKT_INIT:
+      on = policy.init;
+      break;
+    case PELO_PKT_DATA:
+      on = policy.data;
+      break;
+    case PELO_PKT_ACK:
+      on = policy.ack;
+      break;
+    case PELO_PKT_ERROR:
+      on = policy.error;
+      break;
+    case PELO_PKT_COMMAND:
+      on = policy.command;
+      break;
+    default:
+      break;
+  }
+  switch (on) {
+    case OnDatagram::kPass:
+      return Met::kPassed;
+    case OnDatagram::kAckPass:
+      PeloAck();
+      return Met::kPassed;
+    case OnDatagram::kTake:
+      return Met::kTaken;
+    case OnDatagram::kAckTake:
+      PeloAck();
+      return Met::kTaken;
+    case OnDatagram::kAckDrainTake:
+      PeloAckAndDrain();
+      return Met::kTaken;
+    case OnDatagram::kFail:
+      break;
+  }
+  SetError(kErrErrorPacket);
+  return Met::kFailed;
+}
+
+bool PeloArgumentsValid(int port, int, int speed, int format) {
+  return port > 0 && speed == 0 && format == 0;
+}
+
+int OpenPelo(int port, int, int, int) {
+  DeviceState.wUdpPort = static_cast<uint16_t>(port & 0xFFFF);
+  ResetLinkForms();
+  auto &os = platform::Os();
+  if (!os.ModuleOnSearchPath(kWinSockName)) return Fail(kErrWinSockDllNotFound);
+  DeviceState.hWinSock = os.ModuleLoad(kWinSockName);
+  if (DeviceState.hWinSock == platform::kNoHandle) return Fail(kErrWinSockDllNotFound);
+  void **entries = reinterpret_cast<void **>(&DeviceState.WinSockTable);
+  for (int i = 0; i < platform::kWinSockEntryCount; ++i) {
+    entries[i] = os.ModuleSymbol(DeviceState.hWinSock, platform::kWinSockEntryNames[i]);
+    if (entries[i] == nullptr) {
+      ReleaseWinSock();
+      return Fail(kErrNoWinSockFunctions);
+    }
+  }
+  auto &ws = DeviceState.WinSockTable;
+  platform::WsData data{};
+  const int started = ws.WSAStartup(0x0101, &data);
+  if (started != 0) {
+    SetWinSockErrorCode(kErrWinSockStartup, started);
+    ws.WSACleanup();
+    ReleaseWinSock();
+    return -1;
+  }
+  if ((data.wVersion & 0xFF) != 1 || (data.wVersion >> 8) != 1) {
+    // A zero version word would read as "use WSAGetLastError" in SetWinSockError.
+    SetWinSockErrorCode(kErrWinSockVersion, data.wVersion);
+    ws.WSACleanup();
+    ReleaseWinSock();
+    return -1;
+  }
+  DeviceState.nDeviceKind = DEV_PELO;
+  return DeviceState.wUdpPort;
+}
+
+int ClosePelo() {
+  auto &ws = DeviceState.WinSockTable;
+  if (DeviceState.hSocket != platform::kWsInvalidSocket) {
+    ws.closesocket(DeviceState.hSocket);
+    DeviceState.hSocket = platform::kWsInvalidSocket;
+  }
+  if (ws.WSACleanup() == platform::kWsSocketError) {
+    SetWinSockErrorCode(kErrCloseWinSock, ws.WSAGetLastError());
+    return -1;
+  }
+  ReleaseWinSock();
+  return 0;
+}
+
+void CloseAfterFailure() {
+  ErrorKeeper keep;
+  if (ClosePelo() != 0) ReleaseWinSock();
+  device::ForgetDevice();
 }
 
 void ResetPeloLink() { PeloLink = PeloLinkState{}; }

@@ -75,6 +75,38 @@ bool PeloFlush();
 // Fills txDatagram.
 void PeloBuild(uint16_t type, uint16_t seq, const char *text);
 
+// What one exchange does with a datagram of each type it meets; every exchange with the
+// adapter reads through MeetDatagram with a policy of its own.
+enum class OnDatagram : uint8_t {
+  kPass,          // read and passed over
+  kAckPass,       // acknowledged, then passed over
+  kTake,          // handed to the caller
+  kAckTake,       // acknowledged, then handed to the caller
+  kAckDrainTake,  // acknowledged, what follows read off, the last acknowledged; handed over
+  kFail,          // the exchange fails with error 96 (the error packet)
+};
+struct DatagramPolicy {
+  OnDatagram init;
+  OnDatagram data;
+  OnDatagram ack;
+  OnDatagram error;
+  OnDatagram command;
+  OnDatagram other;  // a type of no known meaning, a runt included
+};
+enum class Met { kNothing, kPassed, kTaken, kFailed };
+// One read of the socket, dealt with by `policy`. kTaken leaves the datagram in rxDatagram;
+// kFailed has the code set (the read's own, or 96).
+Met MeetDatagram(const DatagramPolicy &policy);
+
+// The Pelo family's opening and closing: WSOCK32.DLL loaded and started for UDP port `port`;
+// ExitCOMM's close (socket, WSACleanup with error 98, the DLL freed).
+bool PeloArgumentsValid(int port, int kind, int speed, int format);
+int OpenPelo(int port, int kind, int speed, int format);
+int ClosePelo();
+// A link that could not be set up leaves the device closed, as ExitCOMM would; the code being
+// reported stays.
+void CloseAfterFailure();
+
 void ResetPeloLink();
 
 }  // namespace veldc::pelo

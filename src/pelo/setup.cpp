@@ -1,6 +1,7 @@
 // Connecting to a Pelo adapter by its IPv4 address, and resetting it.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "core/errors.h"
@@ -77,20 +78,6 @@ platform::WsSockAddrIn SocketAddress(uint32_t networkAddress) {
   return sa;
 }
 
-// A socket that could not be made usable leaves the device closed, as ExitCOMM would; the
-// code being reported stays.
-int FailAndCloseDevice(bool closeSocket) {
-  ErrorKeeper keep;
-  auto &ws = DeviceState.WinSockTable;
-  if (closeSocket) ws.closesocket(DeviceState.hSocket);
-  ws.WSACleanup();
-  device::ReleaseWinSock();
-  DeviceState.hSocket = kWsInvalidSocket;
-  DeviceState.nDeviceKind = DEV_NONE;
-  device::bySelectedTerminal = device::NO_TERMINAL;
-  return -1;
-}
-
 // Steps 5 to 8 of the set-up: a fresh non-blocking UDP socket bound to the Pelo port.
 bool MakeSocket() {
   auto &ws = DeviceState.WinSockTable;
@@ -101,20 +88,20 @@ bool MakeSocket() {
   DeviceState.hSocket = ws.socket(kAfInet, kSockDgram, 0);
   if (DeviceState.hSocket == kWsInvalidSocket) {
     SetWinSockErrorCode(kErrCreateSocket, ws.WSAGetLastError());
-    FailAndCloseDevice(false);
+    CloseAfterFailure();
     return false;
   }
   PeloLink.localAddr = SocketAddress(ws.htonl(0));
   if (ws.bind(DeviceState.hSocket, &PeloLink.localAddr, sizeof PeloLink.localAddr) ==
       kWsSocketError) {
     SetWinSockErrorCode(kErrBindSocket, ws.WSAGetLastError());
-    FailAndCloseDevice(true);
+    CloseAfterFailure();
     return false;
   }
   uint32_t nonBlocking = 1;
   if (ws.ioctlsocket(DeviceState.hSocket, platform::kWsFionbio, &nonBlocking) == kWsSocketError) {
     SetWinSockErrorCode(kErrSocketMode, ws.WSAGetLastError());
-    FailAndCloseDevice(true);
+    CloseAfterFailure();
     return false;
   }
   return true;
@@ -124,24 +111,17 @@ bool MakeSocket() {
 // data datagram is acknowledged and ends it as the clean-out of an exchange does.
 bool CleanOut() {
   const device::Deadline deadline(kCleanOutMs);
+  static constexpr DatagramPolicy kCleanOut{OnDatagram::kAckDrainTake, OnDatagram::kAckDrainTake,
+                                            OnDatagram::kPass,         OnDatagram::kFail,
+                                            OnDatagram::kPass,         OnDatagram::kPass};
   for (;;) {
-    switch (PeloPoll()) {
-      case PollResult::kFailed:
+    switch (MeetDatagram(kCleanOut)) {
+      case Met::kFailed:
         return false;
-      case PollResult::kNothing:
+      case Met::kNothing:
+      case Met::kTaken:
         return true;
-      case PollResult::kDatagram:
-        break;
-    }
-    switch (PeloLink.rxDatagram.wType) {
-      case PELO_PKT_INIT:
-      case PELO_PKT_DATA:
-        PeloAckAndDrain();
-        return true;
-      case PELO_PKT_ERROR:
-        SetError(kErrErrorPacket);
-        return false;
-      default:
+      case Met::kPassed:
         if (deadline.Expired()) return true;
         break;
     }
@@ -155,34 +135,25 @@ bool IsStatusReply(const PeloDatagram &d) {
 // Waits for the adapter's status reply (a command datagram with "V" in it).
 bool AwaitStatus(const ConnectMeter &meter) {
   const device::Deadline deadline(DeviceState.nWinSockTimeOut);
+  static constexpr DatagramPolicy kStatus{OnDatagram::kAckTake, OnDatagram::kAckTake,
+                                          OnDatagram::kPass,    OnDatagram::kFail,
+                                          OnDatagram::kTake,    OnDatagram::kPass};
   for (;;) {
-    switch (PeloPoll()) {
-      case PollResult::kFailed:
+    switch (MeetDatagram(kStatus)) {
+      case Met::kFailed:
         return false;
-      case PollResult::kNothing:
+      case Met::kNothing:
+      case Met::kPassed:
         meter.Progress(deadline.ElapsedMs());
         break;
-      case PollResult::kDatagram: {
-        const PeloDatagram &rx = PeloLink.rxDatagram;
-        if (IsStatusReply(rx)) return true;
-        switch (rx.wType) {
-          case PELO_PKT_INIT:
-          case PELO_PKT_DATA:
-            PeloAck();
-            meter.Status("Data..");
-            meter.Progress(deadline.ElapsedMs());
-            break;
-          case PELO_PKT_ERROR:
-            SetError(kErrErrorPacket);
-            return false;
-          case PELO_PKT_COMMAND:
-            break;
-          default:
-            meter.Progress(deadline.ElapsedMs());
-            break;
+      case Met::kTaken:
+        if (IsStatusReply(PeloLink.rxDatagram)) return true;
+        // Another command reply moves nothing; an init or data datagram was acknowledged.
+        if (PeloLink.rxDatagram.wType != PELO_PKT_COMMAND) {
+          meter.Status("Data..");
+          meter.Progress(deadline.ElapsedMs());
         }
         break;
-      }
     }
     if (deadline.Expired()) {
       SetError(kErrWinSockTimeout);
@@ -209,6 +180,7 @@ extern "C" int VELDC_API SetIPAddress(const char *address) {
   device::bySelectedTerminal = device::NO_TERMINAL;
 
   if (!device::IsOpen()) return Fail(kErrNotInitialized);
+  // The adapter's address belongs to the Pelo family alone.
   if (DeviceState.nDeviceKind != DEV_PELO) return Fail(kErrWrongDevice);
   uint32_t adapter = 0;
   if (!CanonicalAddress(address, &adapter)) return Fail(kErrWrongParameters);
@@ -252,11 +224,28 @@ extern "C" int VELDC_API SetIPAddress(const char *address) {
 
 extern "C" int VELDC_API PeloReset(void) {
   ClearError();
+  // The adapter's reset belongs to the Pelo family alone.
   if (DeviceState.nDeviceKind != DEV_PELO) return Fail(kErrNotInitialized);
   PeloBuild(PELO_PKT_COMMAND, PeloNextSeq(), "%");
   // The same datagram three times: the adapter may miss one, and a reset answers nothing.
   for (int i = 0; i < 3; ++i) {
     if (!PeloSend()) return -1;
   }
+  return 0;
+}
+
+extern "C" int VELDC_API GetLocalIPAddress(char *address) {
+  if (address == nullptr) return Fail(kErrWrongParameters);
+  // The PC's address on the network is asked of the Pelo family alone.
+  if (DeviceState.nDeviceKind != DEV_PELO) return Fail(kErrNotInitialized);
+  const auto &ws = DeviceState.WinSockTable;
+  if (ws.gethostname(address, 128) != 0) return Fail(kErrWinSock);
+  const platform::WsHostEnt *host = ws.gethostbyname(address);
+  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
+    return Fail(kErrWinSock);
+  const auto *a = reinterpret_cast<const unsigned char *>(host->h_addr_list[0]);
+  std::snprintf(address, 128, "%hu.%hu.%hu.%hu", static_cast<unsigned short>(a[0]),
+                static_cast<unsigned short>(a[1]), static_cast<unsigned short>(a[2]),
+                static_cast<unsigned short>(a[3]));
   return 0;
 }

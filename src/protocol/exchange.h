@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "device/device.h"
-#include "device/kov74.h"
 
 namespace veldc::protocol {
 
@@ -23,13 +22,18 @@ constexpr int kReplySize = 131;
 extern char szCommandText[kTextSize];
 extern char szReplyText[kTextSize];
 extern char szLastCommand[128];
-// The line being received (serial) or the driver's receive buffer (Kov74).
-extern char szRecord[device::kov74::kRecordSize];
 extern int32_t bLineEcho;
 extern int32_t bAddressedReplies;
 
 // The end-of-transmission command: the one character 0x04.
 extern const char kEotCommand[2];
+
+// The end-of-transmission command exchanged with the selected terminal, reply in szReplyText.
+int SendEot();
+// Copies at most the longest reply a caller's buffer takes.
+void CopyReply(char *destination, const char *source);
+// Inside a CancellableWait, takes a pending cancel request: true with error 61 set.
+bool WaitCancelled();
 
 // Sends `command` to the selected terminal and reads its reply into `reply` (0 or -1).
 // This is the exported SendCommand.
@@ -64,6 +68,9 @@ int ExpectEcho(int32_t refused);
 bool ReadyForTerminal();
 
 void ResetExchangeState();
+// The serial and Kov74 families' receive buffers, cleared with the exchange state.
+void ResetSerialLine();
+void ResetKov74Buffer();
 
 }  // namespace veldc::protocol
 
@@ -73,6 +80,12 @@ namespace veldc::protocol {
 extern int32_t bSorvikModel;
 int IdentifyTerminal();
 int LogOnWithPassword(const char *password);
+// Drops the selection and fails with `code`.
+int RefuseTerminal(int32_t code);
+// Identification failed with the code now set: the terminal may be waiting for its password
+// (after EOT when `sendEot`). 0 when the log-on took, else the selection is refused with the
+// identification's code.
+int RescueTerminal(bool sendEot);
 void FixSorvikYear();
 void ResetSelectionState();
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "device/family.h"
 #include "device/port.h"
 #include "device/timing.h"
 #include "protocol/exchange.h"
@@ -54,7 +55,7 @@ bool SerialOpen() {
     SetError(kErrNotInitialized);
     return false;
   }
-  if (device::OpenFamily() != device::Family::kSerial) {
+  if (!device::Link().carriesModem) {
     SetError(kErrWrongDevice);
     return false;
   }
@@ -127,10 +128,7 @@ extern "C" int VELDC_API HangUp(void) {
   if (!SerialOpen()) return -1;
   ModemDialogue dialogue;
   WaitMs(1000);
-  if (device::DeviceState.nDeviceKind == DEV_SERIAL_NETWORK) {
-    device::PortWriteText(">P0\r");
-    WaitMs(100);
-  }
+  device::DeselectNetworkInterface(100);
   for (int attempt = 0; attempt < 2; ++attempt) {
     WaitMs(750);
     DiscardInput();

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "device/device.h"
+#include "device/family.h"
 #include "protocol/exchange.h"
 #include "veldc.h"
 
@@ -61,20 +61,13 @@ bool ValidNameLength(const char *name) {
   return length >= 1 && length <= kMaxTerminalName;
 }
 
-// Per-line wait of a listing: the Pelo time-out, otherwise ten seconds.
-int64_t ListingLineWait() {
-  if (device::DeviceState.nDeviceKind == DEV_PELO) {
-    return device::DeviceState.nWinSockTimeOut / 500;
-  }
-  return kTenSeconds;
-}
-
 // Reads listing lines into the entry slots up to the end line.
 int ReadListing(char *entries) {
   int count = 0;
   for (;;) {
     if (TakeCancelRequest()) return Fail(kErrCancelled);
-    if (ReceiveLine(szReplyText, ListingLineWait()) != 0) return -1;
+    if (ReceiveLine(szReplyText, device::Link().ReplyWait(device::ServiceWait::kListingLine)) != 0)
+      return -1;
     if (IsEndLine(szReplyText)) {
       if (ReadNumber(szReplyText + 1) == count) return count;
       return Fail(kErrFilesMismatch);

@@ -5,12 +5,15 @@
 
 #include "core/errors.h"
 #include "protocol/exchange.h"
+#include "protocol/values.h"
 #include "veldc.h"
 
 namespace veldc::services {
 namespace {
 
 using protocol::ExchangeF;
+using protocol::ReadParameter;
+using protocol::ReadReplyValue;
 using protocol::ReadyForTerminal;
 using protocol::szCommandText;
 using protocol::szReplyText;
@@ -18,17 +21,8 @@ using protocol::szReplyText;
 constexpr int kParamCount = VELDC_PARAM_COUNT;
 constexpr int kSlot = VELDC_PARAM_SLOT;
 constexpr size_t kMaxValue = 32;
-// The first seven characters of a read reply are the command word, the number and a blank.
-constexpr size_t kValueOffset = 7;
 
 bool ValidNumber(int number) { return number >= 0 && number < kParamCount; }
-
-const char *ReadReplyValue() {
-  return std::strlen(szReplyText) >= kValueOffset + 1 ? szReplyText + kValueOffset : "";
-}
-
-// One read exchange; the caller has checked the device and the number.
-int ReadParameter(int number) { return ExchangeF("CFG %02d", number); }
 
 // One write exchange, judged by the echo.
 int WriteParameter(int number, const char *value, size_t length) {
@@ -59,8 +53,7 @@ extern "C" int VELDC_API GetParameter(int number, char *value) {
   if (!protocol::ReadyForTerminal()) return -1;
   if (!ValidNumber(number)) return Fail(kErrWrongParameters);
   if (ReadParameter(number) != 0) return -1;
-  // The host's buffer may be the shared command text (the log-on reads parameter 89 so).
-  std::memmove(value, ReadReplyValue(), std::strlen(ReadReplyValue()) + 1);
+  std::strcpy(value, ReadReplyValue());
   return 0;
 }
 

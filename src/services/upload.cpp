@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "device/device.h"
+#include "device/family.h"
 #include "meter/meter.h"
 #include "platform/platform.h"
 #include "protocol/exchange.h"
@@ -24,12 +24,7 @@ constexpr int32_t kMaxRecords = 10000;
 constexpr int32_t kChecksumModulus = 32768;
 constexpr char kChecksumTag[] = "RECS ";
 
-// Per-line wait: the Pelo time-out, otherwise the serial/Kov74 time-out in seconds.
-int64_t LineWait() {
-  const device::DeviceRecord &d = device::DeviceState;
-  if (d.nDeviceKind == DEV_PELO) return d.nWinSockTimeOut / 500;
-  return static_cast<int64_t>(d.n232TimeOut) * 2;
-}
+int64_t LineWait() { return device::Link().ReplyWait(device::ServiceWait::kUploadLine); }
 
 struct Upload {
   Handle file;

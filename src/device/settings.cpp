@@ -1,4 +1,4 @@
-// Reply time-outs, version queries and the PC's own address.
+// Reply time-outs and version queries.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -62,19 +62,4 @@ extern "C" int VELDC_API GetVeldcVersion(char *version) {
 
 extern "C" int VELDC_API GetKov74cVersion(char *version) {
   return ReportVersion("KOV74C.DLL", kErrKov74DllNotFound, version);
-}
-
-extern "C" int VELDC_API GetLocalIPAddress(char *address) {
-  if (address == nullptr) return Fail(kErrWrongParameters);
-  if (DeviceState.nDeviceKind != DEV_PELO) return Fail(kErrNotInitialized);
-  const auto &ws = DeviceState.WinSockTable;
-  if (ws.gethostname(address, 128) != 0) return Fail(kErrWinSock);
-  const platform::WsHostEnt *host = ws.gethostbyname(address);
-  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
-    return Fail(kErrWinSock);
-  const auto *a = reinterpret_cast<const unsigned char *>(host->h_addr_list[0]);
-  std::snprintf(address, 128, "%hu.%hu.%hu.%hu", static_cast<unsigned short>(a[0]),
-                static_cast<unsigned short>(a[1]), static_cast<unsigned short>(a[2]),
-                static_cast<unsigned short>(a[3]));
-  return 0;
 }
