@@ -2,6 +2,8 @@
 // sockets.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/winsock_table.h"
@@ -253,6 +256,23 @@ TEST_F(WinSockLoopback, NamesAndAddresses) {
   EXPECT_EQ(ws_.inet_addr("255.255.255.255"), kWsInaddrNone);
   EXPECT_EQ((ws_.htons)(0x1234), htons(0x1234));
   EXPECT_EQ((ws_.htonl)(0x01020304), htonl(0x01020304));
+
+  // The own name gives an address an adapter on the LAN can answer: the first IPv4 address of
+  // an interface that is up, whatever the hosts file says (127.0.1.1, or nothing at all).
+  std::vector<std::string> lan;
+  ifaddrs *list = nullptr;
+  ASSERT_EQ(::getifaddrs(&list), 0);
+  for (const ifaddrs *i = list; i != nullptr; i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+    if ((i->ifa_flags & IFF_UP) == 0 || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    lan.push_back(::inet_ntoa(reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr));
+  }
+  ::freeifaddrs(list);
+  h = ws_.gethostbyname(name);
+  if (lan.empty()) GTEST_SKIP() << "no interface but loopback here";
+  ASSERT_NE(h, nullptr) << name;
+  std::memcpy(&address, h->h_addr_list[0], 4);
+  EXPECT_EQ(ws_.inet_ntoa(address), lan[0]) << name;
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -246,37 +249,89 @@ uint32_t VELDC_WSAAPI PHtonl(uint32_t v) { return WsHtonl(v); }
 
 int VELDC_WSAAPI PWSAGetLastError() { return lastError; }
 
-WsHostEnt *VELDC_WSAAPI PGetHostByName(const char *name) {
-  static char hostName[256];
-  static uint32_t addresses[16];
-  static char *addressList[17];
-  static char *aliases[1];
-  static WsHostEnt entry;
-  if (name == nullptr) {
-    Fail(kWsaEFault);
-    return nullptr;
+constexpr int kMaxAddresses = 16;
+
+bool IsLoopback(uint32_t addressInNetworkOrder) {
+  return (ntohl(addressInNetworkOrder) >> 24) == 127;
+}
+
+// The IPv4 addresses of the interfaces that are up, loopback left out, in the system's order.
+int InterfaceAddresses(uint32_t *addresses) {
+  ifaddrs *list = nullptr;
+  if (::getifaddrs(&list) != 0) return 0;
+  int count = 0;
+  for (const ifaddrs *i = list; i != nullptr && count < kMaxAddresses; i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+    if ((i->ifa_flags & IFF_UP) == 0 || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    const uint32_t address = reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr;
+    if (!IsLoopback(address)) addresses[count++] = address;
   }
+  ::freeifaddrs(list);
+  return count;
+}
+
+bool IsOwnName(const char *name) {
+  char own[256];
+  if (::gethostname(own, sizeof(own)) != 0) return false;
+  own[sizeof(own) - 1] = '\0';
+  return ::strcasecmp(own, name) == 0;
+}
+
+// What the resolver knows of `name`: its IPv4 addresses, each once, and its canonical name.
+int Resolve(const char *name, uint32_t *addresses, char *canonical, size_t size) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_DGRAM;
   hints.ai_flags = AI_CANONNAME;
   addrinfo *found = nullptr;
-  if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) {
-    Fail(kWsaHostNotFound);
-    return nullptr;
-  }
+  if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return 0;
   int count = 0;
-  for (addrinfo *a = found; a != nullptr && count < 16; a = a->ai_next) {
+  for (addrinfo *a = found; a != nullptr && count < kMaxAddresses; a = a->ai_next) {
     if (a->ai_family != AF_INET) continue;
     const uint32_t address = reinterpret_cast<sockaddr_in *>(a->ai_addr)->sin_addr.s_addr;
     bool seen = false;
     for (int i = 0; i < count; ++i) seen = seen || addresses[i] == address;
     if (!seen) addresses[count++] = address;
   }
-  const char *canonical = found->ai_canonname != nullptr ? found->ai_canonname : name;
-  std::strncpy(hostName, canonical, sizeof(hostName) - 1);
-  hostName[sizeof(hostName) - 1] = '\0';
+  if (found->ai_canonname != nullptr) {
+    std::strncpy(canonical, found->ai_canonname, size - 1);
+    canonical[size - 1] = '\0';
+  }
   ::freeaddrinfo(found);
+  return count;
+}
+
+WsHostEnt *VELDC_WSAAPI PGetHostByName(const char *name) {
+  static char hostName[256];
+  static uint32_t addresses[kMaxAddresses];
+  static char *addressList[kMaxAddresses + 1];
+  static char *aliases[1];
+  static WsHostEnt entry;
+  if (name == nullptr) {
+    Fail(kWsaEFault);
+    return nullptr;
+  }
+  std::strncpy(hostName, name, sizeof(hostName) - 1);
+  hostName[sizeof(hostName) - 1] = '\0';
+  int count = Resolve(name, addresses, hostName, sizeof(hostName));
+  // WinSock answers for the machine's own name with its interfaces' addresses. Here the name
+  // may be in no hosts file (a minimal install, many containers) or only on 127.0.1.1, which
+  // tells an adapter on the LAN nothing: then the interfaces that are up are asked.
+  bool loopbackOnly = true;
+  for (int i = 0; i < count; ++i) loopbackOnly = loopbackOnly && IsLoopback(addresses[i]);
+  if (loopbackOnly && IsOwnName(name)) {
+    uint32_t found[kMaxAddresses];
+    const int n = InterfaceAddresses(found);
+    if (n > 0) {
+      std::memcpy(addresses, found, sizeof(found));
+      count = n;
+    }
+  }
+  // And it knows "localhost" without any hosts file.
+  if (count == 0 && ::strcasecmp(name, "localhost") == 0) {
+    addresses[0] = htonl(INADDR_LOOPBACK);
+    count = 1;
+  }
   if (count == 0) {
     Fail(kWsaHostNotFound);
     return nullptr;
