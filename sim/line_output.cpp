@@ -13,7 +13,7 @@ std::vector<std::string> LineCollector::Add(const uint8_t *data, size_t length) 
       partial_.clear();
     } else if ((c == '\n' && partial_.empty()) || c == '\x11' || c == '\x13') {
       continue;
-    } else {
+    } else if (partial_.size() < kMaxLine) {
       partial_ += c;
     }
   }

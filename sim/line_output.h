@@ -20,9 +20,12 @@ struct LineTiming {
 
 // Splits the host's bytes into lines at each carriage return. A line feed before a line's first
 // character is dropped (hosts may send CR LF), and so are the flow-control characters XON and
-// XOFF, which are never data.
+// XOFF, which are never data. A line keeps its first kMaxLine bytes and drops the rest up to
+// its carriage return, as a terminal's input buffer does: a flood without line ends costs no
+// memory.
 class LineCollector {
  public:
+  static constexpr size_t kMaxLine = 256;
   // Adds bytes; returns the lines they completed.
   std::vector<std::string> Add(const uint8_t *data, size_t length);
   const std::string &Partial() const { return partial_; }

@@ -38,7 +38,7 @@ void Modem::CommandByte(char c, Micros now) {
   if (echo_ && !echoLost_) output_.Push(std::string(1, c), now);
   if (c == '\n' && line_.empty()) return;
   if (c != '\r') {
-    line_ += c;
+    if (line_.size() < LineCollector::kMaxLine) line_ += c;
     return;
   }
   std::string line = std::move(line_);

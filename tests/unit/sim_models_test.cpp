@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/direct_line.h"
 #include "sim/kov74_network.h"
+#include "sim/line_output.h"
 #include "sim/logon_line.h"
+#include "sim/modem.h"
 #include "sim/network_interface.h"
 #include "sim/terminal.h"
 #include "support/outcome.h"
@@ -31,6 +34,28 @@ TEST(TerminalTest, TypeChecksumUsesSignedBytesAndKeepsTheSign) {
   // 400 records of 100 'z' (122) sum to 4880000, which is 30336 modulo 32768.
   terminal.PutFile('C', "BIG", std::vector<std::string>(400, std::string(100, 'z')));
   EXPECT_EQ(terminal.Handle("TYPE BIG", 0).back(), eot + "400 RECS 30336");
+}
+
+// A host that sends without line ends: the line in progress keeps its first bytes only, on the
+// terminal lines and in the modem's command mode alike, and the next line is whole.
+TEST(LineCollectorTest, AFloodWithoutLineEndsHoldsNoMoreThanALine) {
+  const std::string flood(1 << 20, 'x'), cut(LineCollector::kMaxLine, 'x');
+  LineCollector collector;
+  Terminal terminal;
+  DirectLine silent(terminal);
+  Modem modem(silent);
+  modem.FromHost("ATE0\r", 0);  // no echo: only the line is looked at
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(
+        collector.Add(reinterpret_cast<const uint8_t *>(flood.data()), flood.size()).empty());
+    modem.FromHost(flood, 0);
+  }
+  EXPECT_EQ(collector.Partial(), cut);
+  const std::string next = "\rTIME\r";
+  EXPECT_EQ(collector.Add(reinterpret_cast<const uint8_t *>(next.data()), next.size()),
+            (std::vector<std::string>{cut, "TIME"}));
+  modem.FromHost(next, 0);
+  EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"ATE0", cut, "TIME"}));
 }
 
 TEST(Kov74NetworkTest, SettingsOverrideResults) {

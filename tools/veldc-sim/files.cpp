@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -36,6 +37,13 @@ std::vector<std::string> Records(const std::string &data) {
   }
   if (!record.empty()) records.push_back(record);
   return records;
+}
+
+// A terminal file name may hold '/' and '.': only a name that stays directly inside the save
+// directory is written there ("../X", "/X" or ".." would land elsewhere).
+bool PlainFileName(const std::string &name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("/\\") == std::string::npos;
 }
 
 }  // namespace
@@ -72,6 +80,11 @@ bool SaveLoads(const std::string &dir, const sim::Terminal &terminal, size_t *sa
       const auto &files = terminal.Files(load.drive);
       auto it = files.find(load.name);
       if (it == files.end()) continue;  // deleted again before we looked
+      if (!PlainFileName(load.name)) {
+        std::fprintf(stderr, "veldc-sim: not saved: \"%s\" is no plain file name\n",
+                     load.name.c_str());
+        continue;
+      }
       records = &it->second.records;
     }
     std::ofstream out(dir + "/" + (load.program ? std::string("PROGRAM") : load.name),

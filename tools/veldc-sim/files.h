@@ -13,7 +13,8 @@ namespace veldc::simtool {
 int LoadFiles(const std::string &dir, sim::Terminal *terminal);
 
 // Writes the loads the host has closed since `*saved` (a count kept by the caller) into `dir`:
-// a file under its terminal name, the program as "PROGRAM", records ended by CR LF.
+// a file under its terminal name, the program as "PROGRAM", records ended by CR LF. A name
+// that would leave `dir` ("../X", "/X", "..") is reported on stderr and not written.
 // Returns false when a file could not be written.
 bool SaveLoads(const std::string &dir, const sim::Terminal &terminal, size_t *saved);
 
