@@ -38,7 +38,8 @@ pid_t Spawn(const std::string &program, const std::vector<std::string> &args, in
 }  // namespace
 
 Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
-                   const std::string &input, int timeoutSeconds, bool stderrTerminal) {
+                   const std::string &input, int timeoutSeconds, bool stderrTerminal,
+                   const std::vector<SignalAt> &signals) {
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0) return {};
   if (stderrTerminal ? openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0 : pipe(err) != 0) {
@@ -59,6 +60,7 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   int open = 2;
+  size_t sent = 0;
   while (open > 0 && std::chrono::steady_clock::now() < deadline) {
     if (poll(fds, 2, 200) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
@@ -72,6 +74,9 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
       } else {
         (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<size_t>(n));
       }
+    }
+    while (sent < signals.size() && outcome.err.find(signals[sent].when) != std::string::npos) {
+      kill(pid, signals[sent++].signal);
     }
   }
   if (open > 0) kill(pid, SIGKILL);

@@ -16,11 +16,17 @@ struct Outcome {
   std::string err;
 };
 
+// A signal sent to the program once its stderr holds `when`.
+struct SignalAt {
+  std::string when;
+  int signal;
+};
+
 // Runs `program` with `args`, feeding `input` on stdin; kills it after `timeoutSeconds`.
-// With `stderrTerminal` its stderr is a pty instead of a pipe.
+// With `stderrTerminal` its stderr is a pty instead of a pipe. `signals` go out in order.
 Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
                    const std::string &input = "", int timeoutSeconds = 60,
-                   bool stderrTerminal = false);
+                   bool stderrTerminal = false, const std::vector<SignalAt> &signals = {});
 
 // A program left running in the background that names its device on the first line of its
 // stdout (veldc-sim); ended with SIGTERM when the object goes.
