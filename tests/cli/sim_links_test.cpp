@@ -202,6 +202,24 @@ TEST(VeldcOnSimulatorTest, SilentPeloAdapterTimesOut) {
   EXPECT_LT(took, std::chrono::seconds(3));
 }
 
+// A Pelo says "nothing yet" with its own time-out (79), as a serial line does with 40: listening
+// and collecting go on past it until their own time is up.
+TEST(VeldcOnSimulatorTest, ListeningOnAPeloGoesOnPastItsTimeOuts) {
+  const std::string port = PeloPort();
+  Background sim(VELDC_SIM_PATH, {"--pelo", "--pelo-port", port, "-t", "1", "--pelo-delay", "0"});
+  ASSERT_EQ(sim.FirstLine(), "127.0.0.2:" + port);
+  const auto start = std::chrono::steady_clock::now();
+  Session run = Veldc({"--link", "pelo:127.0.0.2:" + port, "--pelo-timeout", "1"},
+                      "listen --seconds 3\ncollect --wait 2\n");
+  const auto took = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(run.results.size(), 2u) << run.outcome.err;
+  EXPECT_EQ(run.results[0]["ok"], true) << run.outcome.err;
+  EXPECT_EQ(run.results[0]["messages"], json::array());
+  EXPECT_EQ(run.results[1]["error"]["code"], 79);  // nothing was posted: no reply in the end
+  EXPECT_GE(run.results[1]["duration"].get<double>(), 2.0);
+  EXPECT_GE(took, std::chrono::seconds(5));
+}
+
 #ifdef VELDC_KOV74_DIR
 // The library loads the stand-in by the name it asks for; the stand-in takes its settings from
 // the environment at every open.
