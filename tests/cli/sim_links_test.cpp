@@ -202,6 +202,38 @@ TEST(VeldcOnSimulatorTest, SilentPeloAdapterTimesOut) {
   EXPECT_LT(took, std::chrono::seconds(3));
 }
 
+// One run over several terminals: each gets the batch in turn, --keep-going goes past the one
+// that does not answer and past a refused command, and the summary names both.
+TEST(VeldcOnSimulatorTest, ManyTerminalsInOneRunWithKeepGoing) {
+  Background sim(VELDC_SIM_PATH, {"--network", "-t", "1", "-t", "3:Sorvik"});
+  const std::string link = "network:" + sim.FirstLine();
+  Session run =
+      Veldc({"--link", link, "-a", "1-3", "--keep-going", "-t", "1"}, "identify\nview NOFILE\n");
+  EXPECT_EQ(run.outcome.status, 103) << run.outcome.err;
+  ASSERT_EQ(run.results.size(), 7u) << run.outcome.out;
+  const int addresses[] = {1, 1, 2, 2, 3, 3};
+  const bool ok[] = {true, false, false, false, true, false};
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(run.results[i]["address"], addresses[i]) << i;
+    EXPECT_EQ(run.results[i]["ok"], ok[i]) << i;
+  }
+  EXPECT_EQ(run.results[4]["model"], "Sorvik");
+  EXPECT_EQ(run.results[2]["error"]["detail"], "no terminal answers at address 2");
+  EXPECT_EQ(run.results[1]["error"]["detail"], "no file NOFILE on the terminal");
+  const json &summary = run.results[6];
+  EXPECT_EQ(summary["command"], "summary");
+  EXPECT_EQ(summary["total"], 6);
+  EXPECT_EQ(summary["failed"], 4);
+  EXPECT_NE(run.outcome.err.find("4 of 6 commands failed:\n  terminal 1: view: error 62"),
+            std::string::npos)
+      << run.outcome.err;
+
+  // Without --keep-going the run ends at the first failure.
+  Session stop = Veldc({"--link", link, "-a", "1,3", "-t", "1"}, "view NOFILE\nidentify\n");
+  EXPECT_EQ(stop.outcome.status, 62);
+  EXPECT_EQ(stop.results.size(), 1u);
+}
+
 // A Pelo says "nothing yet" with its own time-out (79), as a serial line does with 40: listening
 // and collecting go on past it until their own time is up.
 TEST(VeldcOnSimulatorTest, ListeningOnAPeloGoesOnPastItsTimeOuts) {

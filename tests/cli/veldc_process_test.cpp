@@ -28,6 +28,7 @@ TEST(VeldcErrorTest, EveryFailureIsItsExitStatusAndMessage) {
   } cases[] = {
       {{"bogus"}, 100, "unknown command or extra argument: bogus"},
       {{"identify", "extra"}, 100, "unknown command or extra argument: extra"},
+      {{"time", "1", "2", "3"}, 100, "unknown command or extra argument: 2 3"},
       {{"param"}, 100, "number is required"},
       {{"param", "abc"}, 100, "Could not convert: number = abc"},
       {{"view", "X", "--size", "-5"}, 100, "Could not convert"},
@@ -74,6 +75,21 @@ TEST(VeldcErrorTest, EveryFailureIsItsExitStatusAndMessage) {
     EXPECT_EQ(result[0]["error"]["code"], c.status);
     EXPECT_EQ(result[0]["error"]["message"], c.message);
   }
+}
+
+// Both tools name the one project version; the library's own short text comes along.
+TEST(VeldcUsageTest, VersionsFromOneSource) {
+  const Outcome veldc = Veldc({"--version"});
+  EXPECT_EQ(veldc.status, 0);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(veldc.out, m, std::regex(R"(^veldc (\d+\.\d+\.\d+\.\d+)\n)")))
+      << veldc.out;
+  EXPECT_NE(veldc.out.find("libveldc 1.0"), std::string::npos) << veldc.out;
+#ifdef VELDC_SIM_PATH
+  const Outcome sim = RunProgram(VELDC_SIM_PATH, {"--version"});
+  EXPECT_EQ(sim.status, 0);
+  EXPECT_EQ(sim.out, "veldc-sim " + m[1].str() + "\n");
+#endif
 }
 
 TEST(VeldcUsageTest, HelpOnTheWholeAndPerCommandHasExamples) {
@@ -184,7 +200,11 @@ TEST(VeldcSessionTest, ProgressBarOnlyWhenStderrIsATerminal) {
   std::string batch = "download " + dir.File("f.txt") + " F\nupload F " + dir.File("g.txt") + "\n";
   Outcome outcome = RunProgram(kVeldc, {"--batch", "-"}, batch, 60, true);
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_NE(outcome.err.find("100%  3 records  9/9 bytes"), std::string::npos) << outcome.err;
+  // Both bars end full: the upload's too, whose meter counts fewer bytes than the listing.
+  const size_t full = outcome.err.find("100%  3 records  9/9 bytes");
+  EXPECT_NE(full, std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("100%  3 records  9/9 bytes", full + 1), std::string::npos)
+      << outcome.err;
   EXPECT_NE(outcome.err.find("] "), std::string::npos);
   EXPECT_EQ(dir.Read("g.txt"), "A\r\nB\r\nC\r\n");
   Outcome quiet = RunProgram(kVeldc, {"--no-progress", "--batch", "-"}, batch, 60, true);

@@ -6,6 +6,7 @@
 #include "options.h"
 #include "pelo_mode.h"
 #include "serial_mode.h"
+#include "veldc_version.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ int main(int argc, char **argv) {
   AddOptions(app, &options);
   PeloOptions pelo;
   AddPeloOptions(app, &pelo);
+  // The project's version, the same as the library's and veldc's.
+  app.set_version_flag("--version", "veldc-sim " VELDC_VERSION_TEXT);
   CLI11_PARSE(app, argc, argv);
 
   struct sigaction action {};

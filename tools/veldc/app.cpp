@@ -231,6 +231,7 @@ class Runner {
       context_.reporter.Begin(context_.session.Address());
       Result result;
       Status status = step.command.run(context_, &result);
+      if (context_.progress != nullptr) context_.progress->Settle(status.ok());
       context_.reporter.SetAddress(context_.session.Address());
       if (status.ok()) {
         context_.reporter.Success(step.command.name, result);
@@ -262,7 +263,12 @@ class Runner {
     context_.reporter.Note(text);
     if (context_.reporter.Json()) {
       Result result;
-      result.data = {{"total", count_}, {"failed", failures_.size()}, {"failures", list}};
+      const std::string failed =
+          std::to_string(failures_.size()) + " of " + std::to_string(count_) + " commands failed";
+      result.data = {{"total", count_},
+                     {"failed", failures_.size()},
+                     {"failures", list},
+                     {"error", {{"code", kSomeFailed}, {"message", failed}}}};
       context_.reporter.SetAddress(-1);
       context_.reporter.Summary(result);
     }
@@ -390,7 +396,7 @@ int Run(int argc, char **argv) {
   if (!global.noProgress && isatty(STDERR_FILENO)) progress.Attach();
   CatchInterrupts();
 
-  Context context{session, reporter, &trace};
+  Context context{session, reporter, &trace, &progress};
   Runner runner(context, global.echo, global.keepGoing);
   if (addresses.size() <= 1) {
     runner.Run(steps);

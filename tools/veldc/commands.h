@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link.h"
+#include "progress.h"
 #include "report.h"
 #include "trace_log.h"
 
@@ -17,6 +18,7 @@ struct Context {
   Session &session;
   Reporter &reporter;
   const TraceLog *trace = nullptr;  // the line tap, always there in a run
+  ProgressBar *progress = nullptr;
 };
 
 struct Command {

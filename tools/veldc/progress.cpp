@@ -65,14 +65,28 @@ void ProgressBar::Report(int meter, int event, int records, unsigned done, unsig
   if (event == VELDC_PROGRESS_OPEN) status_.clear();
   if (text != nullptr) status_ = text;
   if (event == VELDC_PROGRESS_CLOSE) {
-    End();
+    // A transfer's bar waits for the outcome: the meter's own count of an upload falls short
+    // of the size the directory gave (it counts one line end byte where the file has two).
+    if (meter == VELDC_METER_TRANSFER && drawn_) {
+      closed_ = true;
+    } else {
+      End();
+    }
     return;
   }
   if (meter == VELDC_METER_CONNECT) {
     Draw(ConnectLine(done, total, status_, kBarWidth));
   } else if (event != VELDC_PROGRESS_OPEN) {
+    records_ = records;
+    total_ = total;
     Draw(TransferLine(records, done, total, kBarWidth));
   }
+}
+
+void ProgressBar::Settle(bool success) {
+  if (closed_ && success && total_ > 0) Draw(TransferLine(records_, total_, total_, kBarWidth));
+  closed_ = false;
+  End();
 }
 
 void ProgressBar::Draw(const std::string &line) {

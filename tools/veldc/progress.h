@@ -24,6 +24,8 @@ class ProgressBar {
   void Attach();
   void Detach();
   void Report(int meter, int event, int records, unsigned done, unsigned total, const char *text);
+  // A command ended: a transfer that succeeded shows its whole size, then the bar's line ends.
+  void Settle(bool success);
 
  private:
   void Draw(const std::string &line);
@@ -33,6 +35,9 @@ class ProgressBar {
   bool attached_ = false;
   bool drawn_ = false;
   std::string status_;
+  bool closed_ = false;  // a transfer meter closed; its bar waits for Settle
+  int records_ = 0;
+  unsigned total_ = 0;
 };
 
 }  // namespace veldc::cli

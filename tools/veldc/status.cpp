@@ -111,8 +111,12 @@ Status Status::FromLibrary() {
   if (number > 0) {
     status.hint = HintFor(code, number, status.detail);
     if (number == EBUSY) status.retry = true;
-  } else if (code == 40 || code == 46 || code == 79) {
+  } else if (code == 40 || code == 46) {
     status.hint = "no reply: check the terminal's address, the line speed and the cable";
+  } else if (code == 79) {
+    status.hint =
+        "no answer over UDP: check that the adapter is on, its IP address and UDP port, "
+        "and the terminal's address";
   } else if (code == kReceiveMessage && std::string(text).find("10054") != std::string::npos) {
     status.hint = HintFor(code, ECONNREFUSED, "");
   }
