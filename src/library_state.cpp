@@ -12,6 +12,7 @@ namespace veldc {
 void ResetLibraryState() {
   nErrorCode = kErrNone;
   szErrorText[0] = '\0';
+  pfnWinSockLastError = nullptr;
   platform::LastOsFailure() = platform::OsFailure{};
   DropCancelRequest();
   device::ResetDeviceState();

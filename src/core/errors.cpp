@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "device/device.h"
 #include "veldc.h"
 
 namespace veldc {
 
 int32_t nErrorCode = kErrNone;
 char szErrorText[40] = "";
+int(VELDC_WSAAPI *pfnWinSockLastError)() = nullptr;
 
 const char *const ErrorMessages[100] = {
     "",
@@ -133,8 +133,8 @@ void SetWindowsError(int32_t mask) {
 }
 
 int32_t SetWinSockError(int32_t n) {
-  if (n == 0 && device::DeviceState.WinSockTable.WSAGetLastError != nullptr) {
-    n = device::DeviceState.WinSockTable.WSAGetLastError();
+  if (n == 0 && pfnWinSockLastError != nullptr) {
+    n = pfnWinSockLastError();
   }
   const char *base =
       (nErrorCode >= 0 && nErrorCode < 100) ? ErrorMessages[nErrorCode] : ErrorMessages[99];

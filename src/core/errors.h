@@ -94,6 +94,8 @@ enum ErrorCode : int32_t {
 extern int32_t nErrorCode;
 // The dynamic message: 39 characters at most and the NUL.
 extern char szErrorText[40];
+// The loaded WinSock's WSAGetLastError, for the numbers of its codes; null while none is.
+extern int(VELDC_WSAAPI *pfnWinSockLastError)();
 // Table texts, index = code; empty entries are codes never set.
 extern const char *const ErrorMessages[100];
 

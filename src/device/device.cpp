@@ -9,6 +9,7 @@
 #include "device/kov74.h"
 #include "device/port.h"
 #include "device/timing.h"
+#include "meter/meter.h"
 #include "veldc.h"
 
 extern "C" {
@@ -202,6 +203,7 @@ void ReleaseWinSock() {
   if (DeviceState.hWinSock != platform::kNoHandle) Os().ModuleFree(DeviceState.hWinSock);
   DeviceState.hWinSock = platform::kNoHandle;
   DeviceState.WinSockTable = platform::WinSockTable{};
+  pfnWinSockLastError = nullptr;
 }
 
 Handle ComPort() { return reinterpret_cast<Handle>(hCommId); }
@@ -225,7 +227,7 @@ using namespace veldc;
 using namespace veldc::device;
 
 extern "C" int VELDC_API InitCOMM(int port, int kind, int speed, int format) {
-  DeviceState.hSelfModule = Os().SelfModule();
+  meter::SetMeterModule(Os().SelfModule());
   ClearError();
   DropCancelRequest();
   std::strcpy(DeviceState.szPassword, kDefaultPassword);

@@ -28,7 +28,6 @@ struct DeviceRecord {
   platform::Handle hWinSock = platform::kNoHandle;
   platform::WinSockTable WinSockTable{};
   uint16_t wUdpPort = 0;
-  platform::Handle hSelfModule = platform::kNoHandle;
   char szPassword[6] = "";
   int32_t n232TimeOut = 10;
   uint32_t nWinSockTimeOut = 7000;

@@ -1,7 +1,6 @@
 // The meter switch, the one meter window and the host's progress callback.
 #include "meter/meter.h"
 
-#include "device/device.h"
 #include "platform/platform.h"
 #include "veldc.h"
 
@@ -16,6 +15,7 @@ namespace {
 int32_t nMeterSwitch = 0;
 // Both meters share one window; only one exists at a time.
 Handle hMeterWindow = kNoHandle;
+Handle hMeterModule = kNoHandle;
 
 enum class Open { kNone, kTransfer, kConnect };
 Open openMeter = Open::kNone;
@@ -43,11 +43,11 @@ void DestroyMeterWindow() {
 // no window: the operation goes on without one.
 void CreateMeterWindow(int templateId) {
   DestroyMeterWindow();
-  hMeterWindow = Os().MeterCreate(device::DeviceState.hSelfModule, templateId);
+  hMeterWindow = Os().MeterCreate(hMeterModule, templateId);
   if (hMeterWindow != kNoHandle) Os().MeterShow(hMeterWindow);
 }
 
-uint32_t ConnectTimeoutMs() { return device::DeviceState.nWinSockTimeOut; }
+uint32_t ConnectTimeoutMs() { return dwConnectMeterSpanMs; }
 
 // A meter of the other kind still open is closed first, so its host sees CLOSE before OPEN.
 void CloseAny() {
@@ -58,6 +58,8 @@ void CloseAny() {
 }  // namespace
 
 bool MeterEnabled() { return nMeterSwitch != 0; }
+
+void SetMeterModule(Handle module) { hMeterModule = module; }
 
 void OpenTransferMeter() {
   if (!MeterEnabled()) return;
@@ -90,9 +92,10 @@ void CloseTransferMeter() {
   Report(VELDC_METER_TRANSFER, VELDC_PROGRESS_CLOSE, nRecords, dwProgress, dwTotal, nullptr);
 }
 
-void OpenConnectMeter() {
+void OpenConnectMeter(uint32_t timeoutMs) {
   if (!MeterEnabled()) return;
   CloseAny();
+  dwConnectMeterSpanMs = timeoutMs;
   CreateMeterWindow(kConnectTemplate);
   openMeter = Open::kConnect;
   Report(VELDC_METER_CONNECT, VELDC_PROGRESS_OPEN, 0, 0, ConnectTimeoutMs(), nullptr);
@@ -127,7 +130,7 @@ void MeterScope::Open() {
   if (kind_ == Kind::kTransfer) {
     OpenTransferMeter();
   } else {
-    OpenConnectMeter();
+    OpenConnectMeter(connectTimeoutMs_);
   }
   open_ = true;
 }
@@ -145,6 +148,8 @@ void MeterScope::Close() {
 void ResetMeterState() {
   // The window belonged to the backend being replaced; it is forgotten, not destroyed.
   hMeterWindow = kNoHandle;
+  hMeterModule = kNoHandle;
+  dwConnectMeterSpanMs = 0;
   openMeter = Open::kNone;
   nMeterSwitch = 0;
   dwProgress = 0;

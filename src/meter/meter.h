@@ -5,29 +5,22 @@
 
 #include <cstdint>
 
+#include "platform/meter_ui.h"
+#include "platform/platform.h"
+
 namespace veldc::meter {
-
-constexpr int kTransferTemplate = 110;
-constexpr int kConnectTemplate = 111;
-constexpr uint32_t kProgressMessage = 1234;
-
-// Transfer meter items.
-constexpr int kItemRecords = 109;
-constexpr int kItemTotal = 1008;
-constexpr int kItemTransferBar = 103;
-// Connect meter items.
-constexpr int kItemConnectBar = 107;
-constexpr int kItemAddress = 106;
-constexpr int kItemStatus = 105;
 
 // The meter switch (EnableMeter); any non-zero value is on.
 bool MeterEnabled();
+// The module whose dialog templates the meters are made from (set as a device opens).
+void SetMeterModule(platform::Handle module);
 
 void OpenTransferMeter();
 void UpdateTransferMeter(int32_t records, int32_t total, int32_t step);
 void CloseTransferMeter();
 
-void OpenConnectMeter();
+// The connect meter's bar spans `timeoutMs`, the WinSock time-out.
+void OpenConnectMeter(uint32_t timeoutMs);
 void SetConnectText(int item, const char *text);
 void ConnectProgress(uint32_t elapsedMs);
 void CloseConnectMeter();
@@ -37,7 +30,9 @@ void CloseConnectMeter();
 class MeterScope {
  public:
   enum class Kind { kTransfer, kConnect };
-  explicit MeterScope(Kind kind) : kind_(kind), on_(MeterEnabled()) {}
+  // `connectTimeoutMs`: the connect meter's span.
+  explicit MeterScope(Kind kind, uint32_t connectTimeoutMs = 0)
+      : kind_(kind), on_(MeterEnabled()), connectTimeoutMs_(connectTimeoutMs) {}
   ~MeterScope() { Close(); }
   MeterScope(const MeterScope &) = delete;
   MeterScope &operator=(const MeterScope &) = delete;
@@ -49,6 +44,7 @@ class MeterScope {
  private:
   Kind kind_;
   bool on_;
+  uint32_t connectTimeoutMs_;
   bool open_ = false;
 };
 

@@ -197,6 +197,7 @@ int OpenPelo(int port, int, int, int) {
     }
   }
   auto &ws = DeviceState.WinSockTable;
+  pfnWinSockLastError = ws.WSAGetLastError;
   platform::WsData data{};
   const int started = ws.WSAStartup(0x0101, &data);
   if (started != 0) {

@@ -52,7 +52,7 @@ class ConnectMeter {
   }
 
  private:
-  meter::MeterScope scope_{meter::MeterScope::Kind::kConnect};
+  meter::MeterScope scope_{meter::MeterScope::Kind::kConnect, DeviceState.nWinSockTimeOut};
   const bool enabled_ = scope_.On();
 };
 

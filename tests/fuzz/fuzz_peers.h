@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "library_state.h"
 #include "platform/virtual/virtual_platform.h"
 
 namespace veldc::fuzz {
@@ -26,9 +27,13 @@ constexpr Micros kIdleStep = 2000;
 
 // The virtual platform with a coarser clock: every counter or tick read moves it on by a
 // quarter millisecond more, so the library's busy-waits and time-outs take few iterations.
+// Like a test fixture, it puts the library's globals back to their load-time values around
+// each run.
 class FuzzPlatform : public VirtualPlatform {
  public:
   static constexpr Micros kExtraReadStep = 250;
+  FuzzPlatform() { ResetLibraryState(); }
+  ~FuzzPlatform() override { ResetLibraryState(); }
   int64_t PerfCounter() override {
     Advance(kExtraReadStep);
     return VirtualPlatform::PerfCounter();

@@ -8,6 +8,7 @@
 
 #include "platform/virtual/virtual_platform.h"
 #include "support/script_peer.h"
+#include "support/test_platform.h"
 #include "veldc.h"
 
 namespace veldc::test {
@@ -36,7 +37,7 @@ class SerialTest : public ::testing::Test {
   // The instant of the first write that contains `bytes` (or ~0 when none does).
   platform::virt::Micros WriteTime(const std::string &bytes) const;
 
-  VirtualPlatform vp;
+  TestPlatform vp;
   ScriptPeer peer;
 };
 
@@ -45,7 +46,7 @@ class Kov74Test : public ::testing::Test {
   void SetUp() override { vp.SetKov74(&driver); }
   void Open(int kind = DEV_KOV74_MODE0);
 
-  VirtualPlatform vp;
+  TestPlatform vp;
   ScriptKov74 driver;
 };
 

@@ -7,13 +7,14 @@
 #include "device/device.h"
 #include "support/fixture.h"
 #include "support/outcome.h"
+#include "support/test_platform.h"
 
 namespace veldc::test {
 namespace {
 
 class Core : public ::testing::Test {
  protected:
-  VirtualPlatform vp;
+  TestPlatform vp;
 };
 
 TEST_F(Core, ErrorStateAndItsMessages) {

@@ -7,6 +7,7 @@
 #include "pelo/link.h"
 #include "support/fixture.h"
 #include "support/outcome.h"
+#include "support/test_platform.h"
 
 namespace veldc::test {
 namespace {
@@ -25,7 +26,7 @@ TEST(OpenArguments, AcceptsOrRefusesWithoutTouchingAnyDevice) {
       {1234, 6, 0, 0, 1234}, {70000, 6, 0, 0, 4464}};
   for (const auto &c : cases) {
     SCOPED_TRACE(::testing::Message() << c[0] << " " << c[1] << " " << c[2] << " " << c[3]);
-    VirtualPlatform vp;
+    TestPlatform vp;
     ScriptKov74 driver;
     vp.SetKov74(&driver);
     EXPECT_EQ(InitCOMM(c[0], c[1], c[2], c[3]), c[4]);
@@ -181,7 +182,7 @@ TEST_F(Kov74Open, RefusalsMapToTheirCodesAndFreeTheDriver) {
 }
 
 TEST(PeloOpen, LoadsWinSockWithoutNetworkTraffic) {
-  VirtualPlatform vp;
+  TestPlatform vp;
   EXPECT_EQ(InitCOMM(1234, DEV_PELO, 0, 0), 1234);
   EXPECT_EQ(DeviceState.wUdpPort, 1234);
   EXPECT_EQ(vp.StartupCount(), 1);
@@ -202,7 +203,7 @@ TEST(PeloOpenFailure, CleansUp) {
       {[](auto &vp) { vp.SetStartupResult(10091); }, "72 Error in WinSocket startup: 10091"},
       {[](auto &vp) { vp.SetWsaVersion(0x0202); }, "73 Error in WinSocket version: 514"}};
   for (const auto &[fail, state] : cases) {
-    VirtualPlatform vp;
+    TestPlatform vp;
     pelo::PeloLink.nLinkForm = pelo::PeloLink.nSavedLinkForm = pelo::PELO_FORM_SINGLE;
     fail(vp);
     EXPECT_EQ(InitCOMM(1, DEV_PELO, 0, 0), -1);
@@ -228,7 +229,7 @@ TEST(CloseFailure, LeavesTheDeviceOpen) {
                {DEV_KOV74_MODE1, 0, Call::Kov74Close, 4, "30 Unable to close KOV74 port"},
                {DEV_PELO, 0, Call::WsCleanup, 10093, "98 Error closing WinSocket: 10093"}};
   for (const auto &c : cases) {
-    VirtualPlatform vp;
+    TestPlatform vp;
     ASSERT_GE(InitCOMM(1, c.kind, c.speed, 0), 0) << c.state;
     vp.Fail(c.call, 1, c.result);
     EXPECT_EQ(ExitCOMM(), -1);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "meter/bar.h"
+#include "platform/meter_ui.h"
 #include "support/services_terminal.h"
 
 namespace veldc::test {
@@ -115,7 +115,7 @@ TEST_F(Meter, SwitchOffMeansNoWindowAndNoReports) {
     EXPECT_TRUE(vp.LogOf(c).empty());
   }
   EXPECT_TRUE(reports.empty());
-  meter::OpenConnectMeter();
+  meter::OpenConnectMeter(7000);
   meter::ConnectProgress(10);
   meter::CloseConnectMeter();
   EXPECT_TRUE(vp.LogOf(Call::MeterCreate).empty());
@@ -145,7 +145,7 @@ TEST_F(Meter, ConnectMeter) {
   EnableMeter(1);
   SetWinSockTimeOut(4);
   meter::CloseTransferMeter();  // nothing open: no effect
-  meter::OpenConnectMeter();
+  meter::OpenConnectMeter(4000);
   meter::SetConnectText(meter::kItemAddress, "127.0.0.9");
   meter::SetConnectText(meter::kItemStatus, "Connecting");
   meter::ConnectProgress(1000);

@@ -14,6 +14,7 @@
 #include "support/fixture.h"
 #include "support/outcome.h"
 #include "support/pelo_link.h"
+#include "support/test_platform.h"
 
 namespace veldc::test {
 
@@ -120,7 +121,7 @@ class PeloTest : public ::testing::Test {
     return out;
   }
 
-  VirtualPlatform vp;
+  TestPlatform vp;
   ScriptAdapter adapter;
 };
 

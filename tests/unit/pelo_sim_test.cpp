@@ -10,6 +10,7 @@
 #include "core/errors.h"
 #include "device/device.h"
 #include "pelo_fixture.h"
+#include "support/test_platform.h"
 
 namespace veldc::test {
 namespace {
@@ -57,7 +58,7 @@ class HostilePeer : public platform::virt::DatagramPeer {
 };
 
 void RunHostile(uint32_t seed) {
-  VirtualPlatform vp;
+  TestPlatform vp;
   HostilePeer peer(seed);
   vp.AttachAdapter(&peer);
   ASSERT_EQ(InitCOMM(kPort, DEV_PELO, 0, 0), kPort);

@@ -9,6 +9,7 @@
 
 #include "platform/virtual/virtual_platform.h"
 #include "platform/winsock_text.h"
+#include "support/test_platform.h"
 
 namespace veldc::platform::virt {
 namespace {
@@ -40,7 +41,7 @@ std::string ReadAll(VirtualPlatform &vp, Handle port) {
 }
 
 TEST(VirtualSerial, BytesArriveOnlyWhenDueAndWritesReachThePeer) {
-  VirtualPlatform vp;
+  test::TestPlatform vp;
   TimedSerial peer;
   vp.AttachSerial(&peer);
   const Handle port = vp.ComOpen("COM2");

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "services/record_reader.h"
 #include "support/services_terminal.h"
+#include "support/test_platform.h"
 
 namespace veldc::test {
 namespace {
@@ -35,7 +36,7 @@ class RecordReader : public ::testing::Test {
     return out;
   }
 
-  VirtualPlatform vp;
+  TestPlatform vp;
   TempDir files;
 };
 

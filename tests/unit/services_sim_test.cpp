@@ -9,12 +9,13 @@
 #include "support/pelo_link.h"
 #include "support/services_terminal.h"
 #include "support/sim_links.h"
+#include "support/test_platform.h"
 
 namespace veldc::test {
 namespace {
 
 TEST(SimKov74Services, FileRoundTripThroughTheDriver) {
-  VirtualPlatform vp;
+  TestPlatform vp;
   sim::Terminal terminal{"Dulm", 7, 'P'};
   sim::Kov74Network network;
   network.AddTerminal(&terminal);
@@ -41,7 +42,7 @@ class SimPeloServices : public ::testing::Test {
     ASSERT_EQ(SetTerminal(5), 0) << ErrorState();
   }
 
-  VirtualPlatform vp;
+  TestPlatform vp;
   SimPeloLink link{vp};
   sim::Terminal terminal{"Veld", 5};
   TempDir files;

@@ -18,6 +18,7 @@
 #include "sim/terminal.h"
 #include "support/outcome.h"
 #include "support/sim_links.h"
+#include "support/test_platform.h"
 #include "veldc.h"
 
 namespace veldc::sim {
@@ -88,7 +89,7 @@ TEST(Kov74NetworkTest, SettingsOverrideResults) {
 
 TEST(SimLinksTest, LockedTerminalIsOpenedWithThePasswordExceptAfterLogon) {
   for (const int kind : {DEV_SERIAL_NETWORK, DEV_SERIAL_LOGON}) {
-    platform::virt::VirtualPlatform vp;
+    test::TestPlatform vp;
     Terminal terminal("Veld", 7), other("Dulm", 1);
     terminal.SetPassword("4711");
     terminal.SetLocked(true);

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "support/fixture.h"
+#include "support/test_platform.h"
 
 namespace veldc::test {
 namespace {
@@ -13,7 +14,7 @@ using device::WaitMs;
 
 class Timing : public ::testing::Test {
  protected:
-  VirtualPlatform vp;
+  TestPlatform vp;
 };
 
 TEST_F(Timing, PausesLastTheirLengthAlsoWhereTheCounterPassesThirtyTwoBits) {

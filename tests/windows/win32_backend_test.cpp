@@ -8,8 +8,8 @@
 #include <set>
 #include <string>
 
-#include "meter/bar.h"
 #include "meter/meter.h"
+#include "platform/meter_ui.h"
 #include "platform/platform.h"
 #include "veldc.h"
 #include "veldc_version.h"

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstring>
 
-#include "library_state.h"
 #include "platform/winsock_text.h"
 
 namespace veldc::platform::virt {
@@ -134,13 +133,11 @@ VirtualPlatform::VirtualPlatform() {
   hostAddresses_["localhost"] = 0x7F000001u;
   installed = this;
   SetPlatform(this);
-  veldc::ResetLibraryState();
 }
 
 VirtualPlatform::~VirtualPlatform() {
   SetPlatform(nullptr);
   if (installed == this) installed = nullptr;
-  veldc::ResetLibraryState();
 }
 
 // ---- Clock -------------------------------------------------------------------------------

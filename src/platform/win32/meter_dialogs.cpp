@@ -2,9 +2,7 @@
 // arrives; the library runs no message loop, so there is no repaint of the bar afterwards.
 #include "platform/win32/meter_dialogs.h"
 
-#include "device/device.h"
-#include "meter/bar.h"
-#include "meter/meter.h"
+#include "platform/meter_ui.h"
 
 namespace veldc::platform::win32 {
 
@@ -67,9 +65,8 @@ INT_PTR CALLBACK ConnectMeterProc(HWND dialog, UINT message, WPARAM wParam, LPAR
   HDC dc = BarContext(bar);
   RECT area = {0, 0, 0, 0};
   GetClientRect(bar, &area);
-  area.right =
-      meter::ConnectBarRight(static_cast<int32_t>(area.right - area.left),
-                             static_cast<int32_t>(lParam), device::DeviceState.nWinSockTimeOut);
+  area.right = meter::ConnectBarRight(static_cast<int32_t>(area.right - area.left),
+                                      static_cast<int32_t>(lParam), meter::dwConnectMeterSpanMs);
   HBRUSH brush = CreateSolidBrush(kBarColour);
   FillRect(dc, &area, brush);
   InvalidateRect(dialog, &area, FALSE);

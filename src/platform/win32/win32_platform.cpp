@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "meter/meter.h"
+#include "platform/meter_ui.h"
 #include "platform/platform.h"
 #include "platform/win32/meter_dialogs.h"
 

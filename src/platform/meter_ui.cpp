@@ -1,9 +1,10 @@
 // Bar arithmetic of the two meter dialogs.
-#include "meter/bar.h"
+#include "platform/meter_ui.h"
 
 namespace veldc::meter {
 
 TransferBar TransferMeterBar;
+uint32_t dwConnectMeterSpanMs = 0;
 
 int32_t TransferBar::Advance(uint32_t total, uint32_t step, int32_t width) {
   accumulated += step;

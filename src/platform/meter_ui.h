@@ -1,10 +1,24 @@
-// Bar arithmetic of the two meter dialogs, kept portable so it is tested on every platform;
-// the Windows dialog procedures only draw what these compute.
+// What the meter windows are made of: the dialog templates, their items and the progress
+// message, and the bar arithmetic of the two dialogs, kept portable so it is tested on every
+// platform; the Windows dialog procedures only draw what these compute.
 #pragma once
 
 #include <cstdint>
 
 namespace veldc::meter {
+
+constexpr int kTransferTemplate = 110;
+constexpr int kConnectTemplate = 111;
+constexpr uint32_t kProgressMessage = 1234;
+
+// Transfer meter items.
+constexpr int kItemRecords = 109;
+constexpr int kItemTotal = 1008;
+constexpr int kItemTransferBar = 103;
+// Connect meter items.
+constexpr int kItemConnectBar = 107;
+constexpr int kItemAddress = 106;
+constexpr int kItemStatus = 105;
 
 // Transfer meter: the accumulated progress grows by each step; the bar covers
 // accumulated * width / total (unsigned 32-bit), never more than the control's width.
@@ -22,5 +36,7 @@ extern TransferBar TransferMeterBar;
 
 // Connect meter: right edge = width * elapsed / timeout, signed 32-bit, no upper clamp.
 int32_t ConnectBarRight(int32_t width, int32_t elapsedMs, uint32_t timeoutMs);
+// The time-out the open connect meter spans (set as it opens).
+extern uint32_t dwConnectMeterSpanMs;
 
 }  // namespace veldc::meter
