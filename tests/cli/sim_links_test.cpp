@@ -153,6 +153,23 @@ TEST(VeldcOnSimulatorTest, DialAndHangUpAModem) {
   }
 }
 
+// A busy line reads as the modem said it, from the dial command and from --dial.
+TEST(VeldcOnSimulatorTest, BusyModemIsNamed) {
+  Background sim(VELDC_SIM_PATH, {"--modem", "--dial-result", "busy"});
+  const std::string link = "direct:" + sim.FirstLine();
+  for (const auto &args : {std::vector<std::string>{"--link", link, "dial", "555", "--wait", "5"},
+                           std::vector<std::string>{"--link", link, "--dial", "555", "time"}}) {
+    std::vector<std::string> all = {"--json"};
+    all.insert(all.end(), args.begin(), args.end());
+    const Outcome outcome = RunProgram(kVeldc, all);
+    EXPECT_EQ(outcome.status, 83) << outcome.err;
+    EXPECT_NE(outcome.err.find(": modem: BUSY"), std::string::npos) << outcome.err;
+    const std::vector<json> r = JsonLines(outcome.out);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0]["error"]["retry"], true);
+  }
+}
+
 // A UDP port of this test process's own, so parallel runs do not meet.
 std::string PeloPort() { return std::to_string(20000 + getpid() % 20000); }
 

@@ -110,6 +110,7 @@ TEST(VeldcSessionTest, EveryCommandOnTheBuiltInSimulator) {
   const std::string data = "line one\r\nline two\r\n\r\nline four\r\n";
   dir.Write("demo.txt", data);
   dir.Write("prog.prg", "10 PRINT\r\n20 END\r\n");
+  dir.Write("unix.txt", "A\n\nB\n");
   dir.Write("in.txt", "08=EIGHT\n09=\n10=A VALUE LONGER THAN 16\n");
   const std::pair<const char *, const char *> steps[] = {
       {"identify", R"({"command":"identify","model":"Veld","address":0})"},
@@ -132,6 +133,9 @@ TEST(VeldcSessionTest, EveryCommandOnTheBuiltInSimulator) {
       {"params get --select 8", R"({"params":[{"number":8,"value":"EIGHT"}]})"},
       {"drive C", ""},
       {"download @/demo.txt DEMO", R"({"records":4,"name":"DEMO"})"},
+      {"download @/unix.txt UNIX --lf", R"({"records":3,"name":"UNIX"})"},
+      {"view UNIX", R"({"text":"A\r\n\r\nB\r\n","lines":3})"},
+      {"delete UNIX", ""},
       {"list", ""},
       {"list DEMO", R"({"count":1})"},
       {"view DEMO", R"({"text":"line one\r\nline two\r\n\r\nline four\r\n","lines":4})"},
@@ -169,15 +173,15 @@ TEST(VeldcSessionTest, EveryCommandOnTheBuiltInSimulator) {
   EXPECT_TRUE(std::regex_match(r[7]["date"].get<std::string>(), std::regex(R"([0-6]\d{6})")));
   EXPECT_EQ(dir.Read("out.txt").substr(0, 10), "00=DOOR-1\n");
   EXPECT_NE(dir.Read("out.txt").find("08=EIGHT\n09=\n"), std::string::npos);
-  ASSERT_EQ(r[17]["files"].size(), 3u);
-  EXPECT_EQ(r[17]["files"][1]["name"], "DEMO");
-  EXPECT_EQ(r[17]["files"][1]["size"], data.size());
+  ASSERT_EQ(r[20]["files"].size(), 3u);
+  EXPECT_EQ(r[20]["files"][1]["name"], "DEMO");
+  EXPECT_EQ(r[20]["files"][1]["size"], data.size());
   EXPECT_EQ(dir.Read("back.txt"), data);  // the round trip gives the file back byte for byte
-  EXPECT_EQ(r[23]["reply"].get<std::string>().substr(0, 5), "TIME ");
-  EXPECT_EQ(r[25]["reply"].get<std::string>().substr(0, 5), "TIME ");
-  EXPECT_TRUE(std::regex_match(r[27]["veldc"].get<std::string>(), std::regex(R"(\d+\.\d+)")));
+  EXPECT_EQ(r[26]["reply"].get<std::string>().substr(0, 5), "TIME ");
+  EXPECT_EQ(r[28]["reply"].get<std::string>().substr(0, 5), "TIME ");
+  EXPECT_TRUE(std::regex_match(r[30]["veldc"].get<std::string>(), std::regex(R"(\d+\.\d+)")));
   EXPECT_TRUE(
-      std::regex_match(r[27]["tool"].get<std::string>(), std::regex(R"(\d+\.\d+\.\d+\.\d+)")));
+      std::regex_match(r[30]["tool"].get<std::string>(), std::regex(R"(\d+\.\d+\.\d+\.\d+)")));
 }
 
 TEST(VeldcSessionTest, TextOutputAndTheModelOfChoice) {

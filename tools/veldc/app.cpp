@@ -390,6 +390,7 @@ int Run(int argc, char **argv) {
 
   // The trace and the bar outlive the session, so its close-down traffic is still traced.
   TraceLog trace(traceOut, global.trace);
+  sessionOptions.lastLineHeard = [&trace] { return trace.LastLineHeard(); };
   ProgressBar progress(stderr);
   Session session(sessionOptions);
   trace.Attach();

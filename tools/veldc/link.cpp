@@ -11,6 +11,7 @@ namespace {
 constexpr int kWrongParameters = 3;  // the library's "Wrong parameters"
 constexpr int kResetIgnored = 43;    // "Reset command ignored": nobody took the reset
 constexpr int kNoIdReply = 46;       // "No reply to ID request"
+constexpr int kDialReply = 83;       // "Bad reply to dial command"
 
 // The library's error, with the step of the session that met it.
 Status Failed(const std::string &step) {
@@ -198,7 +199,8 @@ Status Session::Open() {
     if (DialNumber(init, options_.dialNumber.c_str(), options_.dialTimeout) != 0) {
       // Cut short, the call may still have reached the far modem: hang up at the end.
       dialed_ = Interrupted() != 0;
-      return Failed("--dial");
+      const std::string heard = options_.lastLineHeard ? options_.lastLineHeard() : "";
+      return Failed("--dial").Means(kDialReply, "modem: " + (heard.empty() ? "no answer" : heard));
     }
     dialed_ = true;
   }

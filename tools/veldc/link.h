@@ -46,6 +46,8 @@ struct SessionOptions {
   std::string model = "Veld";  // the built-in simulator's terminal
   // Told when the built-in simulator starts, since no device was named.
   std::function<void(const std::string &)> note;
+  // The last line the port brought in (a modem's answer), for saying why a dial failed.
+  std::function<std::string()> lastLineHeard;
 };
 
 class Session {
