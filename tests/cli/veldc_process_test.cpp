@@ -51,7 +51,7 @@ TEST(VeldcErrorTest, EveryFailureIsItsExitStatusAndMessage) {
        100,
        "unknown link \"foo\" (sim, direct:DEV, network:DEV, logon:DEV, kov74:N[:MODE], "
        "pelo:IP:PORT)"},
-      {{"--batch", "-"}, 62, "Send command ignored", "view NOFILE\ntime\n"},  // no time read
+      {{"--batch", "-"}, 62, "stdin:1: Send command ignored", "view NOFILE\ntime\n"},  // no time
       {{"--json", "view", "NOFILE"}, 62, "Send command ignored"},
       {{"--json", "adapter", "X"}, 2, "Device not initialized"},
   };
@@ -162,6 +162,7 @@ TEST(VeldcSessionTest, EveryCommandOnTheBuiltInSimulator) {
   for (size_t i = 0; i < r.size(); ++i) {
     SCOPED_TRACE(steps[i].first);
     EXPECT_TRUE(r[i]["ok"].get<bool>()) << r[i].dump();
+    EXPECT_EQ(r[i]["line"], i + 1);
     if (*steps[i].second == '\0') continue;
     const json expected = json::parse(steps[i].second);
     for (const auto &field : expected.items()) {

@@ -164,6 +164,7 @@ struct Step {
   Command command;
   std::string where;
   std::string line;  // the batch line, for --echo
+  int number = 0;    // its number in the batch
 };
 
 // Reads and parses the whole batch; nothing runs when any line is wrong.
@@ -179,7 +180,7 @@ Status ReadBatch(std::istream &in, const std::string &source, std::vector<Step> 
       return status;
     }
     for (size_t i = 0; i < commands.size(); ++i) {
-      steps->push_back({commands[i], where, i == 0 ? line : ""});
+      steps->push_back({commands[i], where, i == 0 ? line : "", number});
     }
   }
   return Status::Ok();
@@ -229,6 +230,7 @@ class Runner {
       }
       ++count_;
       context_.reporter.Begin(context_.session.Address());
+      context_.reporter.SetLine(step.number, step.where);
       Result result;
       Status status = step.command.run(context_, &result);
       if (context_.progress != nullptr) context_.progress->Settle(status.ok());
@@ -260,6 +262,7 @@ class Runner {
                       {"code", f.status.code},
                       {"message", f.status.message}});
     }
+    context_.reporter.SetLine(0, "");
     context_.reporter.Note(text);
     if (context_.reporter.Json()) {
       Result result;

@@ -54,6 +54,12 @@ nlohmann::json Reporter::Envelope(const std::string &command, bool ok) const {
           {"duration", static_cast<double>(static_cast<int64_t>(took * 1000 + 0.5)) / 1000}};
 }
 
+nlohmann::json Reporter::Line(const std::string &command, bool ok) const {
+  nlohmann::json line = Envelope(command, ok);
+  if (line_ > 0) line["line"] = line_;
+  return line;
+}
+
 void Reporter::Emit(const nlohmann::json &line) {
   // Terminal texts arrive here already decoded; only the user's own arguments can hold bytes
   // that are not UTF-8, and those are replaced rather than failing.
@@ -64,7 +70,7 @@ void Reporter::Emit(const nlohmann::json &line) {
 
 void Reporter::Success(const std::string &command, const Result &result) {
   if (json_) {
-    nlohmann::json line = Envelope(command, true);
+    nlohmann::json line = Line(command, true);
     line.update(result.data);
     Emit(line);
   } else if (!result.text.empty()) {
@@ -76,14 +82,16 @@ void Reporter::Success(const std::string &command, const Result &result) {
 
 void Reporter::Failure(const std::string &command, const Status &status) {
   if (json_) {
-    nlohmann::json line = Envelope(command, false);
+    nlohmann::json line = Line(command, false);
     line["error"] = {{"code", status.code}, {"message", status.message}};
     if (!status.detail.empty()) line["error"]["detail"] = status.detail;
     if (!status.hint.empty()) line["error"]["hint"] = status.hint;
     if (status.retry) line["error"]["retry"] = true;
     Emit(line);
   }
-  std::fprintf(err_, "%s\n", ErrorLine(status).c_str());
+  Status shown = status;
+  shown.message = where_ + status.message;
+  std::fprintf(err_, "%s\n", ErrorLine(shown).c_str());
   std::fflush(err_);
 }
 

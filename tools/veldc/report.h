@@ -35,6 +35,11 @@ class Reporter {
   // A command starts, on the terminal at `address` (-1: none yet).
   void Begin(int address);
   void SetAddress(int address) { address_ = address; }
+  // The batch line a command came from ("session.txt:3: "); 0 and "" outside a batch.
+  void SetLine(int line, std::string where) {
+    line_ = line;
+    where_ = std::move(where);
+  }
 
   void Success(const std::string &command, const Result &result);
   void Failure(const std::string &command, const Status &status);
@@ -46,6 +51,8 @@ class Reporter {
 
  private:
   nlohmann::json Envelope(const std::string &command, bool ok) const;
+  // The envelope and, in a batch, the line number.
+  nlohmann::json Line(const std::string &command, bool ok) const;
   void Emit(const nlohmann::json &line);
 
   bool json_;
@@ -53,6 +60,8 @@ class Reporter {
   std::FILE *err_;
   std::string link_ = "sim";
   int address_ = -1;
+  int line_ = 0;
+  std::string where_;
   std::chrono::system_clock::time_point start_;
   std::chrono::steady_clock::time_point started_;
 };
