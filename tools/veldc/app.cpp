@@ -353,15 +353,9 @@ int Run(int argc, char **argv) {
     Status status = ReadBatch(std::cin, "stdin", &steps);
     if (!status.ok()) return refuse(status);
   } else if (!global.batch.empty()) {
-    Status status;
-    const int fd = OpenPcFile(global.batch, &status);
-    if (fd < 0) return refuse(status);
     std::string content;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
-      content.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
+    Status status = ReadPcFile(global.batch, &content);
+    if (!status.ok()) return refuse(status);
     std::istringstream in(content);
     status = ReadBatch(in, global.batch, &steps);
     if (!status.ok()) return refuse(status);

@@ -117,22 +117,27 @@ int OpenPcFile(const std::string &path, Status *status) {
   return fd;
 }
 
-Status ScanDownload(const std::string &path, bool lf, std::string *converted) {
+Status ReadPcFile(const std::string &path, std::string *content) {
   Status status;
   const int fd = OpenPcFile(path, &status);
   if (fd < 0) return status;
-  std::string content;
   char buffer[65536];
   for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       status = Status::HostFile("cannot read " + path + ": " + std::strerror(errno));
-      ::close(fd);
-      return status;
+      break;
     }
-    content.append(buffer, static_cast<size_t>(n));
+    content->append(buffer, static_cast<size_t>(n));
   }
   ::close(fd);
+  return status;
+}
+
+Status ScanDownload(const std::string &path, bool lf, std::string *converted) {
+  std::string content;
+  Status status = ReadPcFile(path, &content);
+  if (!status.ok()) return status;
   const size_t ctrlZ = content.find('\x1A');
   if (ctrlZ != std::string::npos) content.resize(ctrlZ);  // the end of a DOS text file
 

@@ -23,6 +23,8 @@ Status CheckTerminalName(const std::string &name, bool empty = false);
 // Opens a PC file the tool reads itself without waiting on a FIFO, and only when it is a
 // regular file; -1 with `status` set otherwise.
 int OpenPcFile(const std::string &path, Status *status);
+// The whole of such a file.
+Status ReadPcFile(const std::string &path, std::string *content);
 
 // Reads a PC file for a download the way the library will and refuses it at once, naming the
 // line, when it would fail or be sent wrong: over 10,000 records, a record over 127

@@ -230,15 +230,9 @@ Status ParamsGet(const ParamsArgs &args, Context &context, Result *result) {
 
 // The NN=value file of params set, read without hanging on a FIFO.
 Status ReadParams(const std::string &path, std::map<int, std::string> *values) {
-  Status status;
-  const int fd = OpenPcFile(path, &status);
-  if (fd < 0) return status;
   std::string content;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
-    content.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
+  Status status = ReadPcFile(path, &content);
+  if (!status.ok()) return status;
   std::istringstream in(content);
   std::string error;
   if (!ReadParamFile(in, values, &error)) return Status::HostFile(path + ": " + error);
