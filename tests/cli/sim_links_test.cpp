@@ -294,7 +294,8 @@ TEST(VeldcOnSimulatorTest, Kov74DriverStandIn) {
   // Replies that come from another terminal than the one selected.
   outcome = run("KOV74C_SIM=from=7", {"--link", "kov74:1:0"}, "select 2 --quick\nsend %XI\n");
   EXPECT_EQ(outcome.status, 41) << outcome.err;
-  EXPECT_NE(outcome.err.find("veldc: error 41: Reply from wrong terminal"), std::string::npos)
+  EXPECT_NE(outcome.err.find("veldc: error 41: stdin:2: Reply from wrong terminal"),
+            std::string::npos)
       << outcome.err;
 }
 #endif
