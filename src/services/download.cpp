@@ -146,6 +146,15 @@ int Download(Load *load, const char *pcPath) {
   return count;
 }
 
+// The load command failed on the way: it may still have reached the terminal, whose echo then
+// did not reach us. The EOT command ends any load it opened, so that nothing sent later is
+// taken for its records. No DEL: it would take a file of that name the load never touched.
+int EndUnconfirmedLoad() {
+  ErrorKeeper keep;
+  SendEot();
+  return -1;
+}
+
 // 1 to 8 characters from 0x21 to 0x7F.
 bool ValidTerminalName(const char *name) {
   const size_t length = std::strlen(name);
@@ -184,7 +193,7 @@ extern "C" int VELDC_API SendFile(const char *pcPath, char *terminalName, int pF
   }
   UpperCaseName(terminalName);
   BuildLoadCommand(terminalName, pFlag, option);
-  if (protocol::Exchange() != 0) return -1;
+  if (protocol::Exchange() != 0) return EndUnconfirmedLoad();
   if (protocol::ExpectEcho(kErrLoadIgnored) != 0) return -1;
   Load load{terminalName};
   return Download(&load, pcPath);
@@ -199,8 +208,9 @@ extern "C" int VELDC_API SendPrg(const char *pcPath) {
   const size_t length = std::strlen(protocol::szReplyText);
   const char format = length > 0 ? protocol::szReplyText[length - 1] : '\0';
   if (format != 'F' && format != 'P') return Fail(kErrBadRamCard);
-  if (protocol::ExchangeF("LOADP PROGRAM") != 0) return -1;
-  if (protocol::ExpectEcho(kErrLoadIgnored) != 0) return -1;
   Load load{nullptr};
+  // A program load that may have been opened is stopped, as after any failure.
+  if (protocol::ExchangeF("LOADP PROGRAM") != 0) return load.Abandon();
+  if (protocol::ExpectEcho(kErrLoadIgnored) != 0) return -1;
   return Download(&load, pcPath);
 }

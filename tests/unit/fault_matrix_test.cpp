@@ -1,0 +1,290 @@
+// The fault matrix: each service, on each device family, against the simulated terminal. A good
+// run records the platform calls the service makes; then every call that can fail is failed at
+// each of its occurrences in turn, on a fresh device, and the outcome is judged: a failure
+// with a code, or a success identical to the good run's (never a failure reported as
+// success); the PC file unchanged after a download, gone (or complete when only its close
+// failed) after an upload; every PC file opened is closed; and no load left open on the
+// terminal. The cells come from the recorded sequence: a new call is covered by itself.
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sim/direct_line.h"
+#include "sim/kov74_network.h"
+#include "sim/pelo_adapter.h"
+#include "sim/terminal.h"
+#include "support/pelo_link.h"
+#include "support/services_terminal.h"
+#include "support/sim_links.h"
+
+namespace veldc::test {
+namespace {
+
+enum class Family { kSerial, kPelo, kKov74 };
+
+const std::string kRecords = "R1\r\nR2\r\nR3\r\n";
+
+// One device family's world on virtual time: the terminal behind the device, opened and
+// selected, the meter on, short time-outs, the PC files in a directory of their own.
+class World {
+ public:
+  explicit World(Family family) {
+    terminal_ = std::make_unique<sim::Terminal>("Veld", Address(family));
+    terminal_->PutFile('C', "DATA", {"R1", "R2", "R3"});
+    files.Write("in.txt", kRecords);
+    Set232TimeOut(1);
+    SetWinSockTimeOut(1);
+    switch (family) {
+      case Family::kSerial:
+        line_ = std::make_unique<sim::DirectLine>(*terminal_);
+        serial_ = std::make_unique<SerialLink>(*line_);
+        vp.AttachSerial(serial_.get());
+        opened = InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0) > 0;
+        break;
+      case Family::kPelo:
+        pelo_ = std::make_unique<SimPeloLink>(vp);
+        pelo_->adapter.AttachTerminal(terminal_.get());
+        opened = InitCOMM(5002, DEV_PELO, 0, 0) > 0 && SetIPAddress("192.168.0.10") == 0;
+        break;
+      case Family::kKov74:
+        network_ = std::make_unique<sim::Kov74Network>();
+        network_->AddTerminal(terminal_.get());
+        kov74_ = std::make_unique<Kov74Link>(*network_);
+        vp.SetKov74(kov74_.get());
+        opened = InitCOMM(1, DEV_KOV74_MODE0, 0, 0) > 0;
+        break;
+    }
+    opened = opened && SetTerminal(Address(family)) == 0;
+    EnableMeter(1);
+    vp.ClearLog();
+  }
+  ~World() {
+    EnableMeter(0);
+    ExitCOMM();
+  }
+  static int Address(Family family) { return family == Family::kSerial ? 0 : 5; }
+  sim::Terminal &Terminal() { return *terminal_; }
+
+  VirtualPlatform vp;  // first: the models below outlive no platform call
+  TempDir files;
+  bool opened = false;
+
+ private:
+  std::unique_ptr<sim::Terminal> terminal_;
+  std::unique_ptr<sim::DirectLine> line_;
+  std::unique_ptr<SerialLink> serial_;
+  std::unique_ptr<SimPeloLink> pelo_;
+  std::unique_ptr<sim::Kov74Network> network_;
+  std::unique_ptr<Kov74Link> kov74_;
+};
+
+// What a service gave back: its result, the text it filled, and the state it left behind.
+struct Outcome {
+  int result = 0;
+  std::string text, pcFile, terminalState;
+  bool pcFileExists = false;
+  bool operator==(const Outcome &o) const {
+    return result == o.result && text == o.text && pcFile == o.pcFile &&
+           terminalState == o.terminalState && pcFileExists == o.pcFileExists;
+  }
+};
+
+// What a download leaves on the terminal, or an upload reads from it.
+std::string TerminalFiles(sim::Terminal &t) {
+  std::string out;
+  for (const auto &f : t.Files('C')) {
+    out += f.first + ":";
+    for (const auto &r : f.second.records) out += r + ",";
+    out += ";";
+  }
+  return out + "program:" + std::to_string(t.ProgramLoads());
+}
+
+enum class PcFile { kNone, kRead, kWritten };
+
+struct Operation {
+  const char *name;
+  PcFile pcFile;
+  std::function<int(World &, std::string *)> run;
+};
+
+const std::vector<Operation> &Operations() {
+  static const std::vector<Operation> ops = {
+      {"SendFile", PcFile::kRead,
+       [](World &w, std::string *) {
+         char name[] = "NEW";
+         return SendFile(w.files.Path("in.txt").c_str(), name, 0, 0);
+       }},
+      {"SendPrg", PcFile::kRead,
+       [](World &w, std::string *) { return SendPrg(w.files.Path("in.txt").c_str()); }},
+      {"RecvFile", PcFile::kWritten,
+       [](World &w, std::string *) {
+         char name[] = "DATA";
+         return RecvFile(name, w.files.Path("out.txt").c_str());
+       }},
+      {"ListFiles", PcFile::kNone,
+       [](World &, std::string *text) {
+         char name[] = "*";
+         char entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT] = {};
+         const int r = ListFiles(name, entries);
+         *text = entries;
+         return r;
+       }},
+      {"ViewFile", PcFile::kNone,
+       [](World &, std::string *text) {
+         char name[] = "DATA";
+         char buffer[256] = {};
+         const int r = ViewFile(name, buffer, sizeof buffer);
+         *text = buffer;
+         return r;
+       }},
+      {"DeleFile", PcFile::kNone,
+       [](World &, std::string *) {
+         char name[] = "DATA";
+         return DeleFile(name);
+       }},
+      {"GetTime", PcFile::kNone,
+       [](World &, std::string *text) {
+         char time[VELDC_REPLY_SIZE] = {};
+         const int r = GetTime(time);
+         *text = time;
+         return r;
+       }},
+      {"SetParameter", PcFile::kNone,
+       [](World &w, std::string *text) {
+         const int r = SetParameter(7, "42");
+         *text = w.Terminal().Parameter(7);
+         return r;
+       }},
+      {"GetParameter", PcFile::kNone,
+       [](World &, std::string *text) {
+         char value[VELDC_REPLY_SIZE] = {};
+         const int r = GetParameter(12, value);
+         *text = value;
+         return r;
+       }},
+      {"SendCommand", PcFile::kNone,
+       [](World &, std::string *text) {
+         char reply[VELDC_REPLY_SIZE] = {};
+         const int r = SendCommand("%XI", reply);
+         *text = reply;
+         return r;
+       }},
+  };
+  return ops;
+}
+
+Outcome Run(World &w, const Operation &op) {
+  Outcome o;
+  o.result = op.run(w, &o.text);
+  const char *file = op.pcFile == PcFile::kWritten ? "out.txt" : "in.txt";
+  o.pcFileExists = w.files.Exists(file);
+  o.pcFile = w.files.Read(file);
+  o.terminalState = TerminalFiles(w.Terminal());
+  return o;
+}
+
+// Calls that report no failure of their own (window calls) are not failed.
+bool CanFail(Call c) {
+  return c != Call::MeterShow && c != Call::MeterSetItemText && c != Call::MeterSetItemInt &&
+         c != Call::MeterSendProgress && c != Call::MeterDestroy;
+}
+
+// Every file opened by the service is closed by it, on success and on failure.
+int OpenFilesLeft(const VirtualPlatform &vp) {
+  int open = 0;
+  for (const auto &e : vp.Log()) {
+    if ((e.call == Call::FileOpenRead || e.call == Call::FileCreate) && !e.failed) ++open;
+    if (e.call == Call::FileClose) --open;
+  }
+  return open;
+}
+
+struct Size {
+  int operations = 0, calls = 0, cells = 0;
+};
+
+void RunMatrix(Family family, Size *size) {
+  for (const Operation &op : Operations()) {
+    SCOPED_TRACE(op.name);
+    std::map<Call, int> occurrences;
+    Outcome good;
+    {
+      World w(family);
+      ASSERT_TRUE(w.opened);
+      good = Run(w, op);
+      ASSERT_GE(good.result, 0) << ErrorState();
+      for (const auto &e : w.vp.Log()) {
+        if (CanFail(e.call)) ++occurrences[e.call];
+      }
+    }
+    ++size->operations;
+    size->calls += static_cast<int>(occurrences.size());
+    for (const auto &[call, count] : occurrences) {
+      for (int n = 1; n <= count; ++n) {
+        SCOPED_TRACE("call " + std::to_string(static_cast<int>(call)) + " failed at occurrence " +
+                     std::to_string(n) + " of " + std::to_string(count));
+        World w(family);
+        ASSERT_TRUE(w.opened);
+        w.vp.Fail(call, n);
+        const Outcome got = Run(w, op);
+        const std::string error = ErrorState();
+        ++size->cells;
+        EXPECT_FALSE(w.Terminal().Loading()) << "a load is left open on the terminal";
+        EXPECT_EQ(OpenFilesLeft(w.vp), 0) << "a PC file is left open";
+        if (op.pcFile == PcFile::kRead) {
+          EXPECT_EQ(got.pcFile, kRecords) << "the PC file changed";
+        }
+        if (got.result >= 0) {
+          EXPECT_TRUE(got == good) << "a success unlike the good run's: " << got.result << " "
+                                   << got.text << " / " << good.text << "; " << error;
+          continue;
+        }
+        EXPECT_NE(error.substr(0, 2), "0 ") << "a failure without a code";
+        // A file a failed download leaves on the terminal is whole (the load was closed, only
+        // the PC side failed after it) or empty (a load command whose echo never came): never
+        // a part of the PC file.
+        const auto kept = w.Terminal().Files('C').find("NEW");
+        if (kept != w.Terminal().Files('C').end()) {
+          const auto &records = kept->second.records;
+          EXPECT_TRUE(records.empty() || records == std::vector<std::string>({"R1", "R2", "R3"}))
+              << records.size() << " records kept after " << error;
+        }
+        if (op.pcFile == PcFile::kWritten) {
+          // Gone, or complete when only closing it failed.
+          if (error.rfind("67 ", 0) == 0) {
+            EXPECT_EQ(got.pcFile, good.pcFile);
+          } else {
+            EXPECT_FALSE(got.pcFileExists) << error;
+          }
+        }
+      }
+    }
+  }
+}
+
+class FaultMatrix : public ::testing::TestWithParam<Family> {};
+
+TEST_P(FaultMatrix, EveryCallFailedAtEveryOccurrence) {
+  Size size;
+  RunMatrix(GetParam(), &size);
+  std::printf("fault matrix: %d operations, %d (operation, call) pairs, %d cells\n",
+              size.operations, size.calls, size.cells);
+  EXPECT_GT(size.cells, 0);
+}
+
+std::string FamilyName(const ::testing::TestParamInfo<Family> &info) {
+  static const char *const names[] = {"Serial", "Pelo", "Kov74"};
+  return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, FaultMatrix,
+                         ::testing::Values(Family::kSerial, Family::kPelo, Family::kKov74),
+                         FamilyName);
+
+}  // namespace
+}  // namespace veldc::test
