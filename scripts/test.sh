@@ -7,6 +7,8 @@
 #   asan        the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   release     the optimised Linux build (built warning-free; its tests are those of dev)
 #   fuzz        clang libFuzzer targets, each run on its seed corpus for 20 seconds
+#   coverage    line and branch coverage of src/ over the unit, integration and CLI suites
+#               (gcovr), and the check that every error path of src/ is taken by a test
 #   mingw-x64   the 64-bit Windows build; its tests run under wine64
 # It ends with a summary and exits non-zero if any step failed.
 #
@@ -35,7 +37,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64
   wine64 wine fonts-wine socat iproute2 util-linux python3 python3-jsonschema
-  clang libclang-rt-14-dev clang-format
+  clang libclang-rt-14-dev clang-format gcovr
 )
 
 log() { printf '\n=== %s\n' "$*"; }
@@ -101,6 +103,11 @@ fuzz_tests() {
   cmake --preset fuzz && cmake --build --preset fuzz && ctest --preset fuzz
 }
 
+coverage_run() {
+  rm -rf build/coverage
+  cmake --workflow --preset coverage
+}
+
 # The wineservers of this tree's prefixes, and only those.
 stop_wineservers() {
   local prefix
@@ -137,6 +144,7 @@ wanted dev && run_step dev workflow dev
 wanted asan && run_step asan workflow asan
 wanted release && run_step release release_build
 wanted fuzz && run_step fuzz fuzz_tests
+wanted coverage && run_step coverage coverage_run
 wanted mingw-x64 && run_step mingw-x64 windows_tests
 TOTAL_END=$(date +%s)
 

@@ -64,7 +64,7 @@ int OpenKov74(int port, int kind, int speed, int format) {
   if (r <= 0) {
     // The driver's defined failures are 0..-9 (codes 11..20); anything below would reach
     // codes of other groups, so it is reported as the last driver code.
-    SetError(r >= -9 ? 11 - r : 20);
+    SetError(r >= -9 ? kErrKov74PortNotFound - r : kErrKov74PortNotFound + 9);
     Kov74Unload();
     return -1;
   }

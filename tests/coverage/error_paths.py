@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Every error code the library sets, on every path that sets it, is set by some test.
+
+A path is a line of src/ that names a code (kErr...), outside the table itself and outside the
+backends the suites do not run; it is tested when the coverage run executed that line. A code
+is tested when one of its paths is. Untested paths and codes must each be explained in the
+list given (one per line: "FILE CODE: why", or "* CODE: why" for a whole code); an explanation
+that no longer matches an untested path is stale and fails the check too.
+
+Usage: error_paths.py SOURCE_DIR COVERAGE_JSON EXPLAINED_LIST
+"""
+import json
+import re
+import sys
+from pathlib import Path
+
+SKIPPED = ("src/core/errors.", "src/platform/virtual/", "src/platform/win32/")
+CODE = re.compile(r"(?<![=!]=\s)(?<![=!]=)\b(kErr(?!None\b)\w+)")
+
+
+def main(source, report, explained_path):
+    root = Path(source)
+    enum = dict(re.findall(r"\b(kErr\w+)\s*=\s*(\d+)", (root / "src/core/errors.h").read_text()))
+    counts = {}
+    for entry in json.loads(Path(report).read_text())["files"]:
+        lines = counts.setdefault(entry["file"], {})
+        for line in entry["lines"]:
+            lines[line["line_number"]] = lines.get(line["line_number"], 0) + line["count"]
+
+    paths = []  # (file, line, code, executed)
+    for path in sorted((root / "src").rglob("*.[ch]*")):
+        name = path.relative_to(root).as_posix()
+        if name.startswith(SKIPPED):
+            continue
+        for number, text in enumerate(path.read_text().splitlines(), 1):
+            if text.lstrip().startswith("//"):
+                continue
+            # SetWindowsError stores code 70 with the port's error mask.
+            codes = CODE.findall(text) + (["kErrWindows"] if "SetWindowsError(" in text else [])
+            for code in codes:
+                if code not in enum:
+                    continue
+                executed = counts.get(name, {}).get(number)
+                if executed is None:
+                    continue  # not a line that runs (a declaration, a table's data)
+                paths.append((name, number, code, executed > 0))
+
+    explained = {}
+    for line in Path(explained_path).read_text().splitlines():
+        if line.strip() and not line.startswith("#"):
+            key, _, why = line.partition(":")
+            explained[tuple(key.split())] = why.strip()
+
+    tested_codes = {code for _, _, code, ran in paths if ran}
+    problems, used = [], set()
+    for name, number, code, ran in paths:
+        if ran:
+            continue
+        key = (name, code) if (name, code) in explained else ("*", code)
+        if key in explained:
+            used.add(key)
+        else:
+            problems.append(f"{name}:{number}: {code} ({enum[code]}) is set here by no test")
+    for code, value in sorted(enum.items(), key=lambda c: int(c[1])):
+        if value == "0" or code in tested_codes:
+            continue
+        if ("*", code) in explained:
+            used.add(("*", code))
+        else:
+            problems.append(f"{code} ({value}) is set by no test")
+    problems += [f"stale explanation: {' '.join(k)}" for k in explained if k not in used]
+
+    untested = sorted({(n, c) for n, _, c, ran in paths if not ran})
+    print(f"error paths: {len(paths)} lines naming {len({c for _, _, c, _ in paths})} codes, "
+          f"{len(tested_codes)} of the table's {len(enum) - 1} codes set by tests; untested: "
+          f"{len(untested)} (file, code) pairs and {len(enum) - 1 - len(tested_codes)} codes, "
+          f"{len(used)} explanations used")
+    for problem in problems:
+        print(problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:4]))

@@ -1,0 +1,101 @@
+// The POSIX receive path on real descriptors: what a terminal line delivers through a pty into
+// the port's read, read back in pieces of any size; and datagrams through a socket pair into
+// the built-in WinSock recv, read into buffers of any size. What it promises: every byte of the
+// line once and in order; a datagram whole, or its first bytes and error 10040 when the buffer
+// is short, and never a byte of the next one.
+#include <fcntl.h>
+#include <fuzzer/FuzzedDataProvider.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+using namespace veldc::platform;
+
+namespace {
+
+void Check(bool ok, const char *what) {
+  if (ok) return;
+  std::fprintf(stderr, "broken promise: %s\n", what);
+  std::abort();
+}
+
+struct Harness {
+  Harness() {
+    char name[128];
+    Check(::openpty(&master, &slave, name, nullptr, nullptr) == 0, "openpty");
+    port = NativePlatform().ComOpen(name);
+    Check(port != kInvalidHandle, "ComOpen");
+    termios raw;
+    ::tcgetattr(static_cast<int>(port), &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(static_cast<int>(port), TCSANOW, &raw);
+    Check(::socketpair(AF_UNIX, SOCK_DGRAM, 0, pair) == 0, "socketpair");
+    const Handle module = NativePlatform().ModuleLoad("WSOCK32.DLL");
+    recv = reinterpret_cast<decltype(recv)>(NativePlatform().ModuleSymbol(module, "recv"));
+    lastError = reinterpret_cast<decltype(lastError)>(
+        NativePlatform().ModuleSymbol(module, "WSAGetLastError"));
+  }
+  int master = -1, slave = -1, pair[2] = {-1, -1};
+  Handle port = kInvalidHandle;
+  int (*recv)(WsSocket, char *, int, int) = nullptr;
+  int (*lastError)() = nullptr;
+};
+
+void Line(Harness &h, FuzzedDataProvider &in) {
+  const std::string bytes = in.ConsumeRandomLengthString(2048);
+  Check(::write(h.master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()),
+        "write to the line");
+  std::string got;
+  std::vector<char> buffer(512);
+  while (got.size() < bytes.size()) {
+    pollfd p{static_cast<int>(h.port), POLLIN, 0};
+    Check(::poll(&p, 1, 2000) == 1, "the line's bytes arrive");
+    const auto want = in.ConsumeIntegralInRange<uint32_t>(1, 512);
+    const uint32_t n = NativePlatform().ComRead(h.port, buffer.data(), want);
+    Check(n <= want, "a read within its length");
+    got.append(buffer.data(), n);
+  }
+  Check(got == bytes, "every byte once, in order");
+  Check(NativePlatform().ComRead(h.port, buffer.data(), 512) == 0, "nothing more");
+}
+
+void Datagrams(Harness &h, FuzzedDataProvider &in) {
+  const std::string d = in.ConsumeRandomLengthString(300);
+  Check(::send(h.pair[1], d.data(), d.size(), 0) == static_cast<ssize_t>(d.size()), "send");
+  const int length = in.ConsumeIntegralInRange<int>(0, 300);
+  std::vector<char> buffer(static_cast<size_t>(length) + 1, '\x5A');
+  const int n = h.recv(static_cast<WsSocket>(h.pair[0]), buffer.data(), length, 0);
+  if (d.size() > static_cast<size_t>(length)) {
+    Check(n == -1 && h.lastError() == kWsaEMsgSize, "a long datagram is refused with 10040");
+    Check(std::memcmp(buffer.data(), d.data(), static_cast<size_t>(length)) == 0, "its start");
+  } else {
+    Check(n == static_cast<int>(d.size()), "a datagram whole");
+    Check(std::memcmp(buffer.data(), d.data(), d.size()) == 0, "its bytes");
+  }
+  Check(buffer[static_cast<size_t>(length)] == '\x5A', "nothing past the buffer");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static Harness harness;
+  FuzzedDataProvider in(data, size);
+  while (in.remaining_bytes() > 0) {
+    if (in.ConsumeBool()) {
+      Line(harness, in);
+    } else {
+      Datagrams(harness, in);
+    }
+  }
+  return 0;
+}
