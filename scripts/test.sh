@@ -37,7 +37,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64
   wine64 wine fonts-wine socat iproute2 util-linux python3 python3-jsonschema
-  clang libclang-rt-14-dev clang-format gcovr
+  clang libclang-rt-14-dev clang-format gcovr stress-ng
 )
 
 log() { printf '\n=== %s\n' "$*"; }
