@@ -3,7 +3,7 @@
 // loopback (a Pelo adapter). Each case is timed by the wall clock and by the calling thread's
 // CPU clock; its limit is the pauses the protocol mandates (counted from the trace of what
 // was sent and received) plus the simulator's answer time, measured by a probe of our own
-// that waits in poll(), once per frame the host sent.
+// that waits in poll(), once per line or datagram the host received.
 //
 // "idle" listens (GetMsgEx) for 3 s to a terminal that sends nothing.
 //
@@ -40,9 +40,12 @@ int64_t Ns(clockid_t clock) {
 
 // What the library sent and read during one case, from its trace.
 struct Traffic {
-  int frames = 0;  // lines written, or command and data datagrams sent
-  int lines = 0;   // carriage returns read from the port
-  int acks = 0;    // acknowledgement datagrams sent
+  int frames = 0;     // lines written, or command and data datagrams sent
+  int lines = 0;      // carriage returns read from the port
+  int datagrams = 0;  // datagrams received
+  int acks = 0;       // acknowledgement datagrams sent
+  // What the simulator produced: each line or datagram costs it one answer time.
+  int Answers() const { return lines + datagrams; }
 };
 
 void VELDC_API OnTrace(void *context, int kind, const unsigned char *data, int length) {
@@ -50,6 +53,7 @@ void VELDC_API OnTrace(void *context, int kind, const unsigned char *data, int l
   if (kind == VELDC_TRACE_PORT_OUT) ++t->frames;
   if (kind == VELDC_TRACE_PORT_IN)
     t->lines += static_cast<int>(std::count(data, data + length, 13));
+  if (kind == VELDC_TRACE_UDP_IN) ++t->datagrams;
   if (kind == VELDC_TRACE_UDP_OUT) {
     if (length == 5 && data[0] == 4) {
       ++t->acks;
@@ -158,10 +162,10 @@ struct Result {
 std::vector<Result> results;
 
 void Report(const Result &r) {
-  std::printf("%-8s %-9s %5s %10.1f %10.1f %7.4f %7.2f%%  (%d frames, %d lines, %d acks)\n",
+  std::printf("%-8s %-9s %5s %10.1f %10.1f %7.4f %7.2f%%  (%d out, %d lines, %d in, %d acks)\n",
               r.link.c_str(), r.operation.c_str(), r.ok ? "ok" : "FAIL", r.wallMs, r.limitMs,
               r.wallMs / r.limitMs, 100 * r.cpuShare, r.traffic.frames, r.traffic.lines,
-              r.traffic.acks);
+              r.traffic.datagrams, r.traffic.acks);
   if (!r.ok) {
     char text[VELDC_ERROR_TEXT_SIZE] = "";
     const int code = GetError(text);
@@ -184,7 +188,7 @@ void Measure(const std::string &link, const std::string &operation, double answe
   SetTraceCallback(nullptr, nullptr);
   r.wallMs = (wall1 - wall0) / 1e6;
   r.cpuShare = static_cast<double>(cpu1 - cpu0) / static_cast<double>(wall1 - wall0);
-  r.limitMs = pauseMs(r.traffic) + r.traffic.frames * answerMs;
+  r.limitMs = pauseMs(r.traffic) + r.traffic.Answers() * answerMs;
   Report(r);
   results.push_back(r);
 }
@@ -229,8 +233,10 @@ void RunCases(const Config &c, const std::string &link, double answerMs,
 
 bool RunSerial(const Config &c, bool network) {
   const std::string link = network ? "network" : "direct";
-  Sim sim(c.sim, {network ? "--network" : "--direct", "--reply-delay", "0", "--line-gap", "0",
-                  "--files", c.dir + "/files"});
+  // A direct terminal sends the lines of a file 10 ms apart, as fast as the host takes them
+  // (it pauses 10 ms after each); faster, the pty's buffer would overflow.
+  Sim sim(c.sim, {network ? "--network" : "--direct", "--reply-delay", "0", "--line-gap",
+                  network ? "0" : "10", "--files", c.dir + "/files"});
   if (sim.Where().empty()) return false;
   const double answerMs = ProbeSerial(sim.Where(), network ? "001TIME\r" : "TIME\r", network);
   std::printf("%-8s simulator answers in %.3f ms\n", link.c_str(), answerMs);
@@ -276,10 +282,10 @@ void WriteJson(const Config &c, double load1) {
     std::fprintf(f,
                  "  {\"link\": \"%s\", \"operation\": \"%s\", \"ok\": %s, \"wall_ms\": %.1f, "
                  "\"limit_ms\": %.1f, \"ratio\": %.4f, \"cpu_share\": %.4f, \"frames\": %d, "
-                 "\"lines\": %d, \"acks\": %d}%s\n",
+                 "\"lines\": %d, \"datagrams\": %d, \"acks\": %d}%s\n",
                  r.link.c_str(), r.operation.c_str(), r.ok ? "true" : "false", r.wallMs, r.limitMs,
                  r.wallMs / r.limitMs, r.cpuShare, r.traffic.frames, r.traffic.lines,
-                 r.traffic.acks, i + 1 < results.size() ? "," : "");
+                 r.traffic.datagrams, r.traffic.acks, i + 1 < results.size() ? "," : "");
   }
   std::fprintf(f, " ]}\n");
   std::fclose(f);
@@ -313,6 +319,7 @@ int main(int argc, char **argv) {
     }
   }
   if (c.sim.empty()) return 2;
+  signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end us before the simulators
   char dir[] = "/tmp/veldc-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
   c.dir = dir;
