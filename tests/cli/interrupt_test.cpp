@@ -113,6 +113,18 @@ TEST(VeldcInterruptTest, DialledLineIsHungUpAndASecondCtrlCExitsAtOnce) {
   EXPECT_EQ(twice.err.find("veldc: interrupted"), std::string::npos);
 }
 
+// Listening is usually ended by Ctrl-C: what was heard is still reported.
+TEST(VeldcInterruptTest, ListeningEndsWithItsMessages) {
+  const Outcome cut = RunProgram(kVeldc, {"--json", "listen", "--seconds", "60"}, "", 60, false,
+                                 {{"using the built-in simulated terminal", SIGINT}});
+  EXPECT_EQ(cut.status, 130) << cut.err;
+  const std::vector<json> results = JsonLines(cut.out);
+  ASSERT_EQ(results.size(), 1u) << cut.out;
+  EXPECT_EQ(results[0]["ok"], true);
+  EXPECT_EQ(results[0]["messages"], json::array());
+  EXPECT_LT(results[0]["duration"].get<double>(), 30);
+}
+
 }  // namespace
 }  // namespace veldc::cli::test
 

@@ -107,7 +107,12 @@ TEST(Win32Ports, DefaultNamesAreCom1ToCom4AndUnknownPortsDoNotOpen) {
   EXPECT_EQ(Native().DefaultPortName(0), nullptr);
   EXPECT_EQ(Native().DefaultPortName(5), nullptr);
   EXPECT_EQ(Native().ComOpen(nullptr), kInvalidHandle);
+  LastOsFailure() = OsFailure{};
   EXPECT_EQ(Native().ComOpen("COM250"), kInvalidHandle);
+  // The system's error and its text are kept for GetErrorDetail, named by the port.
+  EXPECT_NE(LastOsFailure().number, 0);
+  EXPECT_STREQ(LastOsFailure().subject, "COM250");
+  EXPECT_NE(LastOsFailure().text[0], '\0');
 }
 
 // VELDC.DLL is copied next to this program, as a host would ship it.

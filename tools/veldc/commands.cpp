@@ -508,6 +508,8 @@ Status Listen(const ListenArgs &args, Context &context, Result *result) {
     // Each call waits up to a second for one line.
     if (GetMsgEx(message) != 0) {
       status = Status::FromLibrary();
+      // Ctrl-C is how listening usually ends: what was heard is still reported.
+      if (status.code == VELDC_ERR_CANCELLED) break;
       if (!NothingYet(status)) return status;
       continue;
     }
