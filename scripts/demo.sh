@@ -12,7 +12,8 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 
-PACKAGES=(g++ cmake ninja-build libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev)
+PACKAGES=(g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev
+  libtomlplusplus-dev libsqlite3-dev libpq-dev)
 
 say() { printf '\n== %s\n' "$*"; }
 

@@ -34,6 +34,7 @@ PACKAGES=(
   build-essential g++ cmake ninja-build git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
+  pkg-config libtomlplusplus-dev libsqlite3-dev libpq-dev postgresql-15
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64
   wine64 wine fonts-wine socat iproute2 util-linux python3 python3-jsonschema

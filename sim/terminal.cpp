@@ -263,6 +263,14 @@ std::vector<std::string> Terminal::Type(const std::string &command) const {
   if (faults_.cutAfterLines >= 0 && static_cast<int>(records.size()) > faults_.cutAfterLines) {
     return lines;
   }
+  if (faults_.cutChance > 0) {
+    if (!cutSeeded_) cutRandom_.seed(faults_.cutSeed + static_cast<unsigned>(address_));
+    cutSeeded_ = true;
+    if (static_cast<int>(cutRandom_() % 100) < faults_.cutChance) {
+      lines.resize(1 + cutRandom_() % (records.size() + 1));
+      return lines;
+    }
+  }
   lines.push_back(kEotText + std::to_string(records.size() + faults_.countOffset) + " RECS " +
                   std::to_string(Checksum(records) + faults_.checksumOffset));
   return lines;

@@ -6,6 +6,7 @@
 #include <array>
 #include <deque>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,6 +38,8 @@ struct TerminalFaults {
   int countOffset = 0;                 // added to every count the terminal reports
   int checksumOffset = 0;              // added to the checksum of a typed file
   int cutAfterLines = -1;              // transfers stop after this many lines (loads stop echoing)
+  int cutChance = 0;                   // percent of TYPE transfers cut at a random record
+  unsigned cutSeed = 1;                // where the random cuts start
   bool unendedLine = false;            // the first reply line never gets its carriage return
 };
 
@@ -150,6 +153,8 @@ class Terminal {
   Micros clockSetAt_ = 0;
   std::deque<std::pair<Micros, std::string>> messages_;
   TerminalFaults faults_;
+  mutable std::minstd_rand cutRandom_;
+  mutable bool cutSeeded_ = false;
   std::vector<std::string> commands_;
 };
 

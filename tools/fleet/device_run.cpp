@@ -61,8 +61,8 @@ class DeviceRunner {
     }
     try {
       std::lock_guard<std::mutex> lock(context_.storeMutex);
-      context_.store.NoteTerminal(context_.run, device_.name, terminal.address, out.ok,
-                                  out.records, message);
+      context_.store.NoteTerminal(context_.run, device_.name, terminal.address, out.ok, out.records,
+                                  message);
     } catch (const StoreError &) {
       // The jobs' own outcome already says the store failed, where it mattered.
     }
@@ -91,6 +91,7 @@ class DeviceRunner {
       // After a failure the batch has ended; the next attempt starts a worker afresh.
       worker_.Stop();
       selected_ = false;
+      resetAdapter_ = device_.link.rfind("pelo:", 0) == 0;
       if (!Retryable(outcome.code) || attempt >= context_.inventory.retries) return done;
       double delay = context_.inventory.retryDelay * (1 << attempt);
       Progress("terminal " + AddressText(terminal) + ": " + done.job + ": " + outcome.message +
@@ -125,8 +126,8 @@ class DeviceRunner {
       // Nothing to collect; a batch still stored lost its file to the earlier delete.
       return WithStore([&] { context_.store.MarkCleared(device_.name, address, file); });
     }
-    std::string path = context_.workDir + "/" + device_.name + "." + std::to_string(address) +
-                       "." + file + ".txt";
+    std::string path =
+        context_.workDir + "/" + device_.name + "." + std::to_string(address) + "." + file + ".txt";
     Outcome uploaded = Call("upload " + Quote(file) + " " + Quote(path));
     if (!uploaded.ok) return uploaded;
     std::vector<std::string> upload;
@@ -198,9 +199,15 @@ class DeviceRunner {
       password_ = password;
     }
     if (selected_) return {};
-    Outcome outcome = terminal.address >= 0
-                          ? Call("select " + std::to_string(terminal.address))
-                          : Call("identify");
+    if (resetAdapter_) {
+      // A Pelo adapter whose host died mid-transfer keeps offering the rest of it to whoever
+      // comes next; a reset clears that before the terminal is selected again.
+      Outcome reset = Call("adapter-reset");
+      if (!reset.ok) return reset;
+      resetAdapter_ = false;
+    }
+    Outcome outcome = terminal.address >= 0 ? Call("select " + std::to_string(terminal.address))
+                                            : Call("identify");
     if (!outcome.ok) return outcome;
     if (terminal.address < 0) address_ = outcome.reply.value("address", 0);
     selected_ = true;
@@ -272,6 +279,7 @@ class DeviceRunner {
   Worker worker_;
   std::string password_;
   bool selected_ = false;
+  bool resetAdapter_ = false;
   int address_ = 0;  // the terminal the link chose, when the inventory names none
 };
 
@@ -283,7 +291,7 @@ DeviceResult RunDevice(const RunContext &context, const Device &device) {
 
 bool Retryable(int code) {
   static const std::set<int> kCodes = {kWorkerLost, 22, 23, 35, 40, 41, 42, 43, 44, 46, 47, 60,
-                                       68, 70, 77, 78, 79, 83, 88, 92, 93, 96, 97};
+                                       68,          70, 77, 78, 79, 83, 88, 92, 93, 96, 97};
   return kCodes.count(code) != 0;
 }
 
@@ -296,7 +304,8 @@ int Checksum(const std::vector<std::string> &records) {
 }
 
 bool StartsWith(const std::vector<std::string> &records, const std::vector<std::string> &prefix) {
-  return prefix.size() <= records.size() && std::equal(prefix.begin(), prefix.end(), records.begin());
+  return prefix.size() <= records.size() &&
+         std::equal(prefix.begin(), prefix.end(), records.begin());
 }
 
 }  // namespace veldc::fleet

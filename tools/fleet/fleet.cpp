@@ -101,9 +101,9 @@ int Records(const Inventory &inventory, const RecordFilter &filter, const std::s
                     Csv(r.file).c_str(), static_cast<long long>(r.batch), r.seq,
                     r.collectedAt.c_str(), Csv(r.text).c_str());
       } else {
-        nlohmann::json line = {{"device", r.device}, {"terminal", r.terminal},
-                               {"file", r.file},     {"batch", r.batch},
-                               {"seq", r.seq},       {"collected_at", r.collectedAt},
+        nlohmann::json line = {{"device", r.device},    {"terminal", r.terminal},
+                               {"file", r.file},        {"batch", r.batch},
+                               {"seq", r.seq},          {"collected_at", r.collectedAt},
                                {"text", Latin1(r.text)}};
         std::printf("%s\n", line.dump().c_str());
       }
@@ -127,11 +127,12 @@ int Status(const Inventory &inventory, bool json) {
     }
     for (const StatusRow &r : rows) {
       if (json) {
-        nlohmann::json line = {{"device", r.device}, {"terminal", r.terminal}, {"run", r.run},
-                               {"at", r.at},         {"ok", r.ok},             {"records", r.records},
-                               {"message", r.message}};
+        nlohmann::json line = {
+            {"device", r.device}, {"terminal", r.terminal}, {"run", r.run},        {"at", r.at},
+            {"ok", r.ok},         {"records", r.records},   {"message", r.message}};
         if (!r.holder.empty()) line["held_by_run"] = std::stoll(r.holder);
-        std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        std::printf("%s\n",
+                    line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         continue;
       }
       std::string message = r.message;

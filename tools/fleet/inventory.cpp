@@ -1,10 +1,10 @@
 #include "inventory.h"
 
+#include <toml++/toml.h>
 #include <unistd.h>
 
 #include <map>
 #include <set>
-#include <toml++/toml.h>
 
 #include "link.h"
 #include "text_args.h"
@@ -53,7 +53,8 @@ double Seconds(const toml::node &node, const std::string &key) {
 
 std::string Password(const toml::node &node) {
   std::string text = Text(node, "password");
-  if (text.empty() || text.size() > 5) throw Mistake{LineOf(node), "password has 1 to 5 characters"};
+  if (text.empty() || text.size() > 5)
+    throw Mistake{LineOf(node), "password has 1 to 5 characters"};
   return text;
 }
 
@@ -107,7 +108,8 @@ bool DeviceKey(const std::string &key, const toml::node &value, Device *device) 
     std::string error;
     if (!cli::ParseLink(device->link, &spec, &error)) throw Mistake{LineOf(value), error};
   } else if (key == "format") {
-    std::string text = value.is_integer() ? std::to_string(*value.value<int64_t>()) : Text(value, key);
+    std::string text =
+        value.is_integer() ? std::to_string(*value.value<int64_t>()) : Text(value, key);
     int format = 0;
     std::string error;
     if (!cli::ParseFormat(text, &format, &error)) throw Mistake{LineOf(value), error};
@@ -203,8 +205,9 @@ Job ReadJob(const toml::table &table, const std::string &dir) {
     ++actions;
   }
   if (actions != 1) {
-    throw Mistake{job.line, "a job does one thing: collect, sync-clock, download, program or "
-                            "set-params"};
+    throw Mistake{job.line,
+                  "a job does one thing: collect, sync-clock, download, program or "
+                  "set-params"};
   }
   if (!job.to.empty() && job.kind != JobKind::kDownload) {
     throw Mistake{job.line, "to belongs to a download"};
@@ -234,7 +237,7 @@ void Read(const toml::table &root, const std::string &dir, Inventory *inventory)
       inventory->store = Text(value, name);
       if (inventory->store.empty()) throw Mistake{LineOf(value), "store cannot be empty"};
     } else if (name == "lease") {
-      inventory->lease = Number(value, name, 5, 86400);
+      inventory->lease = Number(value, name, 2, 86400);
     } else if (name == "retries") {
       inventory->retries = Number(value, name, 0, 20);
     } else if (name == "retry-delay") {
@@ -256,7 +259,8 @@ void Read(const toml::table &root, const std::string &dir, Inventory *inventory)
         Device device = ReadDevice(*item.as_table(), defaults);
         auto [it, fresh] = names.emplace(device.name, device.line);
         if (!fresh) {
-          throw Mistake{device.line, "device name \"" + device.name + "\" is already used on line " +
+          throw Mistake{device.line, "device name \"" + device.name +
+                                         "\" is already used on line " +
                                          std::to_string(it->second)};
         }
         inventory->devices.push_back(device);
@@ -281,14 +285,17 @@ bool LoadInventory(const std::string &path, Inventory *inventory, std::string *e
     toml::table root = toml::parse_file(path);
     Read(root, dir, inventory);
   } catch (const toml::parse_error &e) {
-    *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    int line = static_cast<int>(e.source().begin.line);
+    *error = path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
+             std::string(e.description());
     return false;
   } catch (const Mistake &m) {
     *error = path + ":" + std::to_string(m.line) + ": " + m.what;
     return false;
   }
   if (inventory->store.empty()) inventory->store = "veldc-fleet.db";
-  if (inventory->store.rfind("postgresql:", 0) != 0 && inventory->store.rfind("postgres:", 0) != 0) {
+  if (inventory->store.rfind("postgresql:", 0) != 0 &&
+      inventory->store.rfind("postgres:", 0) != 0) {
     inventory->store = Absolute(dir, inventory->store);
   }
   return true;

@@ -33,9 +33,9 @@ struct Job {
 
 struct Inventory {
   std::string path;
-  std::string store;  // a SQLite file path or a postgresql:// URL
-  int lease = 60;     // seconds
-  int retries = 2;    // extra attempts for a retryable failure
+  std::string store;              // a SQLite file path or a postgresql:// URL
+  int lease = 60;                 // seconds
+  int retries = 2;                // extra attempts for a retryable failure
   double retryDelay = 1.0;        // seconds before the first retry; doubled each time
   double commandTimeout = 600.0;  // seconds a worker may take over one command
   std::vector<Device> devices;

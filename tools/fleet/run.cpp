@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "device_run.h"
@@ -90,8 +91,8 @@ class Board {
       }
       if (lines.size() + 2 > static_cast<size_t>(rows)) lines.resize(rows - 2);
       lines.insert(lines.begin(), std::to_string(done) + "/" + std::to_string(order_.size()) +
-                                      " devices finished, " + std::to_string(failed) +
-                                      " failed, " + std::to_string(active) + " at work");
+                                      " devices finished, " + std::to_string(failed) + " failed, " +
+                                      std::to_string(active) + " at work");
       for (const std::string &line : lines) frame += line + "\n";
       std::fputs(frame.c_str(), err_);
       std::fflush(err_);
@@ -132,10 +133,10 @@ json Report(const DeviceResult &d) {
       if (!j.ok) job["error"] = {{"code", j.code}, {"message", j.message}};
       jobs.push_back(job);
     }
-    terminals.push_back({{"address", t.address}, {"ok", t.ok}, {"records", t.records},
-                         {"jobs", jobs}});
+    terminals.push_back(
+        {{"address", t.address}, {"ok", t.ok}, {"records", t.records}, {"jobs", jobs}});
   }
-  json out = {{"device", d.name},   {"ok", d.ok},
+  json out = {{"device", d.name},     {"ok", d.ok},
               {"records", d.records}, {"workers_started", d.attempts},
               {"seconds", d.seconds}, {"terminals", terminals}};
   if (d.doneByOther) out["done_by_another_collector"] = true;
@@ -161,7 +162,10 @@ void Summary(const std::vector<DeviceResult> &results, std::FILE *out) {
     }
     std::string terminals = std::to_string(good) + "/" + std::to_string(d.terminals.size());
     std::fprintf(out, "%-*s  %-6s  %9s  %7d  %7d  %8.1f  %s\n", static_cast<int>(width),
-                 d.name.c_str(), d.doneByOther ? "other" : d.ok ? "ok" : "FAILED",
+                 d.name.c_str(),
+                 d.doneByOther ? "other"
+                 : d.ok        ? "ok"
+                               : "FAILED",
                  terminals.c_str(), d.records, d.attempts, d.seconds, message.c_str());
   }
 }
@@ -230,6 +234,7 @@ int RunFleet(const Inventory &inventory, const RunOptions &options, std::FILE *o
   std::deque<const Device *> remaining(devices.begin(), devices.end());
   std::map<std::string, DeviceResult> results;
   std::mutex schedule;
+  std::set<std::string> waited;
   auto slot = [&] {
     for (;;) {
       const Device *mine = nullptr;
@@ -258,7 +263,8 @@ int RunFleet(const Inventory &inventory, const RunOptions &options, std::FILE *o
             mine = *it;
             remaining.erase(it);
           } else {
-            board.Set((*it)->name, "waiting: another collector holds it", false);
+            board.Set((*it)->name, "waiting: another collector holds it",
+                      waited.insert((*it)->name).second);
             ++it;
           }
         }
@@ -277,8 +283,8 @@ int RunFleet(const Inventory &inventory, const RunOptions &options, std::FILE *o
         board.Line(mine->name + ": cannot release its claim: " + e.what());
       }
       board.Set(mine->name,
-                std::string(result.ok ? "done" : "failed") + ", " +
-                    std::to_string(result.records) + " records",
+                std::string(result.ok ? "done" : "failed") + ", " + std::to_string(result.records) +
+                    " records",
                 true);
       std::lock_guard<std::mutex> lock(schedule);
       results[mine->name] = result;
@@ -316,7 +322,7 @@ int RunFleet(const Inventory &inventory, const RunOptions &options, std::FILE *o
       list.push_back(Report(d));
       records += d.records;
     }
-    json report = {{"run", run}, {"started", since}, {"ended", UtcNow()},
+    json report = {{"run", run}, {"started", since},   {"ended", UtcNow()},
                    {"ok", ok},   {"records", records}, {"devices", list}};
     std::fprintf(out, "%s\n", report.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
   } else {

@@ -24,7 +24,6 @@ struct RunOptions {
 constexpr int kJobsFailed = 1;
 constexpr int kStoreFailed = 2;  // the store could not be opened or a run recorded in it
 
-int RunFleet(const Inventory &inventory, const RunOptions &options, std::FILE *out,
-             std::FILE *err);
+int RunFleet(const Inventory &inventory, const RunOptions &options, std::FILE *out, std::FILE *err);
 
 }  // namespace veldc::fleet

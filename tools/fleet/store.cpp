@@ -36,9 +36,7 @@ std::string Replace(std::string text, const std::string &from, const std::string
   return text;
 }
 
-int64_t Int(const std::optional<std::string> &cell) {
-  return cell ? std::stoll(*cell) : 0;
-}
+int64_t Int(const std::optional<std::string> &cell) { return cell ? std::stoll(*cell) : 0; }
 
 class SqlStore : public Store {
  public:
@@ -46,9 +44,10 @@ class SqlStore : public Store {
 
   int64_t BeginRun(const std::string &host, int pid, const std::string &inventory) override {
     return Transaction([&] {
-      return Int(db_->Query("INSERT INTO runs(started_at, host, pid, inventory) "
-                            "VALUES(?1, ?2, ?3, ?4) RETURNING id",
-                            {UtcNow(), host, int64_t{pid}, inventory})[0][0]);
+      return Int(
+          db_->Query("INSERT INTO runs(started_at, host, pid, inventory) "
+                     "VALUES(?1, ?2, ?3, ?4) RETURNING id",
+                     {UtcNow(), host, int64_t{pid}, inventory})[0][0]);
     });
   }
 
@@ -83,9 +82,9 @@ class SqlStore : public Store {
 
   void RenewLeases(int64_t run, int lease) override {
     Transaction([&] {
-      db_->Exec(std::string("UPDATE devices SET lease_until = ") + db_->Now() +
-                    " + ?1 WHERE holder = ?2",
-                {int64_t{lease}, run});
+      db_->Exec(
+          std::string("UPDATE devices SET lease_until = ") + db_->Now() + " + ?1 WHERE holder = ?2",
+          {int64_t{lease}, run});
       return 0;
     });
   }
@@ -96,9 +95,10 @@ class SqlStore : public Store {
         db_->Exec("UPDATE devices SET done_by = ?1, done_at = ?2 WHERE name = ?3 AND holder = ?1",
                   {run, UtcNow(), device});
       }
-      db_->Exec("UPDATE devices SET holder = NULL, lease_until = NULL "
-                "WHERE name = ?1 AND holder = ?2",
-                {device, run});
+      db_->Exec(
+          "UPDATE devices SET holder = NULL, lease_until = NULL "
+          "WHERE name = ?1 AND holder = ?2",
+          {device, run});
       return 0;
     });
   }
@@ -122,9 +122,8 @@ class SqlStore : public Store {
 
   int64_t StoreBatch(int64_t run, const NewBatch &b) override {
     return Transaction([&] {
-      auto holder = db_->Query(std::string("SELECT holder FROM devices WHERE name = ?1") +
-                                   db_->Locked(),
-                               {b.device});
+      auto holder = db_->Query(
+          std::string("SELECT holder FROM devices WHERE name = ?1") + db_->Locked(), {b.device});
       if (holder.empty() || !holder[0][0] || Int(holder[0][0]) != run) {
         throw StoreError("this run no longer holds device " + b.device +
                          " (its lease expired and another run took it)");
@@ -136,12 +135,12 @@ class SqlStore : public Store {
         }
       }
       if (b.records.empty()) return int64_t{0};
-      int64_t id = Int(db_->Query("INSERT INTO batches(run, device, terminal, file, state, "
-                                  "record_count, uploaded, checksum, stored_at) "
-                                  "VALUES(?1, ?2, ?3, ?4, 'stored', ?5, ?6, ?7, ?8) RETURNING id",
-                                  {run, b.device, int64_t{b.terminal}, b.file,
-                                   static_cast<int64_t>(b.records.size()), int64_t{b.uploaded},
-                                   int64_t{b.checksum}, b.collectedAt})[0][0]);
+      int64_t id = Int(db_->Query(
+          "INSERT INTO batches(run, device, terminal, file, state, "
+          "record_count, uploaded, checksum, stored_at) "
+          "VALUES(?1, ?2, ?3, ?4, 'stored', ?5, ?6, ?7, ?8) RETURNING id",
+          {run, b.device, int64_t{b.terminal}, b.file, static_cast<int64_t>(b.records.size()),
+           int64_t{b.uploaded}, int64_t{b.checksum}, b.collectedAt})[0][0]);
       for (size_t i = 0; i < b.records.size(); ++i) {
         db_->Exec("INSERT INTO records(batch, seq, text, collected_at) VALUES(?1, ?2, ?3, ?4)",
                   {id, static_cast<int64_t>(i + 1), Blob{b.records[i]}, b.collectedAt});
@@ -152,9 +151,10 @@ class SqlStore : public Store {
 
   void MarkCleared(const std::string &device, int terminal, const std::string &file) override {
     Transaction([&] {
-      db_->Exec("UPDATE batches SET state = 'cleared', cleared_at = ?1 WHERE device = ?2 AND "
-                "terminal = ?3 AND file = ?4 AND state = 'stored'",
-                {UtcNow(), device, int64_t{terminal}, file});
+      db_->Exec(
+          "UPDATE batches SET state = 'cleared', cleared_at = ?1 WHERE device = ?2 AND "
+          "terminal = ?3 AND file = ?4 AND state = 'stored'",
+          {UtcNow(), device, int64_t{terminal}, file});
       return 0;
     });
   }
@@ -164,10 +164,10 @@ class SqlStore : public Store {
     Transaction([&] {
       db_->Exec("DELETE FROM terminal_runs WHERE run = ?1 AND device = ?2 AND terminal = ?3",
                 {run, device, int64_t{terminal}});
-      db_->Exec("INSERT INTO terminal_runs(run, device, terminal, at, ok, records, message) "
-                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
-                {run, device, int64_t{terminal}, UtcNow(), int64_t{ok}, int64_t{records},
-                 message});
+      db_->Exec(
+          "INSERT INTO terminal_runs(run, device, terminal, at, ok, records, message) "
+          "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+          {run, device, int64_t{terminal}, UtcNow(), int64_t{ok}, int64_t{records}, message});
       return 0;
     });
   }
@@ -237,8 +237,8 @@ class SqlStore : public Store {
                          ", newer than this veldc knows (" + std::to_string(kSchemaVersion) + ")");
       }
       for (int64_t v = version; v < kSchemaVersion; ++v) {
-        std::string script = Replace(Replace(kMigrations[v], "{ID}", db_->IdColumn()), "{BLOB}",
-                                     db_->BlobType());
+        std::string script =
+            Replace(Replace(kMigrations[v], "{ID}", db_->IdColumn()), "{BLOB}", db_->BlobType());
         // One statement at a time: not every engine takes several in one call.
         size_t start = 0;
         for (size_t end; (end = script.find(';', start)) != std::string::npos; start = end + 1) {
@@ -274,8 +274,8 @@ std::unique_ptr<Store> Store::Open(const std::string &location) {
 std::string UtcNow() {
   auto now = std::chrono::system_clock::now();
   std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) %
-                1000;
+  auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   char text[96];

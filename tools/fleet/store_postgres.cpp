@@ -26,7 +26,8 @@ class PostgresConnection : public Connection {
       PQfinish(db_);
       throw StoreError("cannot open the PostgreSQL store: " + Trim(message));
     }
-    PQsetNoticeProcessor(db_, [](void *, const char *) {}, nullptr);
+    PQsetNoticeProcessor(
+        db_, [](void *, const char *) {}, nullptr);
   }
   ~PostgresConnection() override { PQfinish(db_); }
 
@@ -50,9 +51,8 @@ class PostgresConnection : public Connection {
       values[i] = texts[i].data();
       lengths[i] = static_cast<int>(texts[i].size());
     }
-    PGresult *result =
-        PQexecParams(db_, Dollars(sql).c_str(), static_cast<int>(params.size()), nullptr,
-                     values.data(), lengths.data(), formats.data(), 0);
+    PGresult *result = PQexecParams(db_, Dollars(sql).c_str(), static_cast<int>(params.size()),
+                                    nullptr, values.data(), lengths.data(), formats.data(), 0);
     std::unique_ptr<PGresult, void (*)(PGresult *)> owned(result, PQclear);
     ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {

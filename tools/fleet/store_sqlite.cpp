@@ -11,8 +11,8 @@ constexpr int kBusyWaitMs = 60000;
 class SqliteConnection : public Connection {
  public:
   explicit SqliteConnection(const std::string &path) : path_(path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
       std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);
       throw StoreError("cannot open the store " + path + ": " + message);
@@ -71,9 +71,7 @@ class SqliteConnection : public Connection {
   const char *SchemaLock() const override { return "SELECT 1"; }
 
  private:
-  [[noreturn]] void Fail() {
-    throw StoreError("store " + path_ + ": " + sqlite3_errmsg(db_));
-  }
+  [[noreturn]] void Fail() { throw StoreError("store " + path_ + ": " + sqlite3_errmsg(db_)); }
 
   std::string path_;
   sqlite3 *db_ = nullptr;

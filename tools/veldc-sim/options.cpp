@@ -58,6 +58,10 @@ void AddOptions(CLI::App &app, Options *o) {
   faults->add_option("--wrong-checksum", o->wrongChecksum, "Add this to every file checksum");
   faults->add_option("--cut-after", o->cutAfter,
                      "Transfers stop after this many lines; loads stop echoing");
+  faults->add_option("--cut-chance", o->cutChance, "Percent of file transfers cut off at random")
+      ->check(CLI::Range(0, 100));
+  faults->add_option("--fault-seed", o->faultSeed,
+                     "Seed of the random faults (--cut-chance, --pelo-drop-chance)");
   faults->add_flag("--unended", o->unended, "The first reply line never gets its carriage return");
   faults
       ->add_option("--network-failure", o->networkFailure,
@@ -161,6 +165,8 @@ sim::TerminalFaults FaultsOf(const Options &o) {
   f.countOffset = o.wrongCount;
   f.checksumOffset = o.wrongChecksum;
   f.cutAfterLines = o.cutAfter;
+  f.cutChance = o.cutChance;
+  f.cutSeed = o.faultSeed;
   f.unendedLine = o.unended;
   return f;
 }

@@ -52,6 +52,8 @@ struct Options {
   int wrongCount = 0;
   int wrongChecksum = 0;
   int cutAfter = -1;
+  int cutChance = 0;
+  unsigned faultSeed = 1;
   bool unended = false;
   std::string networkFailure = "none";
 };

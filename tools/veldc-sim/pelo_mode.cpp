@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,10 @@ void AddPeloOptions(CLI::App &app, PeloOptions *p) {
                     "This many terminal lines are answered with an init packet instead");
   group->add_option("--pelo-error-packets", p->faults.errorPackets,
                     "This many commands or lines are answered with an error packet");
+  group
+      ->add_option("--pelo-drop-chance", p->dropChance,
+                   "Percent of datagrams lost at random, either way (seeded by --fault-seed)")
+      ->check(CLI::Range(0, 100));
   group->add_flag("--pelo-silent", p->faults.silent, "The adapter hears but never answers");
   group->add_flag("--pelo-ack-reset", p->faults.ackReset,
                   "Acknowledge the reset command before restarting");
@@ -131,6 +136,8 @@ int ServePelo(const Options &o, const PeloOptions &p, const std::atomic<bool> &s
   std::fflush(stdout);
 
   Clock clock;
+  std::minstd_rand random(o.faultSeed);
+  auto lost = [&] { return p.dropChance > 0 && static_cast<int>(random() % 100) < p.dropChance; };
   sockaddr_in host{};
   bool haveHost = false;
   std::vector<size_t> saved(terminals.size(), 0);
@@ -148,7 +155,7 @@ int ServePelo(const Options &o, const PeloOptions &p, const std::atomic<bool> &s
       socklen_t fromLength = sizeof from;
       const ssize_t n = recvfrom(fd, buffer.data(), buffer.size(), 0,
                                  reinterpret_cast<sockaddr *>(&from), &fromLength);
-      if (n >= 0) {
+      if (n >= 0 && !lost()) {
         host = from;
         haveHost = true;
         adapter.FromHost(buffer.data(), static_cast<size_t>(n), now);
@@ -156,7 +163,7 @@ int ServePelo(const Options &o, const PeloOptions &p, const std::atomic<bool> &s
     }
     std::string datagram;
     while (adapter.ToHost(now, &datagram)) {
-      if (!haveHost) continue;  // nobody has spoken to us yet
+      if (!haveHost || lost()) continue;  // nobody has spoken to us yet, or lost on the way
       sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&host),
              sizeof host);
     }

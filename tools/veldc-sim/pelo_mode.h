@@ -18,6 +18,7 @@ struct PeloOptions {
   std::string form = "network";
   int answerDelayMs = 1;
   sim::PeloFaults faults;
+  int dropChance = 0;  // percent of datagrams lost either way
 };
 
 // Declares --pelo and its options on `app`.

@@ -54,6 +54,8 @@ constexpr const char kFooter[] =
     "(a download is ended and its terminal file deleted, a partial upload deleted, a dialled\n"
     "line hung up); a second Ctrl-C ends veldc at once.\n"
     "\n"
+    "Many devices at once, every collected record stored exactly once: veldc fleet --help.\n"
+    "\n"
     "Exit status                                           retry?\n"
     "  0        success\n"
     "  1-99     the library's error code, among them:\n"
@@ -81,6 +83,7 @@ struct GlobalOptions {
   bool noProgress = false;
   bool echo = false;
   bool keepGoing = false;
+  bool stream = false;
 };
 
 void DefineGlobals(CLI::App &app, GlobalOptions *global, SessionOptions *session) {
@@ -105,6 +108,9 @@ void DefineGlobals(CLI::App &app, GlobalOptions *global, SessionOptions *session
   app.add_flag("-v,--trace", global->trace, "Show every frame sent and received (twice: with hex)");
   app.add_option("--trace-file", global->traceFile, "Add the trace to this file, not stderr");
   app.add_option("-b,--batch", global->batch, "Run the commands of this file ('-': stdin)");
+  app.add_flag("--stream", global->stream,
+               "With --batch -: run each line as soon as it is read, for a program driving "
+               "veldc over a pipe (a line's mistakes are then found when it comes)");
   app.add_flag("-k,--keep-going", global->keepGoing,
                "Go on past failures (batch lines, terminals) and end with a summary");
   app.add_flag("--no-progress", global->noProgress, "No progress bar");
@@ -168,9 +174,10 @@ struct Step {
 };
 
 // Reads and parses the whole batch; nothing runs when any line is wrong.
-Status ReadBatch(std::istream &in, const std::string &source, std::vector<Step> *steps) {
+Status ReadBatch(std::istream &in, const std::string &source, std::vector<Step> *steps,
+                 int firstLine = 1) {
   std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
+  for (int number = firstLine; std::getline(in, line); ++number) {
     std::vector<Command> commands;
     bool empty = false;
     const std::string where = source + ":" + std::to_string(number) + ": ";
@@ -286,6 +293,28 @@ class Runner {
   std::vector<Failed> failures_;
 };
 
+// Runs each line of `in` as it comes; returns the status of a line refused before it ran, or 0.
+int RunStream(std::istream &in, const LinkSpec &link, Reporter &reporter, Runner &runner) {
+  std::string line;
+  for (int number = 1; Interrupted() == 0 && std::getline(in, line); ++number) {
+    std::vector<Step> steps;
+    std::istringstream one(line);
+    Status status = ReadBatch(one, "stdin", &steps, number);
+    for (const Step &step : steps) {
+      if (status.ok() && step.command.check) {
+        status = step.command.check(link);
+        if (!status.ok()) status.message = step.where + status.message;
+      }
+    }
+    if (!status.ok()) {
+      reporter.Failure("batch", status);
+      return status.code;
+    }
+    if (!runner.Run(steps)) return 0;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int Run(int argc, char **argv) {
@@ -347,9 +376,12 @@ int Run(int argc, char **argv) {
     return refuse(Status::Usage("give either a command or --batch, not both"));
   }
 
+  if (global.stream && global.batch != "-") {
+    return refuse(Status::Usage("--stream goes with --batch -"));
+  }
   std::vector<Step> steps;
   if (!commands.empty()) steps.push_back({commands.front(), "", ""});
-  if (global.batch == "-") {
+  if (global.batch == "-" && !global.stream) {
     Status status = ReadBatch(std::cin, "stdin", &steps);
     if (!status.ok()) return refuse(status);
   } else if (!global.batch.empty()) {
@@ -396,7 +428,10 @@ int Run(int argc, char **argv) {
 
   Context context{session, reporter, &trace, &progress};
   Runner runner(context, global.echo, global.keepGoing);
-  if (addresses.size() <= 1) {
+  int refused = 0;
+  if (global.stream) {
+    refused = RunStream(std::cin, sessionOptions.link, reporter, runner);
+  } else if (addresses.size() <= 1) {
     runner.Run(steps);
   } else {
     for (int address : addresses) {
@@ -405,7 +440,7 @@ int Run(int argc, char **argv) {
     }
   }
   trace.Flush();
-  int code = runner.Finish();
+  int code = refused != 0 ? refused : runner.Finish();
   session.Close();
   progress.Detach();
   trace.Detach();

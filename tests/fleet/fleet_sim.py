@@ -1,0 +1,189 @@
+"""Simulated fleets for the veldc fleet tests and benchmark: veldc-sim lines on ptys and Pelo
+adapters on 127.0.0.x, an inventory for them, the expected records, and a PostgreSQL server
+of the test's own."""
+
+import json
+import os
+import random
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+PG_BIN = "/usr/lib/postgresql/15/bin"
+
+
+def free_udp_port(address):
+    """A UDP port free on `address` and on the wildcard (the library binds it there)."""
+    while True:
+        port = random.randint(20000, 60000)
+        try:
+            for host in (address, "0.0.0.0"):
+                with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+                    s.bind((host, port))
+            return port
+        except OSError:
+            continue
+
+
+class Device:
+    """One simulated device: a line with terminals (or a Pelo adapter), each holding TRANS."""
+
+    def __init__(self, name, kind, terminals):
+        self.name, self.kind, self.terminals = name, kind, terminals
+        self.proc = None
+        self.link = None
+
+    def start(self, sim, folder, records, tag, extra=()):
+        files = os.path.join(folder, self.name)
+        os.makedirs(files, exist_ok=True)
+        self.records = [f"{tag} {self.name} R{n:04d} 0830 BADGE{n % 97:03d}" for n in range(records)]
+        with open(os.path.join(files, "TRANS"), "w", newline="") as f:
+            f.write("".join(r + "\r\n" for r in self.records))
+        args = [sim, "--files", files, "--reply-delay", "5"] + list(extra)
+        for t in self.terminals:
+            args += ["-t", str(t)]
+        if self.kind == "pelo":
+            address = "127.0.0.%d" % (10 + int(self.name.split("-")[-1]) % 240)
+            args += ["--pelo", "--pelo-address", address,
+                     "--pelo-port", str(free_udp_port(address))]
+        else:
+            args += ["--" + self.kind]
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     text=True)
+        served = self.proc.stdout.readline().strip()
+        assert served, f"{self.name}: veldc-sim did not start"
+        self.link = ("pelo:" if self.kind == "pelo" else self.kind + ":") + served
+
+    def stop(self):
+        if self.proc:
+            self.proc.terminate()
+            self.proc.wait()
+            self.proc = None
+
+
+def make_fleet(count, pelo=0, direct=0, per_network=4, prefix="dev"):
+    """`count` devices: `pelo` Pelo adapters with one terminal, `direct` direct lines, the rest
+    terminal networks of `per_network` terminals."""
+    devices = []
+    for i in range(count):
+        name = f"{prefix}-{i:03d}"
+        if i < pelo:
+            devices.append(Device(name, "pelo", [1]))
+        elif i < pelo + direct:
+            devices.append(Device(name, "direct", [0]))
+        else:
+            devices.append(Device(name, "network", list(range(1, per_network + 1))))
+    return devices
+
+
+def write_inventory(path, devices, store, lease=60, extra=""):
+    lines = [f'store = "{store}"', f"lease = {lease}", "retries = 4", "retry-delay = 0.3",
+             "command-timeout = 120", extra, "[defaults]", "timeout = 2", "pelo-timeout = 2"]
+    for d in devices:
+        lines += ["[[device]]", f'name = "{d.name}"', f'link = "{d.link}"',
+                  "terminals = [%s]" % ", ".join(str(t) for t in d.terminals)]
+    lines += ["[[job]]", 'collect = "TRANS"']
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def fleet(veldc, *args, **kw):
+    return subprocess.run([veldc, "fleet"] + list(args), capture_output=True, text=True, **kw)
+
+
+def stored_records(veldc, inventory, store=None):
+    """{(device, terminal): [text, ...]} in collection order, from `veldc fleet records`."""
+    args = ["records", inventory, "--format", "json"] + (["--store", store] if store else [])
+    out = fleet(veldc, *args)
+    assert out.returncode == 0, out.stderr
+    got = {}
+    for line in out.stdout.splitlines():
+        r = json.loads(line)
+        got.setdefault((r["device"], r["terminal"]), []).append(r["text"])
+    return got
+
+
+def check_exactly_once(got, expected):
+    """Every expected record stored once, in order, and nothing else."""
+    problems = []
+    for key, records in expected.items():
+        have = got.get(key, [])
+        if have != records:
+            dup = len(have) - len(set(have))
+            lost = len(set(records) - set(have))
+            problems.append(f"{key}: {len(have)} stored of {len(records)}, {dup} doubled, "
+                            f"{lost} lost")
+    for key in set(got) - set(expected):
+        problems.append(f"{key}: stored but never expected")
+    assert not problems, "\n".join(problems[:20])
+
+
+def descendants(pid):
+    """Every process below `pid`."""
+    found, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        try:
+            for task in os.listdir(f"/proc/{p}/task"):
+                with open(f"/proc/{p}/task/{task}/children") as f:
+                    kids = [int(k) for k in f.read().split()]
+                found += kids
+                todo += kids
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    return found
+
+
+def kill_group(proc):
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    proc.wait()
+    # The workers are in the same group; wait until none is left holding a line.
+    deadline = time.time() + 10
+    while time.time() < deadline:
+        try:
+            os.killpg(proc.pid, 0)
+        except ProcessLookupError:
+            return
+        time.sleep(0.05)
+
+
+class Postgres:
+    """A PostgreSQL 15 server in a folder of the test's own, on a Unix socket only."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="veldc-pg-")
+        as_postgres = []
+        if os.geteuid() == 0:
+            # The server refuses to run as root.
+            shutil.chown(self.dir, "postgres")
+            as_postgres = ["runuser", "-u", "postgres", "--"]
+        self.run = lambda *a: subprocess.run(as_postgres + list(a), check=True,
+                                             capture_output=True)
+        self.run(f"{PG_BIN}/initdb", "-D", f"{self.dir}/data", "-A", "trust", "-U", "veldc")
+        self.start()
+        self.run(f"{PG_BIN}/createdb", "-h", self.dir, "-U", "veldc", "fleet")
+        self.url = f"postgresql:///fleet?host={self.dir}&user=veldc"
+
+    def start(self):
+        self.run(f"{PG_BIN}/pg_ctl", "-D", f"{self.dir}/data", "-o",
+                 f"-k {self.dir} -c listen_addresses='' -c max_connections=50",
+                 "-l", f"{self.dir}/pg.log", "-w", "start")
+
+    def stop(self):
+        self.run(f"{PG_BIN}/pg_ctl", "-D", f"{self.dir}/data", "-m", "immediate", "-w", "stop")
+
+    def close(self):
+        try:
+            self.stop()
+        finally:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+    @staticmethod
+    def available():
+        return os.path.exists(f"{PG_BIN}/initdb")
