@@ -189,7 +189,7 @@ class DeviceRunner {
         args.push_back(value);
       }
       if (!password.empty()) args.insert(args.end(), {"--password", password});
-      args.insert(args.end(), {"--json", "--no-progress", "--batch", "-"});
+      args.insert(args.end(), {"--json", "--no-progress", "--batch", "-", "--stream"});
       std::string error;
       ++result_.attempts;
       if (!worker_.Start(context_.veldc, args, context_.workDir + "/" + device_.name + ".log",

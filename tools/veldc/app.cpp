@@ -384,7 +384,7 @@ int Run(int argc, char **argv) {
   if (global.batch == "-" && !global.stream) {
     Status status = ReadBatch(std::cin, "stdin", &steps);
     if (!status.ok()) return refuse(status);
-  } else if (!global.batch.empty()) {
+  } else if (!global.batch.empty() && global.batch != "-") {
     std::string content;
     Status status = ReadPcFile(global.batch, &content);
     if (!status.ok()) return refuse(status);
