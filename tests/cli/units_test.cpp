@@ -5,11 +5,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
 #include "link.h"
 #include "param_file.h"
+#include "ports.h"
 #include "process.h"
 #include "progress.h"
 #include "text_args.h"
@@ -164,6 +167,44 @@ TEST(ProgressLineTest, TransferAndConnectBars) {
   EXPECT_EQ(ConnectLine(1200, 7000, "Status Request", 10),
             "[#.........] connect 1.2/7.0 s  Status Request");
   EXPECT_EQ(ConnectLine(9000, 7000, "", 10), "[##########] connect 9.0/7.0 s");
+}
+
+// The kernel's listing as sysfs lays it out: a USB adapter with its by-id name, driver and
+// maker is listed; a UART the kernel reserved without hardware and a virtual console are not.
+TEST(PortsTest, ListsWhatTheKernelKnowsOfEachSerialDevice) {
+  namespace fs = std::filesystem;
+  test::TempDir root;
+  const fs::path sys = root.File("sys"), dev = root.File("dev");
+  const fs::path usb = sys / "devices/usb1/1-1", uart = sys / "devices/platform/serial8250";
+  fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+  fs::create_directories(uart);
+  fs::create_directories(sys / "bus/usb-serial/drivers/ftdi_sio");
+  fs::create_directories(sys / "bus/platform/drivers/serial8250");
+  for (const auto &[file, text] :
+       {std::pair<const char *, const char *>{"product", "FT232R USB UART"},
+        {"manufacturer", "FTDI"},
+        {"idVendor", "0403"},
+        {"idProduct", "6001"}}) {
+    std::ofstream(usb / file) << text << "\n";
+  }
+  fs::create_directory_symlink(sys / "bus/usb-serial/drivers/ftdi_sio",
+                               usb / "1-1:1.0/ttyUSB0/driver");
+  fs::create_directory_symlink(sys / "bus/platform/drivers/serial8250", uart / "driver");
+  for (const char *tty : {"ttyUSB0", "ttyS1", "tty0"})
+    fs::create_directories(sys / "class/tty" / tty);
+  fs::create_directory_symlink(usb / "1-1:1.0/ttyUSB0", sys / "class/tty/ttyUSB0/device");
+  fs::create_directory_symlink(uart, sys / "class/tty/ttyS1/device");
+  std::ofstream(sys / "class/tty/ttyS1/type") << "0\n";
+  fs::create_directories(dev / "serial/by-id");
+  fs::create_symlink("../../ttyUSB0", dev / "serial/by-id/usb-FTDI_FT232R-if00-port0");
+
+  const std::vector<SerialPort> ports = ListSerialPorts(sys.string(), dev.string());
+  ASSERT_EQ(ports.size(), 1u);
+  EXPECT_EQ(ports[0].device, (dev / "ttyUSB0").string());
+  EXPECT_EQ(ports[0].byId,
+            std::vector<std::string>{(dev / "serial/by-id/usb-FTDI_FT232R-if00-port0").string()});
+  EXPECT_EQ(ports[0].driver, "ftdi_sio");
+  EXPECT_EQ(ports[0].description, "FTDI FT232R USB UART (USB 0403:6001)");
 }
 
 }  // namespace
