@@ -172,11 +172,11 @@ class Postgres:
 
     def start(self):
         self.run(f"{PG_BIN}/pg_ctl", "-D", f"{self.dir}/data", "-o",
-                 f"-k {self.dir} -c listen_addresses='' -c max_connections=50",
+                 f"-k {self.dir} -c listen_addresses='' -c max_connections=50 -c fsync=off",
                  "-l", f"{self.dir}/pg.log", "-w", "start")
 
-    def stop(self):
-        self.run(f"{PG_BIN}/pg_ctl", "-D", f"{self.dir}/data", "-m", "immediate", "-w", "stop")
+    def stop(self, mode="immediate"):
+        self.run(f"{PG_BIN}/pg_ctl", "-D", f"{self.dir}/data", "-m", mode, "-w", "stop")
 
     def close(self):
         try:
@@ -185,5 +185,9 @@ class Postgres:
             shutil.rmtree(self.dir, ignore_errors=True)
 
     @staticmethod
-    def available():
-        return os.path.exists(f"{PG_BIN}/initdb")
+    def start_or_skip():
+        """A server, or None (said on stdout) when PostgreSQL 15 is not installed."""
+        if os.path.exists(f"{PG_BIN}/initdb"):
+            return Postgres()
+        print("PostgreSQL 15 is not installed")
+        return None

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "inventory.h"
+#include "report.h"
 #include "run.h"
 #include "store.h"
 
@@ -63,21 +64,6 @@ std::string Csv(const std::string &text) {
   return out + "\"";
 }
 
-// Terminal texts are 8-bit: each byte becomes the character of the same number, so JSON
-// carries them whole and a reader gets the bytes back.
-std::string Latin1(const std::string &bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::unique_ptr<Store> OpenFor(const Inventory &inventory, int *status) {
   try {
     return Store::Open(inventory.store);
@@ -101,10 +87,13 @@ int Records(const Inventory &inventory, const RecordFilter &filter, const std::s
                     Csv(r.file).c_str(), static_cast<long long>(r.batch), r.seq,
                     r.collectedAt.c_str(), Csv(r.text).c_str());
       } else {
-        nlohmann::json line = {{"device", r.device},    {"terminal", r.terminal},
-                               {"file", r.file},        {"batch", r.batch},
-                               {"seq", r.seq},          {"collected_at", r.collectedAt},
-                               {"text", Latin1(r.text)}};
+        nlohmann::json line = {{"device", r.device},
+                               {"terminal", r.terminal},
+                               {"file", r.file},
+                               {"batch", r.batch},
+                               {"seq", r.seq},
+                               {"collected_at", r.collectedAt},
+                               {"text", cli::TerminalText(r.text)}};
         std::printf("%s\n", line.dump().c_str());
       }
     }

@@ -235,6 +235,8 @@ int RunFleet(const Inventory &inventory, const RunOptions &options, std::FILE *o
   std::map<std::string, DeviceResult> results;
   std::mutex schedule;
   std::set<std::string> waited;
+  std::map<std::string, int> claimFailures;
+  std::map<std::string, Clock::time_point> notBefore;
   auto slot = [&] {
     for (;;) {
       const Device *mine = nullptr;
@@ -242,6 +244,10 @@ int RunFleet(const Inventory &inventory, const RunOptions &options, std::FILE *o
         std::lock_guard<std::mutex> lock(schedule);
         if (remaining.empty()) return;
         for (auto it = remaining.begin(); it != remaining.end() && mine == nullptr;) {
+          if (Clock::now() < notBefore[(*it)->name]) {
+            ++it;
+            continue;
+          }
           Claim claim = Claim::kHeld;
           std::string failure;
           try {
@@ -249,6 +255,17 @@ int RunFleet(const Inventory &inventory, const RunOptions &options, std::FILE *o
             claim = store->ClaimDevice(run, (*it)->name, inventory.lease, since);
           } catch (const StoreError &e) {
             failure = e.what();
+          }
+          // A store that cannot be reached may come back (a restarted server): the claim is
+          // tried again, as a retryable failure is, before the device counts as failed.
+          if (!failure.empty() && ++claimFailures[(*it)->name] <= inventory.retries) {
+            board.Set((*it)->name, "waiting for the store: " + failure, true);
+            notBefore[(*it)->name] =
+                Clock::now() +
+                std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                    inventory.retryDelay * (1 << claimFailures[(*it)->name])));
+            ++it;
+            continue;
           }
           if (!failure.empty() || claim == Claim::kDoneByOther) {
             DeviceResult &result = results[(*it)->name];
