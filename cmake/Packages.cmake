@@ -36,7 +36,6 @@ set(CPACK_PACKAGE_NAME veldc)
 set(CPACK_PACKAGE_VERSION ${VELDC_PACKAGE_VERSION})
 set(CPACK_PACKAGE_VENDOR "The VELDC developers")
 set(CPACK_PACKAGE_CONTACT ${VELDC_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "host-side driver for data-collection terminals")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SET_DESTDIR ON)
@@ -56,27 +55,34 @@ set(_exact "(= ${VELDC_PACKAGE_VERSION})")
 
 set(CPACK_DEBIAN_LIB_PACKAGE_NAME libveldc1)
 set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIB_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_LIB_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# An ldconfig trigger, not ldconfig calls in the maintainer scripts.
+set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/libveldc1/triggers
+    ${PROJECT_SOURCE_DIR}/packaging/debian/libveldc1/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/debian/libveldc1/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_LIB_DESCRIPTION "host-side driver for data-collection terminals
- libveldc drives data-collection terminals (time clocks, badge readers) over
- serial lines, a modem, the Kov74 terminal network or the Pelo Ethernet
- adapter: their clock, parameters, files, downloads and uploads.")
+libveldc drives data-collection terminals (time clocks, badge readers) over
+serial lines, a modem, the Kov74 terminal network or the Pelo Ethernet
+adapter: their clock, parameters, files, downloads and uploads.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libveldc-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libveldc1 ${_exact}")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "host-side driver for data-collection terminals - development files
- The header veldc.h, the export list veldc.def, the CMake package (target
- veldc::veldc), veldc.pc for pkg-config and the manual page veldc(3).")
+The header veldc.h, the export list veldc.def, the CMake package (target
+veldc::veldc), veldc.pc for pkg-config and the manual page veldc(3).")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME veldc-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "libveldc1 ${_exact}")
+# dpkg-shlibdeps runs in the component's staging folder; libveldc.so.1 is staged beside it.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ../lib/usr/${CMAKE_INSTALL_LIBDIR})
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "command-line host and simulator for data-collection terminals
- veldc runs every service of a terminal from the shell; veldc-sim simulates
- terminals behind a pty, a modem or a Pelo adapter on UDP. A stand-in of the
- Kov74 driver is installed in a private library folder.")
+veldc runs every service of a terminal from the shell; veldc-sim simulates
+terminals behind a pty, a modem or a Pelo adapter on UDP. A stand-in of the
+Kov74 driver is installed in a private library folder.")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-veldc)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
@@ -84,7 +90,7 @@ set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, libveldc1 (>= ${VELDC_PACKAGE_VERSION})")
 set(CPACK_DEBIAN_PYTHON_DESCRIPTION "Python binding of the VELDC terminal driver
- Pure Python over ctypes: a Session per open device with a method per
- service, Python values and exceptions, progress and trace callables.")
+Pure Python over ctypes: a Session per open device with a method per
+service, Python values and exceptions, progress and trace callables.")
 
 include(CPack)

@@ -10,6 +10,8 @@
 #   coverage    line and branch coverage of src/ over the unit, integration and CLI suites
 #               (gcovr), and the check that every error path of src/ is taken by a test
 #   mingw-x64   the 64-bit Windows build; its tests run under wine64
+#   package     the .deb set (lintian, hardening) installed in a clean Debian 12 root made by
+#               debootstrap, and the two Windows archives (scripts/package.sh)
 # It ends with a summary and exits non-zero if any step failed.
 #
 # Environment: VELDC_STEPS="dev asan" runs only the named steps; VELDC_SKIP_INSTALL=1 never
@@ -39,6 +41,8 @@ PACKAGES=(
   binutils-mingw-w64-x86-64
   wine64 wine fonts-wine socat iproute2 util-linux python3 python3-jsonschema
   clang libclang-rt-14-dev clang-format gcovr stress-ng
+  pandoc man-db pkgconf bash-completion python3-pytest python3-build python3-setuptools
+  python3-wheel lintian debootstrap dpkg-dev
 )
 
 log() { printf '\n=== %s\n' "$*"; }
@@ -147,6 +151,7 @@ wanted release && run_step release release_build
 wanted fuzz && run_step fuzz fuzz_tests
 wanted coverage && run_step coverage coverage_run
 wanted mingw-x64 && run_step mingw-x64 windows_tests
+wanted package && run_step package bash scripts/package.sh
 TOTAL_END=$(date +%s)
 
 log "summary"

@@ -1,20 +1,34 @@
 #!/usr/bin/env bash
-# Builds VELDC.DLL for 32-bit and 64-bit Windows and lays them out for hosts:
+# Builds VELDC.DLL for 32-bit and 64-bit Windows, lays them out for hosts and packs each layout
+# as a versioned archive:
 #   build/windows-release/x86/  VELDC.DLL (stdcall), veldc.h, veldc.def,
 #                               lib/libveldc.a and lib/veldc-stdcall.def (import library for
 #                               stdcall clients, and the list for MSVC's lib /def:)
-#   build/windows-release/x64/  VELDC.DLL, veldc.h, veldc.def
+#   build/windows-release/x64/  VELDC.DLL, veldc.h, veldc.def, lib/libveldc.a
+#   both: README-Windows.txt (the README's Windows section) and LICENSE.txt
+#   build/windows-release/VELDC-<version>-win32.zip (x86/) and VELDC-<version>-win64.zip (x64/)
 # Needs the MinGW-w64 -posix cross compilers (scripts/test.sh installs them).
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 OUT=build/windows-release
 rm -rf "$OUT"
-for arch in i686:x86 x64:x64; do
-  preset=mingw-${arch%%:*}
+for arch in i686:x86:win32 x64:x64:win64; do
+  IFS=: read -r preset_arch folder name <<<"$arch"
+  preset=mingw-$preset_arch
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target veldc $([ "$preset" = mingw-i686 ] &&
     echo veldc_import_library) >/dev/null
-  cmake --install "build/$preset" --prefix "$OUT/${arch##*:}" >/dev/null
+  cmake --install "build/$preset" --prefix "$OUT/$folder" >/dev/null
+  # The README's Windows section, from its heading to the next one of the same level, with
+  # Windows line ends for Notepad.
+  sed -n '/^### Windows$/,/^### /p' README.md | sed '$d' | sed 's/$/\r/' \
+    >"$OUT/$folder/README-Windows.txt"
+  sed 's/$/\r/' LICENSE >"$OUT/$folder/LICENSE.txt"
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build/$preset/CMakeCache.txt")
+  (cd "$OUT/$folder" && cmake -E tar cf "../VELDC-$version-$name.zip" --format=zip -- *)
 done
-find "$OUT" -type f | sort
+for zip in "$OUT"/*.zip; do
+  echo "$zip:"
+  cmake -E tar tf "$zip" | sort | sed 's/^/  /'
+done

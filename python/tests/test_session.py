@@ -52,7 +52,9 @@ def test_every_service_on_a_direct_line(simulator, tmp_path):
         pc = tmp_path / "badges.txt"
         lines = records(pc, 40)
         assert terminal.send_file(pc, "badges") == 40
-        assert (saved / "BADGES").read_text().splitlines() == lines
+        # The simulator writes the file once it has answered the load's end.
+        saved_file = saved / "BADGES"
+        assert wait_for(lambda: saved_file.exists() and saved_file.read_text().splitlines() == lines)
         listing = {entry.name: entry for entry in terminal.list_files()}
         assert listing["BADGES"].size and listing["BADGES"].size > 0
         back = tmp_path / "back.txt"
@@ -121,6 +123,20 @@ def test_a_failing_callable_stops_the_call_with_its_own_exception(simulator, tmp
         with pytest.raises(KeyboardInterrupt):
             terminal.send_file(pc, "F")
         assert terminal.get_parameter(1) is not None  # the session goes on
+
+
+def test_cancel_from_a_callable_stops_the_transfer(simulator, tmp_path):
+    if not hasattr(veldc.library(), "CancelOperation"):
+        pytest.skip("the library has no CancelOperation")
+    pty = simulator("--direct")
+    pc = tmp_path / "f.txt"
+    records(pc, 30)
+    cancelled = lambda report: report.event == ProgressEvent.STEP and veldc.cancel()
+    with Session.serial(pty, address=0, progress=cancelled) as terminal:
+        with pytest.raises(VeldcError) as raised:
+            terminal.send_file(pc, "F")
+        assert raised.value.code == 61
+        assert "F" not in [entry.name for entry in terminal.list_files()]
 
 
 def test_network_line_and_modem(simulator):
@@ -207,6 +223,8 @@ def test_failures_raise_the_library_code(simulator, tmp_path, family, arguments,
     error = raised.value
     assert error.code == code, error
     assert error.message and isinstance(error.detail, str)
+    if family == "PC file" and hasattr(veldc.library(), "GetErrorDetail"):
+        assert "missing.txt" in error.detail, error.detail
     assert str(code) in str(error)
 
 

@@ -9,7 +9,7 @@ file to load. Every failure raises VeldcError with the library's code, message a
 """
 
 from .session import (DeviceKind, FileEntry, Meter, Progress, ProgressEvent, Session,
-                      TraceKind, VeldcError, driver_version, last_error, library,
+                      TraceKind, VeldcError, cancel, driver_version, last_error, library,
                       library_version, local_ip_address)
 
 try:
@@ -19,6 +19,6 @@ except ImportError:  # a source checkout: the build writes _version.py
 
 __all__ = [
     "DeviceKind", "FileEntry", "Meter", "Progress", "ProgressEvent", "Session", "TraceKind",
-    "VeldcError", "driver_version", "last_error", "library", "library_version",
+    "VeldcError", "cancel", "driver_version", "last_error", "library", "library_version",
     "local_ip_address", "__version__",
 ]

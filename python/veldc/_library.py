@@ -75,7 +75,7 @@ _PROTOTYPES = {
     "SetTraceCallback": [TraceCallback, _c_void_p],
 }
 # Exports a newer library has and an older one may lack.
-_OPTIONAL = {"GetErrorDetail": [_c_char_p, _c_int]}
+_OPTIONAL = {"GetErrorDetail": [_c_char_p, _c_int], "CancelOperation": []}
 
 
 def _candidates() -> "list[str]":

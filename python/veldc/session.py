@@ -136,6 +136,15 @@ def driver_version() -> str:
     return _text(buffer)
 
 
+def cancel() -> None:
+    """Asks the call in progress (a transfer, a listing, a wait) to stop at its next boundary;
+    it then raises VeldcError 61. Safe from a signal handler or another thread."""
+    lib = library()
+    if not hasattr(lib, "CancelOperation"):
+        raise NotImplementedError("this library has no CancelOperation")
+    lib.CancelOperation()
+
+
 def local_ip_address() -> str:
     """This PC's IPv4 address as a Pelo adapter would reach it."""
     buffer = ctypes.create_string_buffer(native.HOSTNAME_SIZE)
