@@ -24,7 +24,16 @@ struct Outcome {
   int code = 0;
   std::string message;
   json reply;
+  std::string detail;  // the system's cause, when the worker names one
 };
+
+// A port that cannot be opened is worth another try only while something else holds it.
+bool WorthRetrying(const Outcome &outcome) {
+  if (outcome.code == 22 && !outcome.detail.empty()) {
+    return outcome.detail.find("busy") != std::string::npos;
+  }
+  return Retryable(outcome.code);
+}
 
 class DeviceRunner {
  public:
@@ -92,7 +101,7 @@ class DeviceRunner {
       worker_.Stop();
       selected_ = false;
       resetAdapter_ = device_.link.rfind("pelo:", 0) == 0;
-      if (!Retryable(outcome.code) || attempt >= context_.inventory.retries) return done;
+      if (!WorthRetrying(outcome) || attempt >= context_.inventory.retries) return done;
       double delay = context_.inventory.retryDelay * (1 << attempt);
       Progress("terminal " + AddressText(terminal) + ": " + done.job + ": " + outcome.message +
                "; retry in " + Seconds(delay));
@@ -113,7 +122,7 @@ class DeviceRunner {
       case JobKind::kSetParams:
         return Call("params set " + Quote(job.file));
     }
-    return {false, kWorkerLost, "unknown job", {}};
+    return {false, kWorkerLost, "unknown job", {}, {}};
   }
 
   // Exactly once: the records and the batch are stored in one transaction before the terminal
@@ -132,7 +141,7 @@ class DeviceRunner {
     if (!uploaded.ok) return uploaded;
     std::vector<std::string> upload;
     if (!ReadRecords(path, &upload)) {
-      return {false, kWorkerLost, "cannot read the uploaded " + path, {}};
+      return {false, kWorkerLost, "cannot read the uploaded " + path, {}, {}};
     }
     NewBatch batch;
     batch.device = device_.name;
@@ -170,7 +179,7 @@ class DeviceRunner {
       body();
       return {};
     } catch (const StoreError &e) {
-      return {false, 0, std::string("the store cannot be written: ") + e.what(), {}};
+      return {false, 0, std::string("the store cannot be written: ") + e.what(), {}, {}};
     }
   }
 
@@ -194,7 +203,7 @@ class DeviceRunner {
       ++result_.attempts;
       if (!worker_.Start(context_.veldc, args, context_.workDir + "/" + device_.name + ".log",
                          &error)) {
-        return {false, kWorkerLost, "cannot start the worker: " + error, {}};
+        return {false, kWorkerLost, "cannot start the worker: " + error, {}, {}};
       }
       password_ = password;
     }
@@ -218,7 +227,7 @@ class DeviceRunner {
     Outcome outcome;
     std::string error;
     if (!worker_.Call(line, context_.inventory.commandTimeout, &outcome.reply, &error)) {
-      return {false, kWorkerLost, error, {}};
+      return {false, kWorkerLost, error, {}, {}};
     }
     if (outcome.reply.value("ok", false)) return outcome;
     outcome.ok = false;
@@ -227,6 +236,10 @@ class DeviceRunner {
     outcome.message = failure.is_object() ? failure.value("message", std::string("failed"))
                                           : std::string("failed");
     outcome.message = "error " + std::to_string(outcome.code) + ": " + outcome.message;
+    if (failure.is_object() && failure.contains("detail") && failure["detail"].is_string()) {
+      outcome.detail = failure["detail"].get<std::string>();
+      outcome.message += ": " + outcome.detail;
+    }
     return outcome;
   }
 
