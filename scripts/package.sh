@@ -4,7 +4,7 @@
 #                         `package`): lintian without errors, the hardening read back from the
 #                         packaged files
 #   build/windows-release/VELDC-<version>-win32.zip and -win64.zip (scripts/windows-release.sh),
-#                         each checked for the files a Windows host needs
+#                         each checked for the files a Windows host needs and its DLL's hardening
 #   the .deb set installed in a clean Debian 12 root (tests/package/deb_root_test.sh; the root
 #                         debootstrap makes is kept in build/deb-root/bookworm.tar)
 # VELDC_DEB_ROOT=0 skips the clean root (it needs root and the network to Debian's registry).
@@ -46,6 +46,11 @@ for zip in build/windows-release/VELDC-*-win32.zip build/windows-release/VELDC-*
   for name in "${want[@]}"; do
     grep -qx "$name" <<<"$have" || { echo "$zip lacks $name"; exit 1; }
   done
+done
+for arch in x86:i686-w64-mingw32:OFF x64:x86_64-w64-mingw32:ON; do
+  IFS=: read -r folder triplet high_entropy <<<"$arch"
+  cmake -DFILES="build/windows-release/$folder/VELDC.DLL" -DOBJDUMP="$triplet-objdump" \
+    -DNM="$triplet-nm" -DHIGH_ENTROPY="$high_entropy" -DREQUIRE=ON -P cmake/CheckHardening.cmake
 done
 
 if [ "${VELDC_DEB_ROOT:-1}" = 1 ]; then
