@@ -61,6 +61,20 @@ TEST_F(SerialOpen, AppliesTheLineSettings) {
   EXPECT_EQ(Written(), "") << "the direct kind sends nothing when it opens";
 }
 
+TEST_F(SerialOpen, EachFormatSetsItsDataBitsAndParity) {
+  const std::tuple<uint8_t, uint8_t> expected[5] = {{8, platform::kNoParity},
+                                                    {7, platform::kOddParity},
+                                                    {7, platform::kEvenParity},
+                                                    {8, platform::kOddParity},
+                                                    {8, platform::kEvenParity}};
+  for (int format = 0; format < 5; ++format) {
+    ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, format), 1016) << ErrorState();
+    const platform::ComState s = vp.LastState();
+    EXPECT_EQ(std::make_tuple(s.ByteSize, s.Parity), expected[format]) << "format " << format;
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+}
+
 TEST_F(SerialOpen, NetworkInterfaceGetsItsFiveSetUpCommandsAndClosesWithP0) {
   ASSERT_EQ(InitCOMM(1, DEV_SERIAL_NETWORK, 9600, 0), 1016);
   const auto writes = vp.Writes();
