@@ -70,7 +70,14 @@ void PeloAdapter::EmitRaw(Micros at, std::string bytes) {
   out_.emplace(at, std::move(bytes));
 }
 
-void PeloAdapter::Emit(Micros at, const PeloPacket &packet) { EmitRaw(at, packet.Encode()); }
+void PeloAdapter::Emit(Micros at, const PeloPacket &packet) { EmitRaw(at, Record(packet)); }
+
+std::string PeloAdapter::Record(PeloPacket packet) {
+  // The adapter's record holds 131 characters and the zero: a longer text (an echo of what a
+  // host sent, a long reply line) is cut to it.
+  if (packet.text.size() > kMaxText) packet.text.resize(kMaxText);
+  return packet.Encode();
+}
 
 void PeloAdapter::Inject(std::string bytes, Micros at) { out_.emplace(at, std::move(bytes)); }
 
@@ -231,7 +238,7 @@ void PeloAdapter::Pump(Micros now) {
     backlog_.pop_front();
     inFlight_.active = true;
     inFlight_.seq = NextSeq();
-    inFlight_.bytes = PeloPacket{p.type, inFlight_.seq, p.text}.Encode();
+    inFlight_.bytes = Record(PeloPacket{p.type, inFlight_.seq, p.text});
     inFlight_.sends = 1;
     inFlight_.resendAt = now + kResendInterval;
     EmitRaw(now, inFlight_.bytes);

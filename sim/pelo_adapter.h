@@ -99,6 +99,7 @@ class PeloAdapter {
   static constexpr Micros kResetTime = 200 * kMillis;
   static constexpr Micros kResendInterval = 800 * kMillis;
   static constexpr int kSends = 3;
+  static constexpr size_t kMaxText = 131;
 
  private:
   struct Pending {
@@ -115,6 +116,7 @@ class PeloAdapter {
   };
 
   void Emit(Micros at, const PeloPacket &packet);
+  static std::string Record(PeloPacket packet);
   void EmitRaw(Micros at, std::string bytes);
   void Command(const PeloPacket &packet, Micros now);
   void Data(const PeloPacket &packet, Micros now);

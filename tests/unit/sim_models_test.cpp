@@ -15,6 +15,7 @@
 #include "sim/logon_line.h"
 #include "sim/modem.h"
 #include "sim/network_interface.h"
+#include "sim/pelo_adapter.h"
 #include "sim/terminal.h"
 #include "support/outcome.h"
 #include "support/sim_links.h"
@@ -57,6 +58,18 @@ TEST(LineCollectorTest, AFloodWithoutLineEndsHoldsNoMoreThanALine) {
             (std::vector<std::string>{cut, "TIME"}));
   modem.FromHost(next, 0);
   EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"ATE0", cut, "TIME"}));
+}
+
+// Found by the fuzzer: the adapter echoed a long link-form command whole, in a datagram past
+// the 136 bytes of its record.
+TEST(PeloAdapterTest, AnswersFitTheRecordWhateverTheHostSent) {
+  PeloAdapter adapter;
+  const PeloPacket sent{PeloPacket::kCommand, 1, "C3" + std::string(200, 'x')};
+  const PeloPacket cut{PeloPacket::kCommand, 1, "C3" + std::string(129, 'x')};
+  adapter.FromHost(sent.Encode(), 0);
+  std::string answer;
+  ASSERT_TRUE(adapter.ToHost(ByteLine::kNever - 1, &answer));
+  EXPECT_EQ(answer, cut.Encode());
 }
 
 TEST(Kov74NetworkTest, SettingsOverrideResults) {
