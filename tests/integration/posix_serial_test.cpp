@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -299,6 +301,87 @@ TEST(PosixFiles, LockedReadWriteAndDelete) {
   EXPECT_FALSE(os.FileDelete(path.c_str()));
   EXPECT_EQ(os.FileOpenRead(path.c_str()), kInvalidHandle);
   EXPECT_EQ(os.FileOpenRead(::testing::TempDir().c_str()), kInvalidHandle);  // a directory
+}
+
+// A handle that is none (0, -1, the standard streams, a closed descriptor) is refused by every
+// call, and null out-pointers are not written: a stray handle must never reach stdin or a
+// descriptor someone else now holds.
+TEST(PosixBackend, HandlesThatAreNoneAreRefused) {
+  Platform &os = NativePlatform();
+  const int closed = ::open("/dev/null", O_RDONLY);
+  ::close(closed);
+  char buf[8];
+  uint32_t n = 7;
+  ComState state;
+  for (const Handle h : {kNoHandle, kInvalidHandle, Handle{1}, Handle{closed}}) {
+    SCOPED_TRACE(h);
+    EXPECT_FALSE(os.ComGetState(h, &state));
+    EXPECT_FALSE(os.ComSetState(h, state));
+    EXPECT_FALSE(os.ComSetTimeouts(h, ComTimeouts{}));
+    EXPECT_FALSE(os.ComWrite(h, "x", 1, &n));
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(os.ComRead(h, buf, sizeof buf), 0u);
+    EXPECT_FALSE(os.ComTransmitChar(h, 'x'));
+    EXPECT_FALSE(os.ComClose(h));
+    EXPECT_FALSE(os.FileRead(h, buf, sizeof buf, &n));
+    EXPECT_EQ(n, 0u);
+    EXPECT_FALSE(os.FileWrite(h, "x", 1));
+    EXPECT_EQ(os.FileSize(h), 0xFFFFFFFFu);
+    EXPECT_FALSE(os.FileClose(h));
+    if (h <= 2) {
+      EXPECT_FALSE(os.ComSetupQueues(h, 1024, 1024));
+      EXPECT_FALSE(os.ComPurge(h, kPurgeRxClear | kPurgeTxClear));
+      EXPECT_FALSE(os.ComClearError(h, &n));
+      EXPECT_EQ(n, 0u);
+      EXPECT_FALSE(os.ComWaitInput(h, 1));
+    }
+  }
+  EXPECT_FALSE(os.ComGetState(kInvalidHandle, nullptr));
+  EXPECT_FALSE(os.ComWrite(kInvalidHandle, "x", 1, nullptr));
+  EXPECT_FALSE(os.FileRead(kInvalidHandle, buf, 1, nullptr));
+  EXPECT_EQ(os.ComOpen(nullptr), kInvalidHandle);
+  EXPECT_EQ(os.ComOpen(""), kInvalidHandle);
+  EXPECT_EQ(os.ComOpen("/dev/null"), kInvalidHandle) << "not a terminal";
+  EXPECT_EQ(os.ComOpen("/no/such/tty"), kInvalidHandle);
+  EXPECT_FALSE(os.FileDelete(nullptr));
+  EXPECT_EQ(os.FileCreate(nullptr), kInvalidHandle);
+  EXPECT_EQ(os.FileOpenRead(nullptr), kInvalidHandle);
+  EXPECT_EQ(os.FileCreate("/no/such/dir/file"), kInvalidHandle);
+  EXPECT_EQ(os.ModuleSymbol(kNoHandle, "recv"), nullptr);
+  EXPECT_EQ(os.ModuleSymbol(os.ModuleLoad("WSOCK32.DLL"), nullptr), nullptr);
+  EXPECT_EQ(os.ModuleEntry(os.ModuleLoad("WSOCK32.DLL"), 1, "recv"), nullptr);
+  EXPECT_FALSE(os.ModuleFree(kNoHandle));
+  EXPECT_FALSE(os.ModuleOnSearchPath(nullptr));
+  EXPECT_FALSE(os.ModuleOnSearchPath("WSOCK32"));
+  EXPECT_FALSE(os.ModuleOnSearchPath("WSOCK32.DLL.X"));
+  EXPECT_FALSE(os.FileVersion(nullptr, nullptr, nullptr));
+  EXPECT_TRUE(os.FileVersion("veldc.dll", nullptr, nullptr));
+  EXPECT_EQ(os.DefaultPortName(0), nullptr);
+  EXPECT_FALSE(os.SocketWaitInput(~WsSocket{0}, 1));
+}
+
+// A write the system refuses part-way (here the process's file-size limit, as a full disk
+// would) fails: an upload then removes the file, as the fault matrix checks for every write.
+TEST(PosixFiles, AWriteTheSystemRefusesFails) {
+  const std::string path = ::testing::TempDir() + "veldc_fsize_" + std::to_string(::getpid());
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100, 100};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    Platform &os = NativePlatform();
+    const Handle h = os.FileCreate(path.c_str());
+    const std::string block(64, 'x');
+    const bool first = h != kInvalidHandle && os.FileWrite(h, block.data(), 64);
+    const bool second = os.FileWrite(h, block.data(), 64);
+    os.FileClose(h);
+    ::_exit(first && !second ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the second write must fail";
+  ::unlink(path.c_str());
 }
 
 TEST(PosixModules, BuiltInWinSockAndOwnVersion) {

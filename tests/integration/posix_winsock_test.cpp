@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,51 @@ TEST_F(WinSockLoopback, ErrorNumbers) {
       {EDESTADDRREQ, 10039},  {EIO, 10050},         {ENOMEM, 10050},
   };
   for (const auto &e : table) EXPECT_EQ(posix::WinSockErrorFor(e.first), e.second) << e.first;
+}
+
+// Arguments WinSock refuses before any system call, and calls on a descriptor that is no socket
+// (a pipe here) or none at all, each with its WinSock number.
+TEST_F(WinSockLoopback, RefusedArgumentsAndDescriptorsThatAreNoSockets) {
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  const WsSocket notSocket = static_cast<WsSocket>(pipe[0]), none = ~WsSocket{0};
+  OpenConnected();
+  const WsSockAddrIn to = Address("127.0.0.1", peerPort_);
+  char buf[4];
+  uint32_t on = 1;
+  struct Case {
+    const char *what;
+    std::function<int()> call;
+    int error;
+  } const cases[] = {
+      {"recv negative length", [&] { return ws_.recv(s_, buf, -1, 0); }, 10014},
+      {"recv null buffer", [&] { return ws_.recv(s_, nullptr, 4, 0); }, 10014},
+      {"send negative length", [&] { return ws_.send(s_, buf, -1, 0); }, 10014},
+      {"send null buffer", [&] { return ws_.send(s_, nullptr, 4, 0); }, 10014},
+      {"sendto null buffer", [&] { return ws_.sendto(s_, nullptr, 4, 0, &to, sizeof(to)); }, 10014},
+      {"sendto no address", [&] { return ws_.sendto(s_, "x", 1, 0, nullptr, 16); }, 10014},
+      {"sendto short address", [&] { return ws_.sendto(s_, "x", 1, 0, &to, 8); }, 10014},
+      {"sendto no socket", [&] { return ws_.sendto(none, "x", 1, 0, &to, sizeof(to)); },
+       kWsaENotSock},
+      {"ioctl null argument", [&] { return ws_.ioctlsocket(s_, kWsFionbio, nullptr); }, 10014},
+      {"ioctl no socket", [&] { return ws_.ioctlsocket(none, kWsFionbio, &on); }, kWsaENotSock},
+      {"connect null name", [&] { return ws_.connect(s_, nullptr, 16); }, 10014},
+      {"connect no socket", [&] { return ws_.connect(notSocket, &to, sizeof(to)); }, kWsaENotSock},
+      {"bind null name", [&] { return ws_.bind(s_, nullptr, 16); }, 10014},
+      {"recv from a pipe", [&] { return ws_.recv(notSocket, buf, sizeof(buf), 0); }, kWsaENotSock},
+      {"send on no socket", [&] { return ws_.send(none, "x", 1, 0); }, kWsaENotSock},
+      {"close a pipe", [&] { return ws_.closesocket(notSocket); }, kWsaENotSock},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.call(), -1);
+    EXPECT_EQ(ws_.WSAGetLastError(), c.error);
+  }
+  EXPECT_EQ(ws_.recv(s_, buf, 0, 0), -1) << "nothing waiting";
+  EXPECT_EQ(ws_.WSAGetLastError(), 10035);
+  EXPECT_EQ(ws_.WSAStartup(0x0101, nullptr), 10014);
+  ::close(pipe[0]);
+  ::close(pipe[1]);
 }
 
 // A plain socket with SO_REUSEADDR on `address`:`port`, as veldc-sim binds its adapter; -1 when
