@@ -72,13 +72,15 @@ TEST(WinSockText, InetAddrReadsLikeWinSock) {
   const struct {
     const char *text;
     uint32_t host;  // host order
-  } cases[] = {{"127.0.0.1", 0x7F000001}, {"192.168.1.200", 0xC0A801C8},
-               {"0x7f.1", 0x7F000001},    {"0177.0.0.01", 0x7F000001},
-               {"10.1.258", 0x0A010102},  {"167772161", 0x0A000001},
-               {"0", 0x00000000},         {"1.2.3.4 junk", 0x01020304}};
+  } cases[] = {
+      {"127.0.0.1", 0x7F000001},   {"192.168.1.200", 0xC0A801C8}, {"0x7f.1", 0x7F000001},
+      {"0177.0.0.01", 0x7F000001}, {"10.1.258", 0x0A010102},      {"167772161", 0x0A000001},
+      {"0", 0x00000000},           {"1.2.3.4 junk", 0x01020304},  {"0XAb.0xFF.0x1", 0xABFF0001},
+      {"1.2.3.4\t", 0x01020304},   {"1.2.65535", 0x0102FFFF},     {"0377.0xffffff", 0xFFFFFFFF}};
   for (const auto &c : cases) EXPECT_EQ(WsInetAddr(c.text), WsHtonl(c.host)) << c.text;
   for (const char *refused : {"1.2.3.256", "", "1.2.3.4.5", "1..2", "0x", "09", "4294967296",
-                              "1.2.3.", "1.2.3.4x", "1.16777216"}) {
+                              "1.2.3.", "1.2.3.4x", "1.16777216", "256.1", "1.256.1", "256.1.1",
+                              "1.2.65536", "0xg", "0x100000000", "1.2.3.4\x01"}) {
     EXPECT_EQ(WsInetAddr(refused), kWsInaddrNone) << '"' << refused << '"';
   }
   EXPECT_EQ(WsInetAddr(nullptr), kWsInaddrNone);

@@ -1,6 +1,8 @@
 // Drive, directory, view and delete, and the routine that ends a transfer early.
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/errors.h"
@@ -17,6 +19,30 @@ std::string Joined(const Lines &lines) {
   std::string out;
   for (const auto &l : lines) out += l + "\r";
   return out;
+}
+
+// The counts terminals put in their end lines and directory entries: blanks first, a sign, the
+// digits up to the first other character; out of range is clamped, never wrapped.
+TEST(ReadNumber, CountsAsTerminalsWriteThem) {
+  const std::pair<const char *, int32_t> cases[] = {
+      {"42", 42},
+      {"  \t\r\n 7 RECS", 7},
+      {"+12", 12},
+      {"-12", -12},
+      {"0012x3", 12},
+      {"", 0},
+      {"x12", 0},
+      {"- 5", 0},
+      {"2147483647", INT32_MAX},
+      {"2147483648", INT32_MAX},
+      {"99999999999999999999", INT32_MAX},
+      {"-2147483648", INT32_MIN},
+      {"-99999999999999999999", INT32_MIN},
+  };
+  for (const auto &c : cases) EXPECT_EQ(services::ReadNumber(c.first), c.second) << c.first;
+  char name[] = "ab-Z9\x80z";
+  services::UpperCaseName(name);
+  EXPECT_STREQ(name, "AB-Z9\x80Z");
 }
 
 TEST_F(Files, ChangeDrive) {
