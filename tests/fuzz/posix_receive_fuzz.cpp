@@ -11,23 +11,17 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "fuzz_ops.h"
 #include "platform/platform.h"
 
 using namespace veldc::platform;
+using veldc::fuzz::Check;
 
 namespace {
-
-void Check(bool ok, const char *what) {
-  if (ok) return;
-  std::fprintf(stderr, "broken promise: %s\n", what);
-  std::abort();
-}
 
 struct Harness {
   Harness() {

@@ -4,11 +4,10 @@
 // no crash, a bounded line in progress, replies only from terminals that exist.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "fuzz_ops.h"
 #include "sim/direct_line.h"
 #include "sim/line_output.h"
 #include "sim/logon_line.h"
@@ -17,16 +16,7 @@
 #include "sim/terminal.h"
 
 using namespace veldc::sim;
-
-namespace {
-
-void Check(bool ok, const char *what) {
-  if (ok) return;
-  std::fprintf(stderr, "broken promise: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
+using veldc::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider in(data, size);

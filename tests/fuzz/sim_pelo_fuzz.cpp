@@ -4,25 +4,15 @@
 // for each one it hears.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fuzz_ops.h"
 #include "sim/pelo_adapter.h"
 #include "sim/terminal.h"
 
 using namespace veldc::sim;
-
-namespace {
-
-void Check(bool ok, const char *what) {
-  if (ok) return;
-  std::fprintf(stderr, "broken promise: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
+using veldc::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider in(data, size);
