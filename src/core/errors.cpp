@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "veldc.h"
 
 namespace veldc {
@@ -175,6 +176,7 @@ extern "C" int VELDC_API GetError(char *message) {
 
 extern "C" int VELDC_API CancelOperation(void) {
   cancelRequest.store(1);
+  platform::Os().WakeWaits();
   return 0;
 }
 

@@ -179,6 +179,8 @@ class Platform {
   virtual void PauseUntil(int64_t deadline) = 0;
   virtual bool ComWaitInput(Handle port, uint32_t limitMs) = 0;
   virtual bool SocketWaitInput(WsSocket socket, uint32_t limitMs) = 0;
+  // Ends an input wait in progress early (the host's cancel request); safe in a signal handler.
+  virtual void WakeWaits() = 0;
 
   // Modules: SearchPathA (presence only), LoadLibraryA, GetProcAddress, FreeLibrary,
   // GetModuleHandleA. "WSOCK32.DLL" and "KOV74C.DLL" are the names the library asks for;

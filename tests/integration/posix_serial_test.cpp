@@ -8,12 +8,15 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "platform/posix/serial_settings.h"
@@ -202,6 +205,49 @@ TEST_F(Pty, BytesFlowBothWaysAndReadsNeverBlock) {
   uint32_t mask = 7;
   EXPECT_TRUE(os.ComClearError(port_, &mask));
   EXPECT_EQ(mask, 0u);
+}
+
+// The input wait ends when a byte comes, when a cancel request wakes it and when the far side
+// closes; a pause lasts its length while the thread sleeps through most of it.
+TEST_F(Pty, WaitsEndWithDataWakeOrHangUpAndPausesSleep) {
+  ASSERT_NO_FATAL_FAILURE(OpenWithTimeouts(0, 0));
+  using Clock = std::chrono::steady_clock;
+  const auto waitWhile = [&](const std::function<void()> &act) {
+    std::thread actor([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      act();
+    });
+    const auto start = Clock::now();
+    EXPECT_TRUE(os.ComWaitInput(port_, 5000));
+    actor.join();
+    return Clock::now() - start;
+  };
+  EXPECT_LT(waitWhile([&] { ASSERT_EQ(::write(master_, "x", 1), 1); }), std::chrono::seconds(2));
+  char byte;
+  EXPECT_EQ(os.ComRead(port_, &byte, 1), 1u);
+  EXPECT_LT(waitWhile([&] { os.WakeWaits(); }), std::chrono::seconds(2));
+
+  timespec cpu0, cpu1;
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+  const auto start = Clock::now();
+  os.PauseUntil(os.PerfCounter() + 20000000);
+  const auto took = Clock::now() - start;
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+  EXPECT_GE(took, std::chrono::milliseconds(20));
+  EXPECT_LT(took, std::chrono::milliseconds(500));
+  EXPECT_LT((cpu1.tv_sec - cpu0.tv_sec) * 1000000000 + (cpu1.tv_nsec - cpu0.tv_nsec), 5000000)
+      << "a 20 ms pause spun more than 5 ms";
+
+  uint32_t mask = 0;
+  ASSERT_TRUE(os.ComClearError(port_, &mask));
+  EXPECT_EQ(mask, 0u);
+  EXPECT_LT(waitWhile([&] {
+              ::close(master_);
+              master_ = -1;
+            }),
+            std::chrono::seconds(2));
+  ASSERT_TRUE(os.ComClearError(port_, &mask));
+  EXPECT_EQ(mask, kCommIoError);
 }
 
 TEST_F(Pty, WriteGivesUpAtItsTimeout) {

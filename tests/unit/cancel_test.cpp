@@ -84,6 +84,7 @@ TEST_F(Cancel, TransfersAndListingsTakeTheirOwnFailurePath) {
 TEST_F(Cancel, WaitsEndEarlyAndOtherCallsIgnoreTheRequest) {
   char text[VELDC_REPLY_SIZE];
   CancelOperation();
+  EXPECT_EQ(vp.Wakes(), 1) << "a wait in progress is woken";
   EXPECT_EQ(Outcome(SendCommand("V", text)), "-1 40 No reply from terminal");  // not a wait
   const auto start = vp.Now();
   EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 61 Operation cancelled");

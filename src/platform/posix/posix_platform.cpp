@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -81,13 +82,16 @@ timespec AtNs(int64_t ns) {
   return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
 
-// Waits in poll() until the descriptor is readable or fails, or `limitMs` pass; false for no
-// descriptor at all.
-bool AwaitReadable(int fd, uint32_t limitMs) {
+// Waits in poll() until the descriptor is readable or fails, `limitMs` pass, or `wake` is
+// signalled (and then drained); false for no descriptor at all.
+bool AwaitReadable(int fd, int wake, uint32_t limitMs) {
   if (fd < 0) return false;
-  pollfd pfd{fd, POLLIN, 0};
+  pollfd pfd[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
   const timespec limit = AtNs(static_cast<int64_t>(limitMs) * 1000000);
-  ::ppoll(&pfd, 1, &limit, nullptr);
+  if (::ppoll(pfd, wake >= 0 ? 2 : 1, &limit, nullptr) > 0 && (pfd[1].revents & POLLIN) != 0) {
+    uint64_t count;
+    (void)!::read(wake, &count, sizeof count);
+  }
   return true;
 }
 
@@ -100,6 +104,9 @@ bool HungUp(int fd) {
 
 class PosixPlatform : public Platform {
  public:
+  // The waits also watch this, so a cancel request from another thread ends them.
+  PosixPlatform() : wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
   // ---- COM port ----
   Handle ComOpen(const char *name) override {
     if (name == nullptr || *name == '\0') return kInvalidHandle;
@@ -268,11 +275,17 @@ class PosixPlatform : public Platform {
   }
 
   bool ComWaitInput(Handle port, uint32_t limitMs) override {
-    return AwaitReadable(Fd(port), limitMs);
+    return AwaitReadable(Fd(port), wake_, limitMs);
   }
 
   bool SocketWaitInput(WsSocket socket, uint32_t limitMs) override {
-    return AwaitReadable(socket <= 0x7FFFFFFF ? static_cast<int>(socket) : -1, limitMs);
+    return AwaitReadable(socket <= 0x7FFFFFFF ? static_cast<int>(socket) : -1, wake_, limitMs);
+  }
+
+  // Async-signal-safe: one write to the eventfd.
+  void WakeWaits() override {
+    const uint64_t one = 1;
+    if (wake_ >= 0) (void)!::write(wake_, &one, sizeof one);
   }
 
   int UtcYear() override {
@@ -427,6 +440,7 @@ class PosixPlatform : public Platform {
     return fd;
   }
 
+  const int wake_;
   std::mutex mutex_;
   std::map<int, ComTimeouts> timeouts_;
 };

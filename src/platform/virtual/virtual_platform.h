@@ -225,6 +225,8 @@ class VirtualPlatform : public Platform {
   void PauseUntil(int64_t deadline) override;
   bool ComWaitInput(Handle port, uint32_t limitMs) override;
   bool SocketWaitInput(WsSocket socket, uint32_t limitMs) override;
+  void WakeWaits() override { ++wakes_; }
+  int Wakes() const { return wakes_; }
 
   bool ModuleOnSearchPath(const char *name) override;
   Handle ModuleLoad(const char *name) override;
@@ -313,6 +315,7 @@ class VirtualPlatform : public Platform {
   std::deque<uint32_t> errorMasks_;
   bool failWrite_ = false;
   Micros hangUpAt_ = kNever;
+  int wakes_ = 0;
 
   std::set<std::string> absentModules_;
   std::set<std::string> unloadableModules_;

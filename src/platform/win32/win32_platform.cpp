@@ -178,6 +178,7 @@ class Win32Platform : public Platform {
   }
   bool ComWaitInput(Handle, uint32_t) override { return false; }
   bool SocketWaitInput(WsSocket, uint32_t) override { return false; }
+  void WakeWaits() override {}  // the readers look at the request after every read
   int UtcYear() override {
     SYSTEMTIME now;
     GetSystemTime(&now);
