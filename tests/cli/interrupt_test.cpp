@@ -115,8 +115,9 @@ TEST(VeldcInterruptTest, DialledLineIsHungUpAndASecondCtrlCExitsAtOnce) {
 
 // Listening is usually ended by Ctrl-C: what was heard is still reported.
 TEST(VeldcInterruptTest, ListeningEndsWithItsMessages) {
-  const Outcome cut = RunProgram(kVeldc, {"--json", "listen", "--seconds", "60"}, "", 60, false,
-                                 {{"using the built-in simulated terminal", SIGINT}});
+  // Once the terminal is selected (its identification is the selection's last reply).
+  const Outcome cut = RunProgram(kVeldc, {"--json", "--trace", "listen", "--seconds", "60"}, "", 60,
+                                 false, {{"port <- Veld V2.10 RAM F", SIGINT}});
   EXPECT_EQ(cut.status, 130) << cut.err;
   const std::vector<json> results = JsonLines(cut.out);
   ASSERT_EQ(results.size(), 1u) << cut.out;

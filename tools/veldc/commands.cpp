@@ -503,7 +503,7 @@ Status Listen(const ListenArgs &args, Context &context, Result *result) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(args.seconds);
   json messages = json::array();
   while (args.count == 0 || static_cast<int>(messages.size()) < args.count) {
-    if (std::chrono::steady_clock::now() >= deadline) break;
+    if (std::chrono::steady_clock::now() >= deadline || Interrupted() != 0) break;
     char message[VELDC_REPLY_SIZE] = {};
     // Each call waits up to a second for one line.
     if (GetMsgEx(message) != 0) {

@@ -209,6 +209,9 @@ Status Session::Open() {
 
 Status Session::Selected() {
   Status status = Open();
+  // Opening drops a cancel request made before it (InitCOMM does): an interrupt that came
+  // while the device opened is kept by the tool instead.
+  if (status.ok() && Interrupted() != 0) return {VELDC_ERR_CANCELLED, "Operation cancelled"};
   if (!status.ok() || selected_) return status;
   status = Select(Address(), false);
   // A Pelo serves a network (terminals 1..254) or a single terminal (0); only the adapter
