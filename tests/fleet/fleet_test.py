@@ -82,15 +82,21 @@ def collect_case(args, folder):
         assert report["ok"] and report["records"] == terminals * args.records, report["records"]
         expected = {(d.name, t): d.records for d in devices for t in d.terminals}
         check_exactly_once(stored_records(args.veldc, inventory), expected)
-        again = fleet(args.veldc, "run", inventory, "--json")
-        assert again.returncode == 0, again.stderr[-2000:]
-        assert json.loads(again.stdout)["records"] == 0, "a terminal file was left undeleted"
-        check_exactly_once(stored_records(args.veldc, inventory), expected)
+        assert run_and_check(args, inventory, expected) == 0, "a terminal file was left"
         print(f"{len(devices)} devices, {terminals} terminals, "
               f"{terminals * args.records} records in {wall:.1f} s")
     finally:
         for d in devices:
             d.stop()
+
+
+def run_and_check(args, inventory, expected):
+    """Runs the inventory once more, which must end well, and checks the store; returns how
+    many records that run stored."""
+    out = fleet(args.veldc, "run", inventory, "--json")
+    assert out.returncode == 0, out.stderr[-2000:]
+    check_exactly_once(stored_records(args.veldc, inventory), expected)
+    return json.loads(out.stdout)["records"]
 
 
 def run_until_done(args, inventory, store=None, tries=6):
@@ -203,11 +209,8 @@ def two_collectors_case(args, folder):
                     assert not mine(report_a) & mine(report_b), "a device worked on twice"
                     assert mine(report_a) | mine(report_b) == {d.name for d in devices}
                 time.sleep(3)  # past any lease the cut collector left
-                after = fleet(args.veldc, "run", inventory, "--json")
-                assert after.returncode == 0, after.stderr[-2000:]
-                check_exactly_once(stored_records(args.veldc, inventory), expected)
-                print(f"{phase}: collector B stored {report_b['records']}, the run after "
-                      f"{json.loads(after.stdout)['records']}")
+                after = run_and_check(args, inventory, expected)
+                print(f"{phase}: collector B stored {report_b['records']}, the run after {after}")
             finally:
                 for d in devices:
                     d.stop()

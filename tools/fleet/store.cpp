@@ -2,6 +2,7 @@
 #include <ctime>
 #include <functional>
 
+#include "report.h"
 #include "sql.h"
 
 namespace veldc::fleet {
@@ -271,18 +272,6 @@ std::unique_ptr<Store> Store::Open(const std::string &location) {
   return OpenSqlite(location);
 }
 
-std::string UtcNow() {
-  auto now = std::chrono::system_clock::now();
-  std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<int>(millis.count()));
-  return text;
-}
+std::string UtcNow() { return cli::UtcText(std::chrono::system_clock::now()); }
 
 }  // namespace veldc::fleet

@@ -35,16 +35,22 @@ void Reporter::Begin(int address) {
   started_ = std::chrono::steady_clock::now();
 }
 
-nlohmann::json Reporter::Envelope(const std::string &command, bool ok) const {
+std::string UtcText(std::chrono::system_clock::time_point when) {
   using namespace std::chrono;
-  const auto ms = duration_cast<milliseconds>(start_.time_since_epoch()).count();
+  const auto ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
   const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
   std::tm utc{};
   gmtime_r(&seconds, &utc);
-  char start[96];
-  std::snprintf(start, sizeof start, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                 static_cast<int>(ms % 1000));
+  return text;
+}
+
+nlohmann::json Reporter::Envelope(const std::string &command, bool ok) const {
+  using namespace std::chrono;
+  const std::string start = UtcText(start_);
   const double took = duration<double>(steady_clock::now() - started_).count();
   return {{"command", command},
           {"ok", ok},

@@ -17,6 +17,9 @@ struct Result {
   std::string text;  // printed as is in text mode; a newline is added when missing
 };
 
+// An instant as ISO 8601 UTC with milliseconds: 2026-12-06T16:05:01.123Z.
+std::string UtcText(std::chrono::system_clock::time_point when);
+
 // A terminal's text for JSON. Terminals use an 8-bit code page; each byte is read as the ISO
 // 8859-1 character of the same number, so every byte (0x80-0xFF included) survives and encoding
 // the string back to Latin-1 gives the terminal's bytes exactly.
