@@ -136,7 +136,9 @@ void Modem::ToHost(Micros now, std::string *out) {
 Micros Modem::NextDue() const {
   Micros next = output_.NextDue();
   if (dialing_) next = std::min(next, connectAt_);
-  if (held_.size() == 3 || line_ == "+++") next = std::min(next, lastByteAt_ + timing_.guard);
+  if (held_.size() == 3 || (!dataMode_ && line_ == "+++")) {
+    next = std::min(next, lastByteAt_ + timing_.guard);
+  }
   if (dataMode_) next = std::min(next, behind_.NextDue());
   return next;
 }
