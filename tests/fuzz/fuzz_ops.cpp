@@ -147,12 +147,6 @@ void SingleValueOp(FuzzedDataProvider &in) {
 
 }  // namespace
 
-void Check(bool ok, const char *what) {
-  if (ok) return;
-  std::fprintf(stderr, "broken promise: %s\n", what);
-  std::abort();
-}
-
 void CheckCleanUp() {
   const VirtualPlatform *vp = VirtualPlatform::Current();
   using platform::virt::Call;

@@ -6,12 +6,10 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "check.h"
 #include "fuzz_peers.h"
 
 namespace veldc::fuzz {
-
-// Aborts with `what` on stderr unless `ok`.
-void Check(bool ok, const char *what);
 
 // One of SendCommand, GetMsgEx, PostCommand, GetResponse, ChgTerminal.
 void ExchangeOp(FuzzedDataProvider &in);

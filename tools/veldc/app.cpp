@@ -140,6 +140,8 @@ Status ParseError(const CLI::ParseError &error) {
 Status ParseBatchLine(const std::string &line, std::vector<Command> *commands, bool *empty) {
   std::vector<std::string> words;
   std::string error;
+  // The library takes zero-terminated texts: a zero byte would silently cut a name or command.
+  if (line.find('\0') != std::string::npos) return Status::Usage("a zero byte in the line");
   if (!SplitWords(line, &words, &error)) return Status::Usage(error);
   *empty = words.empty();
   if (words.empty()) return Status::Ok();
@@ -165,17 +167,10 @@ Status ParseBatchLine(const std::string &line, std::vector<Command> *commands, b
   return Status::Ok();
 }
 
-// One command of the run, with where it came from for messages ("session.txt:3: ").
-struct Step {
-  Command command;
-  std::string where;
-  std::string line;  // the batch line, for --echo
-  int number = 0;    // its number in the batch
-};
+}  // namespace
 
-// Reads and parses the whole batch; nothing runs when any line is wrong.
 Status ReadBatch(std::istream &in, const std::string &source, std::vector<Step> *steps,
-                 int firstLine = 1) {
+                 int firstLine) {
   std::string line;
   for (int number = firstLine; std::getline(in, line); ++number) {
     std::vector<Command> commands;
@@ -192,6 +187,8 @@ Status ReadBatch(std::istream &in, const std::string &source, std::vector<Step> 
   }
   return Status::Ok();
 }
+
+namespace {
 
 // "5", "1,3,12", "1-31": the terminals of the run, each checked against the link kind.
 Status ParseAddresses(const std::string &text, LinkKind kind, std::vector<int> *addresses) {

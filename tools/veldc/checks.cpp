@@ -92,6 +92,10 @@ Status CheckParameter(int number, const std::string &value) {
     return Status::Usage("a parameter value has at most 32 characters, not " +
                          std::to_string(value.size()));
   }
+  // On the line a CR or LF would end the command early and start another; a zero cuts it.
+  if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+    return Status::Usage("a parameter value cannot hold a line end or a zero byte");
+  }
   return Status::Ok();
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "text_args.h"
+#include "trace_log.h"
 
 namespace veldc::cli {
 
@@ -23,7 +24,10 @@ bool ReadParamFile(std::istream &in, std::map<int, std::string> *values, std::st
     while (!number.empty() && (number.back() == ' ' || number.back() == '\t')) number.pop_back();
     int n = 0;
     if (!ParseInt(number, 0, 99, &n)) {
-      *error = where + "parameter number must be 0 to 99, not \"" + number + "\"";
+      // Escaped: the file may come from anywhere, the message goes to the user's terminal.
+      const auto *bytes = reinterpret_cast<const unsigned char *>(number.data());
+      *error = where + "parameter number must be 0 to 99, not \"" +
+               EscapeBytes(bytes, static_cast<int>(number.size())) + "\"";
       return false;
     }
     if (!values->emplace(n, line.substr(equals + 1)).second) {
