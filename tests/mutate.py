@@ -1,28 +1,17 @@
 #!/usr/bin/env python3
 """Seeded mutants of the library, each rebuilt and run against the unit and integration suites.
 
-Every mutant is one small fault in src/ (outside the platform backends): a comparison flipped
-(== and !=, < and >=, > and <=), an integer constant off by one, or a call statement dropped.
-A mutant is killed when the unit tests fail on it (or, surviving those, the POSIX and
-integration tests do) or exceed the time-out; a mutant that does not compile is not counted.
-
-It works on a copy of the tree, so the tree itself is never left mutated:
+Every mutant is one small fault in src/ (outside the platform backends): a comparison flipped,
+an integer constant off by one, or a call statement dropped. A mutant is killed when the unit
+tests fail on it (or, surviving those, the POSIX and integration tests do) or exceed the
+time-out; a mutant that does not compile is not counted. It works on a copy of the tree:
   tests/mutate.py --count 60 --seed 10
   tests/mutate.py --tests-from OTHER_TREE   (the same mutants against another tree's tests/)
 The build goes through ccache (source /work/env.sh or set CMAKE_CXX_COMPILER_LAUNCHER).
 """
-import argparse
-import os
-import pathlib
-import random
-import re
-import shutil
-import subprocess
-import sys
-import time
+import argparse, os, pathlib, random, re, shutil, subprocess, sys, time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-MUTATED_DIRS = ["core", "device", "meter", "protocol", "pelo", "services"]
 FLIPS = {"==": "!=", "!=": "==", "<": ">=", ">=": "<", ">": "<=", "<=": ">"}
 COMPARISON = re.compile(r" (==|!=|<=|>=|<|>) ")
 CONSTANT = re.compile(r"(?<![\w.])(\d+)(?![\w.'])")
@@ -30,66 +19,50 @@ CALL = re.compile(r"^(\s+)(?!return\b|if\b|while\b|for\b|switch\b|case\b|delete\
                   r"[A-Za-z_][\w:.>-]*(?:<[^;]*>)?\([^;]*\);\s*$")
 UNIT = "tests/unit/veldc_unit_tests"
 INTEGRATION = ["tests/integration/veldc_posix_tests", "tests/integration/veldc_integration_tests"]
+TARGETS = ["veldc_unit_tests", "veldc_posix_tests", "veldc_integration_tests"]
 
 
 def code_part(line):
-    """The line without its string/char literals and its // comment (same length)."""
+    """The line with its string/char literals and its // comment blanked (same length)."""
     out, quote, i = [], None, 0
     while i < len(line):
         c = line[i]
         if quote:
-            if c == "\\":
-                out.append("  ")
-                i += 2
-                continue
-            if c == quote:
-                quote = None
-            out.append(" ")
-        elif c in "\"'":
-            quote = c
-            out.append(" ")
-        elif line.startswith("//", i):
-            out.append(" " * (len(line) - i))
+            out.append("  " if c == "\\" else " ")
+            i += 2 if c == "\\" else 1
+            quote = None if c == quote else quote
+            continue
+        if line.startswith("//", i):
             break
-        else:
-            out.append(c)
+        if c in "\"'":
+            quote = c
+        out.append(" " if c in "\"'" else c)
         i += 1
-    return "".join(out)[: len(line)]
+    return "".join(out).ljust(len(line))[: len(line)]
 
 
 def sites(src):
     found = []
-    for folder in MUTATED_DIRS:
+    for folder in ["core", "device", "meter", "protocol", "pelo", "services"]:
         for path in sorted((src / folder).glob("*.cpp")):
             rel = path.relative_to(src.parent).as_posix()
             for number, line in enumerate(path.read_text().splitlines()):
-                stripped = line.strip()
-                if stripped.startswith(("#", "//", "static_assert")):
+                if line.strip().startswith(("#", "//", "static_assert")):
                     continue
                 code = code_part(line)
-                for m in COMPARISON.finditer(code):
-                    found.append((rel, number, m.start(1), m.group(1), FLIPS[m.group(1)]))
-                for m in CONSTANT.finditer(code):
-                    found.append((rel, number, m.start(1), m.group(1), str(int(m.group(1)) + 1)))
+                found += [(rel, number, m.start(1), m.group(1), FLIPS[m.group(1)])
+                          for m in COMPARISON.finditer(code)]
+                found += [(rel, number, m.start(1), m.group(1), str(int(m.group(1)) + 1))
+                          for m in CONSTANT.finditer(code)]
                 if CALL.match(code):
-                    found.append((rel, number, len(line) - len(line.lstrip()), stripped, "(void)0;"))
+                    found.append((rel, number, len(line) - len(line.lstrip()), line.strip(),
+                                  "(void)0;"))
     return found
 
 
-def apply(tree, site):
-    rel, number, column, old, new = site
-    path = tree / rel
-    lines = path.read_text().split("\n")
-    line = lines[number]
-    assert line[column:column + len(old)] == old, site
-    lines[number] = line[:column] + new + line[column + len(old):]
-    path.write_text("\n".join(lines))
-    return path, line
-
-
-def run(command, cwd, timeout):
+def run(command, cwd, timeout, env=None):
     try:
-        return subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL,
+        return subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL, env=env,
                               stderr=subprocess.DEVNULL, timeout=timeout).returncode
     except subprocess.TimeoutExpired:
         return "timeout"
@@ -106,67 +79,55 @@ def main():
     args = parser.parse_args()
 
     work = pathlib.Path(args.work).resolve()
-    tree = work / "tree"
-    if tree.exists():
-        shutil.rmtree(tree)
+    tree, build = work / "tree", work / "build"
+    shutil.rmtree(tree, ignore_errors=True)
     tree.mkdir(parents=True)
     for part in ["CMakeLists.txt", "CMakePresets.json", "cmake", "include", "resources", "src",
                  "sim", "tools", "examples", "scripts"]:
-        source = ROOT / part
-        if source.is_dir():
-            shutil.copytree(source, tree / part)
-        elif source.exists():
-            shutil.copy2(source, tree / part)
+        if (ROOT / part).is_dir():
+            shutil.copytree(ROOT / part, tree / part)
+        elif (ROOT / part).exists():
+            shutil.copy2(ROOT / part, tree / part)
     shutil.copytree(pathlib.Path(args.tests_from) / "tests", tree / "tests")
-    build = work / "build"
-    targets = ["veldc_unit_tests", "veldc_posix_tests", "veldc_integration_tests"]
-    env = dict(os.environ, CMAKE_CXX_COMPILER_LAUNCHER=os.environ.get(
-        "CMAKE_CXX_COMPILER_LAUNCHER", "ccache"))
-    subprocess.run(["cmake", "-S", str(tree), "-B", str(build), "-G", "Ninja",
-                    "-DCMAKE_BUILD_TYPE=Debug", "-DVELDC_TESTS=ON"], check=True,
-                   stdout=subprocess.DEVNULL, env=env)
-    subprocess.run(["cmake", "--build", str(build), "--target", *targets], check=True,
-                   stdout=subprocess.DEVNULL, env=env)
-    if run([str(build / UNIT)], build, args.timeout) != 0:
+    env = dict(os.environ)
+    env.setdefault("CMAKE_CXX_COMPILER_LAUNCHER", "ccache")
+    subprocess.run(["cmake", "-S", tree, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+                    "-DVELDC_TESTS=ON"], check=True, stdout=subprocess.DEVNULL, env=env)
+    rebuild = ["cmake", "--build", build, "--target", *TARGETS]
+    subprocess.run(rebuild, check=True, stdout=subprocess.DEVNULL, env=env)
+    if run([build / UNIT], build, args.timeout) != 0:
         sys.exit("the unmutated tree fails its unit tests")
 
     chosen = random.Random(args.seed).sample(sites(tree / "src"), args.count)
-    killed = survived = stillborn = 0
+    killed = survived = 0
     started = time.monotonic()
-    for index, site in enumerate(chosen, 1):
-        path, original = apply(tree, site)
+    for index, (rel, number, column, old, new) in enumerate(chosen, 1):
+        path = tree / rel
+        lines = path.read_text().split("\n")
+        original = lines[number]
+        assert original[column:column + len(old)] == old, (rel, number)
+        lines[number] = original[:column] + new + original[column + len(old):]
+        path.write_text("\n".join(lines))
         try:
-            built = subprocess.run(["cmake", "--build", str(build), "--target", *targets],
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                   env=env).returncode == 0
-            if not built:
+            if run(rebuild, tree, None, env) != 0:
                 verdict = "does not compile"
-                stillborn += 1
-            else:
+            elif run([build / UNIT], build, args.timeout) != 0:
                 verdict = "killed by unit"
-                if run([str(build / UNIT)], build, args.timeout) == 0:
-                    verdict = "killed by integration"
-                    if all(run([str(build / t)], build, args.timeout) == 0
-                           for t in INTEGRATION):
-                        verdict = "SURVIVED"
-                if verdict == "SURVIVED":
-                    survived += 1
-                else:
-                    killed += 1
+            elif any(run([build / t], build, args.timeout) != 0 for t in INTEGRATION):
+                verdict = "killed by integration"
+            else:
+                verdict = "SURVIVED"
         finally:
-            lines = path.read_text().split("\n")
-            lines[site[1]] = original
+            lines[number] = original
             path.write_text("\n".join(lines))
-        print(f"{index:3} {site[0]}:{site[1] + 1} {site[3]!r} -> {site[4]!r}: {verdict}",
-              flush=True)
-    subprocess.run(["cmake", "--build", str(build), "--target", *targets],
-                   stdout=subprocess.DEVNULL, env=env)
+        killed += verdict.startswith("killed")
+        survived += verdict == "SURVIVED"
+        print(f"{index:3} {rel}:{number + 1} {old!r} -> {new!r}: {verdict}", flush=True)
+    subprocess.run(rebuild, stdout=subprocess.DEVNULL, env=env)
     viable = killed + survived
-    share = 100.0 * killed / viable if viable else 0.0
-    print(f"mutants: {len(chosen)}, compiled: {viable}, killed: {killed}, survived: "
-          f"{survived}, kill share {share:.1f}% ({time.monotonic() - started:.0f} s)")
-    return 0
+    print(f"mutants: {len(chosen)}, compiled: {viable}, killed: {killed}, survived: {survived}, "
+          f"kill share {100.0 * killed / max(viable, 1):.1f}% ({time.monotonic() - started:.0f} s)")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/errors.h"
-#include "support/services_terminal.h"
+#include "support/fixture.h"
 
 namespace veldc::test {
 namespace {

@@ -6,8 +6,6 @@
 #include "device/device.h"
 #include "pelo/link.h"
 #include "support/fixture.h"
-#include "support/outcome.h"
-#include "support/test_platform.h"
 
 namespace veldc::test {
 namespace {

@@ -7,7 +7,6 @@
 
 #include "core/errors.h"
 #include "support/fixture.h"
-#include "support/outcome.h"
 
 namespace veldc::test {
 namespace {

@@ -15,11 +15,8 @@
 
 #include "sim/direct_line.h"
 #include "sim/kov74_network.h"
-#include "sim/pelo_adapter.h"
 #include "sim/terminal.h"
-#include "support/pelo_link.h"
-#include "support/services_terminal.h"
-#include "support/sim_links.h"
+#include "support/fixture.h"
 
 namespace veldc::test {
 namespace {
@@ -218,6 +215,12 @@ void RunMatrix(Family family, Size *size) {
       ASSERT_TRUE(w.opened);
       good = Run(w, op);
       ASSERT_GE(good.result, 0) << ErrorState();
+      // The good run moves the records whole, through every family.
+      if (op.pcFile == PcFile::kWritten) {
+        EXPECT_EQ(good.pcFile, kRecords);
+      } else if (std::string(op.name) == "SendFile") {
+        EXPECT_NE(good.terminalState.find("NEW:R1,R2,R3,;"), std::string::npos);
+      }
       for (const auto &e : w.vp.Log()) {
         if (CanFail(e.call)) ++occurrences[e.call];
       }

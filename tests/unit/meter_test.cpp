@@ -6,7 +6,7 @@
 
 #include "core/errors.h"
 #include "platform/meter_ui.h"
-#include "support/services_terminal.h"
+#include "support/fixture.h"
 
 namespace veldc::test {
 namespace {

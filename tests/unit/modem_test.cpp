@@ -4,7 +4,6 @@
 #include "core/errors.h"
 #include "protocol/exchange.h"
 #include "support/fixture.h"
-#include "support/outcome.h"
 
 namespace veldc::test {
 namespace {

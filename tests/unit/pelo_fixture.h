@@ -1,40 +1,31 @@
-// Common ground of the Pelo unit tests: the virtual platform with a scripted adapter, the
-// device opened and the link set up.
+// Common ground of the Pelo unit tests: a scripted adapter, the device opened and connected.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "pelo/link.h"
 #include "support/fixture.h"
-#include "support/outcome.h"
-#include "support/pelo_link.h"
-#include "support/test_platform.h"
 
 namespace veldc::test {
 
 using namespace veldc::pelo;
-using platform::virt::Micros;
 using sim::PeloPacket;
 
 constexpr uint16_t kUdpPort = 5000;
 
 inline std::string Ack(uint16_t seq) { return Datagram(PeloPacket::kAck, seq); }
 
-// A datagram ready at every read until `until`, made by `make` from its count; after that the
-// scripted adapter answers, and it hears everything the host sends.
+// A datagram made by `make` from its count ready at every read until `until`; then the
+// scripted adapter answers. The adapter hears everything the host sends.
 class FloodPeer : public platform::virt::DatagramPeer {
  public:
   FloodPeer(ScriptAdapter *behind, std::function<std::string(int)> make,
             Micros until = std::numeric_limits<Micros>::max())
       : behind_(behind), make_(std::move(make)), until_(until) {}
-  void FromHost(const uint8_t *data, size_t length, Micros now) override {
-    behind_->FromHost(data, length, now);
+  void FromHost(const uint8_t *data, size_t n, Micros now) override {
+    behind_->FromHost(data, n, now);
   }
   bool ToHost(Micros now, std::string *datagram) override {
     if (now >= until_) return behind_->ToHost(now, datagram);
@@ -49,7 +40,7 @@ class FloodPeer : public platform::virt::DatagramPeer {
   Micros until_;
 };
 
-// A platform call made to fail on its `nth` call with `error`; none when `nth` is 0.
+// A platform call failed at its `nth` call with `error`; none when `nth` is 0.
 struct Fault {
   Call call;
   int nth, error;
@@ -72,17 +63,16 @@ class PeloTest : public ::testing::Test {
       return next ? next(p) : ScriptAdapter::Answers{};
     };
   }
-
-  // Bytes answering a datagram, made from its number.
+  // Each datagram of `type` from the host gets the answers, each after its delay in us and
+  // made from the number of the datagram it answers.
   using Answer = std::function<std::string(uint16_t seq)>;
-  // Answers after a delay in us.
   using Script = std::vector<std::pair<Micros, Answer>>;
-  // Each datagram of `type` from the host gets `answers`.
   void OnEach(uint16_t type, Script answers) {
     adapter.SetResponder([type, answers](const PeloPacket &p) -> ScriptAdapter::Answers {
-      if (p.type != type) return {};
       ScriptAdapter::Answers out;
-      for (const auto &a : answers) out.emplace_back(a.first, a.second(p.seq));
+      for (const auto &a : answers) {
+        if (p.type == type) out.emplace_back(a.first, a.second(p.seq));
+      }
       return out;
     });
   }
@@ -108,7 +98,6 @@ class PeloTest : public ::testing::Test {
     vp.ClearLog();
     adapter = ScriptAdapter();
   }
-
   // The datagrams the library sent since the log was cleared, and their instants.
   std::vector<std::string> Sent() const {
     std::vector<std::string> out;

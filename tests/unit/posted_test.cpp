@@ -3,7 +3,6 @@
 
 #include "protocol/exchange.h"
 #include "support/fixture.h"
-#include "support/outcome.h"
 
 namespace veldc::test {
 namespace {

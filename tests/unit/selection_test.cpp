@@ -7,7 +7,6 @@
 #include "device/device.h"
 #include "protocol/exchange.h"
 #include "support/fixture.h"
-#include "support/outcome.h"
 
 namespace veldc::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/services_terminal.h"
+#include "support/fixture.h"
 
 namespace veldc::test {
 namespace {

@@ -7,8 +7,7 @@
 #include "core/errors.h"
 #include "platform/platform.h"
 #include "services/record_reader.h"
-#include "support/services_terminal.h"
-#include "support/test_platform.h"
+#include "support/fixture.h"
 
 namespace veldc::test {
 namespace {

@@ -8,7 +8,7 @@
 #include "core/errors.h"
 #include "protocol/exchange.h"
 #include "services/files.h"
-#include "support/services_terminal.h"
+#include "support/fixture.h"
 
 namespace veldc::test {
 namespace {

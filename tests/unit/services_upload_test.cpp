@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "protocol/exchange.h"
-#include "support/services_terminal.h"
+#include "support/fixture.h"
 
 namespace veldc::test {
 namespace {

@@ -17,9 +17,7 @@
 #include "sim/network_interface.h"
 #include "sim/pelo_adapter.h"
 #include "sim/terminal.h"
-#include "support/outcome.h"
-#include "support/sim_links.h"
-#include "support/test_platform.h"
+#include "support/fixture.h"
 #include "veldc.h"
 
 namespace veldc::sim {
