@@ -1,12 +1,10 @@
 // Terminal exchanges over the Pelo: SendCommand, GetMsgEx, PostCommand, GetResponse and the
 // selection calls, against a scripted adapter.
-#include <string>
-#include <vector>
-
 #include "core/errors.h"
 #include "device/device.h"
 #include "pelo_fixture.h"
 #include "protocol/exchange.h"
+#include "sim/terminal.h"
 
 namespace veldc::test {
 namespace {
@@ -254,53 +252,37 @@ TEST_F(PeloExchange, PostedCommandAndGetResponse) {
   EXPECT_EQ(Outcome(GetResponse(reply)), "-1 79 WinSocket timeout expired");
 }
 
-TEST_F(PeloExchange, CallsAreRefusedBeforeAnyTraffic) {
-  char buffer[VELDC_REPLY_SIZE];
-  EXPECT_EQ(Outcome(SendCommand("TIME", buffer)), "-1 2 Device not initialized");
-  EXPECT_EQ(Outcome(GetResponse(nullptr)), "-1 3 Wrong parameters");
-  Connect();
-  for (auto call :
-       {+[](char *b) { return SendCommand("TIME", b); }, +[](char *b) { return GetMsgEx(b); },
-        +[](char *) { return PostCommand("TIME"); }, +[](char *b) { return GetResponse(b); }}) {
-    EXPECT_EQ(Outcome(call(buffer)), "-1 4 No terminal selected");
-  }
-  EXPECT_TRUE(Sent().empty());
-}
-
 TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
-  struct {
-    const char *status;  // null: no SetIPAddress, the form is still none
-    int address;
-    const char *state;
-  } const cases[] = {{nullptr, 1, "91 No selected Pelo"},
-                     {nullptr, 0, "91 No selected Pelo"},
-                     {"V C3\r", 0, "3 Wrong parameters"},
-                     {"V C3\r", 255, "3 Wrong parameters"},
-                     {"V C3\r", 254, "0 None"},
-                     {"V C3\r", 1, "0 None"},
-                     {"V C1\r", 1, "3 Wrong parameters"},
-                     {"V C1\r", -1, "3 Wrong parameters"},
-                     {"V C1\r", 0, "0 None"}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(std::to_string(c.address) + (c.status ? c.status : " no status"));
+  // Status null: no SetIPAddress, the form is still none.
+  const std::tuple<const char *, int, const char *> cases[] = {
+      {nullptr, 1, "91 No selected Pelo"},
+      {nullptr, 0, "91 No selected Pelo"},
+      {"V C3\r", 0, "3 Wrong parameters"},
+      {"V C3\r", 255, "3 Wrong parameters"},
+      {"V C3\r", 254, "0 None"},
+      {"V C3\r", 1, "0 None"},
+      {"V C1\r", 1, "3 Wrong parameters"},
+      {"V C1\r", -1, "3 Wrong parameters"},
+      {"V C1\r", 0, "0 None"}};
+  for (const auto &[status, address, state] : cases) {
+    SCOPED_TRACE(std::to_string(address) + (status ? status : " no status"));
     ASSERT_EQ(InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort);
-    if (c.status != nullptr) {
-      adapter.SetResponder(Status(c.status));
+    if (status != nullptr) {
+      adapter.SetResponder(Status(status));
       ASSERT_EQ(SetIPAddress("192.168.0.10"), 0);
     }
     vp.ClearLog();
     bySelectedTerminal = 9;
     PeloLink.wLastDataSeq = 3;
-    const bool ok = std::string(c.state) == "0 None";
-    EXPECT_EQ(Outcome(ChgTerminal(c.address)), (ok ? "0 " : "-1 ") + std::string(c.state));
-    EXPECT_EQ(bySelectedTerminal, ok ? c.address : 255);
-    if (c.address >= 0 && c.address <= 254) {
+    const bool ok = std::string(state) == "0 None";
+    EXPECT_EQ(Outcome(ChgTerminal(address)), (ok ? "0 " : "-1 ") + std::string(state));
+    EXPECT_EQ(bySelectedTerminal, ok ? address : 255);
+    if (address >= 0 && address <= 254) {
       EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF);
     }
-    EXPECT_TRUE(Sent().empty()) << "ChgTerminal sends nothing";
-    // SetTerminal refuses the same addresses, before any traffic.
+    // SetTerminal refuses the same addresses; neither sends anything.
     if (!ok) {
-      EXPECT_EQ(Outcome(SetTerminal(c.address)), std::string("-1 ") + c.state);
+      EXPECT_EQ(Outcome(SetTerminal(address)), std::string("-1 ") + state);
     }
     EXPECT_TRUE(Sent().empty());
     ASSERT_EQ(ExitCOMM(), 0);
@@ -324,6 +306,31 @@ TEST_F(PeloExchange, SetTerminalOpensWithTheEmptyCommandThenIdentifies) {
   EXPECT_EQ(commands,
             (std::vector<std::string>{Network(3, ""), Network(3, "\x04"), Network(3, "%XI")}));
   EXPECT_EQ(bySelectedTerminal, 3);
+}
+
+// Lines of a listing and of an upload wait the Pelo time-out, not the serial one.
+TEST(SimPeloServices, LinesWaitThePeloTimeOut) {
+  TestPlatform vp;
+  SimPeloLink link{vp};
+  sim::Terminal terminal{"Veld", 5};
+  link.adapter.AttachTerminal(&terminal);
+  ASSERT_EQ(InitCOMM(5002, DEV_PELO, 0, 0), 5002) << ErrorState();
+  ASSERT_EQ(SetWinSockTimeOut(3), 0);
+  ASSERT_EQ(SetIPAddress("192.168.0.10"), 0) << ErrorState();
+  ASSERT_EQ(SetTerminal(5), 0) << ErrorState();
+  terminal.PutFile('C', "CUT", {"one", "two", "three"});
+  terminal.Faults().cutAfterLines = 1;
+  TempDir files;
+  char name[] = "cut", entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
+  for (const bool listing : {false, true}) {
+    const Micros start = vp.Now();
+    EXPECT_EQ(Outcome(listing ? ListFiles(nullptr, entries)
+                              : RecvFile(name, files.Path("out.txt").c_str())),
+              "-1 79 WinSocket timeout expired");
+    EXPECT_TRUE(Within(vp.Now() - start, 3000000u, 4000000u)) << listing;
+    terminal.Faults().cutAfterLines = 0;
+  }
+  EXPECT_FALSE(files.Exists("out.txt"));
 }
 
 }  // namespace
