@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -208,7 +209,8 @@ TEST_F(Pty, BytesFlowBothWaysAndReadsNeverBlock) {
 }
 
 // The input wait ends when a byte comes, when a cancel request wakes it and when the far side
-// closes; a pause lasts its length while the thread sleeps through most of it.
+// closes; a pause lasts its length while the thread sleeps through most of it, and leaves the
+// thread's timer slack (the host's) as it found it.
 TEST_F(Pty, WaitsEndWithDataWakeOrHangUpAndPausesSleep) {
   ASSERT_NO_FATAL_FAILURE(OpenWithTimeouts(0, 0));
   using Clock = std::chrono::steady_clock;
@@ -229,10 +231,13 @@ TEST_F(Pty, WaitsEndWithDataWakeOrHangUpAndPausesSleep) {
 
   timespec cpu0, cpu1;
   ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+  ASSERT_EQ(::prctl(PR_SET_TIMERSLACK, 123456UL, 0, 0, 0), 0);
   const auto start = Clock::now();
   os.PauseUntil(os.PerfCounter() + 20000000);
   const auto took = Clock::now() - start;
   ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+  EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 123456);
+  ::prctl(PR_SET_TIMERSLACK, 0UL, 0, 0, 0);
   EXPECT_GE(took, std::chrono::milliseconds(20));
   EXPECT_LT(took, std::chrono::milliseconds(500));
   EXPECT_LT((cpu1.tv_sec - cpu0.tv_sec) * 1000000000 + (cpu1.tv_nsec - cpu0.tv_nsec), 5000000)
