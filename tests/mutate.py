@@ -82,12 +82,10 @@ def main():
     tree, build = work / "tree", work / "build"
     shutil.rmtree(tree, ignore_errors=True)
     tree.mkdir(parents=True)
-    for part in ["CMakeLists.txt", "CMakePresets.json", "cmake", "include", "resources", "src",
-                 "sim", "tools", "examples", "scripts"]:
-        if (ROOT / part).is_dir():
-            shutil.copytree(ROOT / part, tree / part)
-        elif (ROOT / part).exists():
-            shutil.copy2(ROOT / part, tree / part)
+    for part in ROOT.iterdir():  # everything but the tests, the builds and the repository
+        if part.name in (".git", "build", "tests"):
+            continue
+        (shutil.copytree if part.is_dir() else shutil.copy2)(part, tree / part.name)
     shutil.copytree(pathlib.Path(args.tests_from) / "tests", tree / "tests")
     env = dict(os.environ)
     env.setdefault("CMAKE_CXX_COMPILER_LAUNCHER", "ccache")

@@ -6,6 +6,7 @@
 // failed) after an upload; every PC file opened is closed; and no load left open on the
 // terminal. The cells come from the recorded sequence: a new call is covered by itself.
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -106,78 +107,48 @@ enum class PcFile { kNone, kRead, kWritten };
 struct Operation {
   const char *name;
   PcFile pcFile;
-  std::function<int(World &, std::string *)> run;
+  std::function<int(World &, char *text)> run;  // `text`: 256 bytes the service may fill
 };
 
 const std::vector<Operation> &Operations() {
+  static char data[] = "DATA";  // the services turn names to capitals in place
   static const std::vector<Operation> ops = {
       {"SendFile", PcFile::kRead,
-       [](World &w, std::string *) {
+       [](World &w, char *) {
          char name[] = "NEW";
          return SendFile(w.files.Path("in.txt").c_str(), name, 0, 0);
        }},
       {"SendPrg", PcFile::kRead,
-       [](World &w, std::string *) { return SendPrg(w.files.Path("in.txt").c_str()); }},
+       [](World &w, char *) { return SendPrg(w.files.Path("in.txt").c_str()); }},
       {"RecvFile", PcFile::kWritten,
-       [](World &w, std::string *) {
-         char name[] = "DATA";
-         return RecvFile(name, w.files.Path("out.txt").c_str());
-       }},
+       [](World &w, char *) { return RecvFile(data, w.files.Path("out.txt").c_str()); }},
       {"ListFiles", PcFile::kNone,
-       [](World &, std::string *text) {
-         char name[] = "*";
-         char entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT] = {};
-         const int r = ListFiles(name, entries);
-         *text = entries;
+       [](World &, char *text) {
+         char all[] = "*", entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT] = {};
+         const int r = ListFiles(all, entries);
+         std::strcpy(text, entries);
          return r;
        }},
-      {"ViewFile", PcFile::kNone,
-       [](World &, std::string *text) {
-         char name[] = "DATA";
-         char buffer[256] = {};
-         const int r = ViewFile(name, buffer, sizeof buffer);
-         *text = buffer;
-         return r;
-       }},
-      {"DeleFile", PcFile::kNone,
-       [](World &, std::string *) {
-         char name[] = "DATA";
-         return DeleFile(name);
-       }},
-      {"GetTime", PcFile::kNone,
-       [](World &, std::string *text) {
-         char time[VELDC_REPLY_SIZE] = {};
-         const int r = GetTime(time);
-         *text = time;
-         return r;
-       }},
+      {"ViewFile", PcFile::kNone, [](World &, char *text) { return ViewFile(data, text, 256); }},
+      {"DeleFile", PcFile::kNone, [](World &, char *) { return DeleFile(data); }},
+      {"GetTime", PcFile::kNone, [](World &, char *text) { return GetTime(text); }},
       {"SetParameter", PcFile::kNone,
-       [](World &w, std::string *text) {
+       [](World &w, char *text) {
          const int r = SetParameter(7, "42");
-         *text = w.Terminal().Parameter(7);
+         std::strcpy(text, w.Terminal().Parameter(7).c_str());
          return r;
        }},
-      {"GetParameter", PcFile::kNone,
-       [](World &, std::string *text) {
-         char value[VELDC_REPLY_SIZE] = {};
-         const int r = GetParameter(12, value);
-         *text = value;
-         return r;
-       }},
-      {"SendCommand", PcFile::kNone,
-       [](World &, std::string *text) {
-         char reply[VELDC_REPLY_SIZE] = {};
-         const int r = SendCommand("%XI", reply);
-         *text = reply;
-         return r;
-       }},
+      {"GetParameter", PcFile::kNone, [](World &, char *text) { return GetParameter(12, text); }},
+      {"SendCommand", PcFile::kNone, [](World &, char *text) { return SendCommand("%XI", text); }},
   };
   return ops;
 }
 
 Outcome Run(World &w, const Operation &op) {
   Outcome o;
-  o.result = op.run(w, &o.text);
+  char text[256] = {};
+  o.result = op.run(w, text);
+  o.text = text;
   const char *file = op.pcFile == PcFile::kWritten ? "out.txt" : "in.txt";
   o.pcFileExists = w.files.Exists(file);
   o.pcFile = w.files.Read(file);

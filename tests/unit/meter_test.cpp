@@ -11,7 +11,7 @@
 namespace veldc::test {
 namespace {
 
-TEST(TransferBar, GrowsByEachStepAndStopsAtFullWidth) {
+TEST(MeterBars, TransferGrowsByEachStepAndStopsAtFullWidth) {
   meter::TransferBar bar;
   // Ten records of 10 characters and CR LF in a 120-byte file.
   for (int i = 1; i <= 10; ++i) EXPECT_EQ(bar.Advance(120, 12, 120), 12 * i);
@@ -24,9 +24,7 @@ TEST(TransferBar, GrowsByEachStepAndStopsAtFullWidth) {
   bar.Reset();
   // A product past 32 bits must not wrap.
   EXPECT_EQ(bar.Advance(60000000, 30000000, 150), 75);
-}
-
-TEST(ConnectBar, FollowsTheTimeWithoutClamp) {
+  // The connect bar follows the time without a clamp.
   EXPECT_EQ(meter::ConnectBarRight(100, 0, 7000), 0);
   EXPECT_EQ(meter::ConnectBarRight(100, 3500, 7000), 50);
   EXPECT_EQ(meter::ConnectBarRight(100, 14000, 7000), 200);
@@ -37,16 +35,13 @@ struct Report {
   int meter, event, records;
   unsigned done, total;
   std::string text;
-  bool operator==(const Report &o) const {
-    return meter == o.meter && event == o.event && records == o.records && done == o.done &&
-           total == o.total && text == o.text;
+  bool operator==(const Report &o) const { return Text() == o.Text(); }
+  std::string Text() const {
+    return std::to_string(meter) + "," + std::to_string(event) + "," + std::to_string(records) +
+           "," + std::to_string(done) + "," + std::to_string(total) + ",\"" + text + "\"";
   }
 };
-
-std::ostream &operator<<(std::ostream &out, const Report &r) {
-  return out << "{" << r.meter << "," << r.event << "," << r.records << "," << r.done << ","
-             << r.total << ",\"" << r.text << "\"}";
-}
+std::ostream &operator<<(std::ostream &out, const Report &r) { return out << r.Text(); }
 
 void VELDC_API Collect(void *context, int meter, int event, int records, unsigned done,
                        unsigned total, const char *text) {
@@ -122,21 +117,20 @@ TEST_F(Meter, SwitchOffMeansNoWindowAndNoReports) {
   EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(Meter, FailedDownloadClosesTheMeter) {
+// A failed download closes the meter; without a window the transfer still runs and reports.
+TEST_F(Meter, FailedDownloadClosesTheMeterAndNoWindowStillReports) {
   EnableMeter(1);
   EXPECT_EQ(Outcome(Download(3)), "-1 59 Error sending record");
   EXPECT_EQ(vp.LogOf(Call::MeterDestroy).size(), 1u);
   ASSERT_EQ(reports.size(), 4u);  // open, two records, close
   EXPECT_EQ(reports.back(), (Report{110, VELDC_PROGRESS_CLOSE, 2, 24, 120, ""}));
-}
-
-TEST_F(Meter, WithoutAWindowTheTransferStillRunsAndReports) {
-  EnableMeter(1);
+  vp.ClearLog();
+  reports.clear();
   vp.Fail(Call::MeterCreate);
   ASSERT_EQ(Download(), 10) << ErrorState();
-  EXPECT_TRUE(vp.LogOf(Call::MeterShow).empty());
-  EXPECT_TRUE(vp.LogOf(Call::MeterSendProgress).empty());
-  EXPECT_TRUE(vp.LogOf(Call::MeterDestroy).empty());
+  for (Call c : {Call::MeterShow, Call::MeterSendProgress, Call::MeterDestroy}) {
+    EXPECT_TRUE(vp.LogOf(c).empty());
+  }
   EXPECT_EQ(reports.size(), 12u);
   EXPECT_EQ(reports.back(), (Report{110, VELDC_PROGRESS_CLOSE, 10, 120, 120, ""}));
 }
