@@ -157,23 +157,20 @@ TEST_F(PeloSetup, SocketFailuresCloseTheDevice) {
 
 TEST_F(PeloSetup, FailuresAfterTheSocketIsMadeKeepIt) {
   const std::string error = Datagram(PELO_PKT_ERROR, 1);
-  struct Case {
+  // A datagram may be waiting, or an error packet come instead of the status reply.
+  const struct {
     const char *name;
     Fault fault;
-    const std::string *waiting;  // a datagram already there, if any
-    bool errorForStatus;         // an error packet instead of the status reply
+    const std::string *waiting;
+    bool errorForStatus;
     const char *state;
-  } const cases[] = {
+  } cases[] = {
       {"connect", {Call::WsConnect, 1, 10049}, nullptr, false, "89 Error connecting socket: 10049"},
       {"status send", {Call::WsSend, 2, 10065}, nullptr, false, "77 Error sending message: 10065"},
-      {"clean-out read",
-       {Call::WsRecv, 1, 10054},
-       nullptr,
-       false,
-       "78 Error receving message: 10054"},
+      {"clean-out", {Call::WsRecv, 1, 10054}, nullptr, false, "78 Error receving message: 10054"},
       {"reply read", {Call::WsRecv, 3, 10050}, nullptr, false, "78 Error receving message: 10050"},
-      {"error packet in clean-out", {}, &error, false, "96 Error packet received"},
-      {"error packet awaiting status", {}, nullptr, true, "96 Error packet received"},
+      {"error in clean-out", {}, &error, false, "96 Error packet received"},
+      {"error for status", {}, nullptr, true, "96 Error packet received"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
