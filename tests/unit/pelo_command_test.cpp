@@ -53,67 +53,58 @@ TEST_F(PeloCommandTest, RefusedBeforeAnyTraffic) {
   EXPECT_EQ(PeloLink.wSeqCounter, seq + 1);
 }
 
-TEST_F(PeloCommandTest, RepliesAndTheStatusTrim) {
+// Replies (the status reply trimmed at its CR), and what else ends the wait.
+TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
   const std::string longest(127, 'q');
-  struct {
-    const char *command, *answer, *reply;
-  } const cases[] = {{"X", "V2.1 C3\r", "V2.1 C3"},
-                     {"X", "", ""},
-                     {"X", "V", ""},
-                     {"XX", "V2.1\r", "V2.1\r"},
-                     {"S", "status\r", "status\r"},
-                     {"x", "lower\r", "lower\r"},
-                     {longest.c_str(), "ok", "ok"},
-                     {"", "ok", "ok"}};
-  for (const auto &c : cases) {
-    vp.ClearLog();
-    AnswerCommand(c.answer);
-    const auto seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
-    EXPECT_EQ(Outcome(PeloCommand(c.command, reply)), "0 0 None") << c.command;
-    EXPECT_STREQ(reply, c.reply) << c.command;
-    // Header, text and its zero: 132 bytes for the longest command, 5 for the empty one.
-    ASSERT_EQ(Sent(), std::vector<std::string>{Datagram(PELO_PKT_COMMAND, seq, c.command)});
-    EXPECT_EQ(Sent()[0].size(), std::strlen(c.command) + 5);
-  }
-}
-
-TEST_F(PeloCommandTest, WhatEndsTheWait) {
+  const auto says = [](const char *text) {
+    return Script{{2000, Reply(PELO_PKT_COMMAND, 500, text)}};
+  };
   const Answer ack1 = Reply(PELO_PKT_ACK, 1), error = Reply(PELO_PKT_ERROR), empty = Fixed("");
   const Answer init = Fixed(Datagram(PELO_PKT_INIT, 300)), odd = Fixed(Datagram(7, 1, "odd"));
   const Answer done = Reply(PELO_PKT_COMMAND, 0, "done");
   const Answer data = Fixed(Datagram(PELO_PKT_DATA, 17, "\x05TIME 120000"));
   const Answer oversized = Reply(PELO_PKT_COMMAND, 0, std::string(196, 'o'));
   struct Case {
-    const char *outcome, *reply;    // reply null: the buffer is left untouched
-    std::vector<std::string> acks;  // sent after the command
+    const char *command, *outcome, *reply;  // reply null: the buffer is left untouched
+    std::vector<std::string> acks;          // sent after the command
     Fault fault;
     Script answers;
   } const cases[] = {
+      {"X", "0 0 None", "V2.1 C3", {}, {}, says("V2.1 C3\r")},
+      {"X", "0 0 None", "", {}, {}, says("")},
+      {"X", "0 0 None", "", {}, {}, says("V")},
+      {"XX", "0 0 None", "V2.1\r", {}, {}, says("V2.1\r")},
+      {"S", "0 0 None", "status\r", {}, {}, says("status\r")},
+      {"x", "0 0 None", "lower\r", {}, {}, says("lower\r")},
+      {longest.c_str(), "0 0 None", "ok", {}, {}, says("ok")},
+      {"", "0 0 None", "ok", {}, {}, says("ok")},
       // An acknowledgement of our number ends it; one of another number does not.
-      {"0 0 None", nullptr, {}, {}, {{1000, ack1}, {2000, AckIt()}}},
+      {"Q", "0 0 None", nullptr, {}, {}, {{1000, ack1}, {2000, AckIt()}}},
       // An init is acknowledged and the wait goes on; unknown types are dropped.
-      {"0 0 None", "done", {Ack(300)}, {}, {{1000, init}, {2000, odd}, {30000, done}}},
+      {"Q", "0 0 None", "done", {Ack(300)}, {}, {{1000, init}, {2000, odd}, {30000, done}}},
       // Terminal data is acknowledged and ends it without a code.
-      {"-1 0 None", nullptr, {Ack(17)}, {}, {{1000, data}}},
-      {"-1 96 Error packet received", nullptr, {}, {}, {{1000, error}}},
+      {"Q", "-1 0 None", nullptr, {Ack(17)}, {}, {{1000, data}}},
+      {"Q", "-1 96 Error packet received", nullptr, {}, {}, {{1000, error}}},
       // An empty datagram is a runt, not the end: the reply behind it is taken.
-      {"0 0 None", "done", {}, {}, {{1000, empty}, {2000, done}}},
-      {"-1 78 Error receving message: 10040", nullptr, {}, {}, {{1000, oversized}}},
-      {"-1 78 Error receving message: 10054", nullptr, {}, {Call::WsRecv, 3, 10054}, {}},
-      {"-1 77 Error sending message: 10055", nullptr, {}, {Call::WsSend, 1, 10055}, {}},
-      {"-1 78 Error receving message: 10050", nullptr, {}, {Call::WsRecv, 1, 10050}, {}},
+      {"Q", "0 0 None", "done", {}, {}, {{1000, empty}, {2000, done}}},
+      {"Q", "-1 78 Error receving message: 10040", nullptr, {}, {}, {{1000, oversized}}},
+      {"Q", "-1 78 Error receving message: 10054", nullptr, {}, {Call::WsRecv, 3, 10054}, {}},
+      {"Q", "-1 77 Error sending message: 10055", nullptr, {}, {Call::WsSend, 1, 10055}, {}},
+      {"Q", "-1 78 Error receving message: 10050", nullptr, {}, {Call::WsRecv, 1, 10050}, {}},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.outcome);
+    SCOPED_TRACE(std::string(c.command).substr(0, 9) + " " + c.outcome);
     vp.ClearLog();
     std::memset(reply, '#', sizeof reply - 1);
     OnCommand(c.answers);
     c.fault.Arm(vp);
     const auto seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
-    EXPECT_EQ(Outcome(PeloCommand("Q", reply)), c.outcome);
+    EXPECT_EQ(Outcome(PeloCommand(c.command, reply)), c.outcome);
     EXPECT_EQ(std::string(reply), c.reply ? c.reply : Untouched());
     EXPECT_EQ(PeloLink.wSeqCounter, seq);
-    std::vector<std::string> sent{Datagram(PELO_PKT_COMMAND, seq, "Q")};
+    // Header, text and its zero: 132 bytes for the longest command, 5 for the empty one.
+    std::vector<std::string> sent{Datagram(PELO_PKT_COMMAND, seq, c.command)};
+    EXPECT_EQ(sent[0].size(), std::strlen(c.command) + 5);
     if (c.fault.call == Call::WsRecv && c.fault.nth == 1) sent.clear();  // failed clean-out
     sent.insert(sent.end(), c.acks.begin(), c.acks.end());
     EXPECT_EQ(Sent(), sent);
