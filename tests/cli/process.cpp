@@ -1,15 +1,14 @@
 #include "process.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,8 +16,10 @@
 namespace veldc::cli::test {
 namespace {
 
-// Starts `program` with `args`, its stdin, stdout and stderr on `in`, `out` and `err` (-1: the
-// test's own); no other descriptor of the test reaches it.
+using Clock = std::chrono::steady_clock;
+
+// Starts `program` with stdin, stdout and stderr on `in`, `out`, `err` (-1: the test's own); no
+// other descriptor of the test reaches it.
 pid_t Spawn(const std::string &program, const std::vector<std::string> &args, int in, int out,
             int err) {
   const pid_t pid = fork();
@@ -35,53 +36,48 @@ pid_t Spawn(const std::string &program, const std::vector<std::string> &args, in
   _exit(127);
 }
 
+// Reads what `fd` has into `to`; false at its end.
+bool ReadSome(int fd, std::string *to) {
+  char buffer[4096];
+  const ssize_t n = read(fd, buffer, sizeof buffer);
+  if (n > 0) to->append(buffer, static_cast<size_t>(n));
+  return n > 0;
+}
+
 }  // namespace
 
 Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
                    const std::string &input, int timeoutSeconds, bool stderrTerminal,
                    const std::vector<SignalAt> &signals) {
   int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0) return {};
-  if (stderrTerminal ? openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0 : pipe(err) != 0) {
+  if (pipe(in) != 0 || pipe(out) != 0 ||
+      (stderrTerminal ? openpty(&err[0], &err[1], nullptr, nullptr, nullptr) : pipe(err)) != 0) {
     return {};
   }
   const pid_t pid = Spawn(program, args, in[0], out[1], err[1]);
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
+  for (int fd : {in[0], out[1], err[1]}) close(fd);
   signal(SIGPIPE, SIG_IGN);
-  if (!input.empty()) {
-    ssize_t written = write(in[1], input.data(), input.size());
-    (void)written;
-  }
+  if (write(in[1], input.data(), input.size()) < 0) ADD_FAILURE() << "stdin not written";
   close(in[1]);
-
   Outcome outcome;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  int open = 2;
   size_t sent = 0;
-  while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+  while ((fds[0].fd >= 0 || fds[1].fd >= 0) && Clock::now() < deadline) {
     if (poll(fds, 2, 200) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-      char buffer[4096];
-      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n <= 0) {
+      if (!ReadSome(fds[i].fd, i == 0 ? &outcome.out : &outcome.err)) {
         close(fds[i].fd);
         fds[i].fd = -1;
-        --open;
-      } else {
-        (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<size_t>(n));
       }
     }
     while (sent < signals.size() && outcome.err.find(signals[sent].when) != std::string::npos) {
       kill(pid, signals[sent++].signal);
     }
   }
-  if (open > 0) kill(pid, SIGKILL);
   for (const pollfd &fd : fds) {
-    if (fd.fd >= 0) close(fd.fd);
+    if (fd.fd >= 0) kill(pid, SIGKILL), close(fd.fd);
   }
   int status = 0;
   waitpid(pid, &status, 0);
@@ -91,10 +87,8 @@ Outcome RunProgram(const std::string &program, const std::vector<std::string> &a
 
 std::string SchemaErrors(const std::string &out) {
   const Outcome check =
-      RunProgram("/usr/bin/python3", {VELDC_VALIDATOR_PATH, VELDC_SCHEMA_PATH}, out, 60);
-  return check.status == 0
-             ? ""
-             : check.out + check.err + " (status " + std::to_string(check.status) + ")";
+      RunProgram("/usr/bin/python3", {VELDC_VALIDATOR_PATH, VELDC_SCHEMA_PATH}, out);
+  return check.status == 0 ? "" : check.out + check.err + std::to_string(check.status);
 }
 
 Background::Background(const std::string &program, const std::vector<std::string> &args) {
@@ -103,15 +97,11 @@ Background::Background(const std::string &program, const std::vector<std::string
   pid_ = Spawn(program, args, -1, out[1], -1);
   close(out[1]);
   out_ = out[0];
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
   std::string text;
-  while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd fd{out_, POLLIN, 0};
-    if (poll(&fd, 1, 100) <= 0) continue;
-    char buffer[256];
-    ssize_t n = read(out_, buffer, sizeof buffer);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
+  pollfd fd{out_, POLLIN, 0};
+  while (text.find('\n') == std::string::npos && Clock::now() < deadline) {
+    if (poll(&fd, 1, 100) > 0 && !ReadSome(out_, &text)) break;
   }
   if (text.find('\n') != std::string::npos) firstLine_ = text.substr(0, text.find('\n'));
 }
@@ -125,20 +115,56 @@ int Background::Stop() {
     done = waitpid(pid_, &status, WNOHANG);
     if (done == 0) usleep(10000);
   }
-  if (done == 0) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
-  }
+  if (done == 0) kill(pid_, SIGKILL), waitpid(pid_, &status, 0);
   pid_ = -1;
   close(out_);
   return done == 0 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
 }
 
+PtyPeer::PtyPeer(std::function<std::string(const std::string &)> answer)
+    : answer_(std::move(answer)) {
+  char name[128];
+  termios raw{};
+  cfmakeraw(&raw);
+  if (openpty(&master_, &slave_, name, &raw, nullptr) != 0) return;
+  path_ = name;
+  thread_ = std::thread([this] {
+    std::string line, got;
+    pollfd p{master_, POLLIN, 0};
+    while (!stop_) {
+      if (poll(&p, 1, 20) <= 0 || !ReadSome(master_, &got)) continue;
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (char c : got) {
+        heard_ += c;
+        if (c != '\r') {
+          line += c;
+        } else if (answer_) {
+          const std::string reply = answer_(line) + "\r";
+          if (write(master_, reply.data(), reply.size()) < 0) return;
+          line.clear();
+        }
+      }
+      got.clear();
+    }
+  });
+}
+
+PtyPeer::~PtyPeer() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  close(master_);
+  close(slave_);
+}
+
+std::string PtyPeer::Heard() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return heard_;
+}
+
 std::vector<std::string> Lines(const std::string &text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
 
@@ -163,9 +189,8 @@ void TempDir::Write(const std::string &name, const std::string &content) const {
 }
 
 std::string TempDir::Read(const std::string &name) const {
-  std::ifstream in(File(name), std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(File(name), std::ios::binary).rdbuf();
   return text.str();
 }
 

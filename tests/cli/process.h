@@ -1,19 +1,21 @@
-// Runs a program as a user would and captures what it says.
+// Runs veldc and veldc-sim as a user would and captures what they say.
 #pragma once
 
+#include <atomic>
+#include <functional>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace veldc::cli::test {
 
-// The veldc of this build.
 inline const std::string kVeldc = VELDC_TOOL_PATH;
 
 struct Outcome {
-  int status = -1;  // exit status; -1 when it did not exit normally
-  std::string out;
-  std::string err;
+  int status = -1;  // -1 when the program did not exit normally
+  std::string out, err;
 };
 
 // A signal sent to the program once its stderr holds `when`.
@@ -22,38 +24,49 @@ struct SignalAt {
   int signal;
 };
 
-// Runs `program` with `args`, feeding `input` on stdin; kills it after `timeoutSeconds`.
-// With `stderrTerminal` its stderr is a pty instead of a pipe. `signals` go out in order.
+// Runs `program`, feeding `input` on stdin, killed after `timeoutSeconds`; with `stderrTerminal`
+// its stderr is a pty instead of a pipe.
 Outcome RunProgram(const std::string &program, const std::vector<std::string> &args,
                    const std::string &input = "", int timeoutSeconds = 60,
                    bool stderrTerminal = false, const std::vector<SignalAt> &signals = {});
 
-// A program left running in the background that names its device on the first line of its
-// stdout (veldc-sim); ended with SIGTERM when the object goes.
+// veldc-sim in the background: its first line of stdout names its device; SIGTERM when the
+// object goes.
 class Background {
  public:
   Background(const std::string &program, const std::vector<std::string> &args);
   ~Background() { Stop(); }
-  Background(const Background &) = delete;
-  Background &operator=(const Background &) = delete;
-  // The first line the program printed; empty when it printed none within a few seconds.
   const std::string &FirstLine() const { return firstLine_; }
-  // SIGTERM, then the exit status: -1 when it did not exit normally within 3 s.
+  // The exit status: -1 when it did not exit normally within 3 s of SIGTERM.
   int Stop();
 
  private:
-  int pid_ = -1;
-  int out_ = -1;
+  int pid_ = -1, out_ = -1;
   std::string firstLine_;
 };
 
-// The lines of a text, without their line ends.
-std::vector<std::string> Lines(const std::string &text);
-// Each line of --json output, parsed; a line that is not JSON fails the test.
-std::vector<nlohmann::json> JsonLines(const std::string &out);
+// A terminal on a pty played by the test: `answer` gives the reply to each command line ("" for
+// none); Heard() is every byte that came.
+class PtyPeer {
+ public:
+  explicit PtyPeer(std::function<std::string(const std::string &)> answer = {});
+  ~PtyPeer();
+  const std::string &Path() const { return path_; }
+  std::string Heard() const;
 
-// Checks --json output against the schema in the tree (tools/veldc/veldc-output.schema.json):
-// empty when every object conforms, otherwise the validator's report.
+ private:
+  std::function<std::string(const std::string &)> answer_;
+  int master_ = -1, slave_ = -1;
+  std::string path_, heard_;
+  mutable std::mutex mutex_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+std::vector<std::string> Lines(const std::string &text);
+// Each line of --json output parsed; a line that is not JSON fails the test.
+std::vector<nlohmann::json> JsonLines(const std::string &out);
+// Empty when every line of --json output conforms to tools/veldc/veldc-output.schema.json.
 std::string SchemaErrors(const std::string &out);
 
 // A fresh directory under /tmp, removed with its files when the object goes.

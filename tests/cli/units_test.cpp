@@ -1,6 +1,4 @@
-// The tool's own parsing and formatting where the process tests do not reach: escapes of every
-// byte, trace records of every kind, trace lines split by pauses, mistakes in the small parsers
-// and the progress lines.
+// The tool's own parsing and formatting where the process tests do not reach.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,6 +7,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
 #include "link.h"
 #include "param_file.h"
@@ -27,14 +26,11 @@ const unsigned char *Bytes(const std::string &text) {
 }
 
 TEST(EscapeTest, EscapesRoundTripAndBrokenHexIsRefused) {
-  struct Case {
-    std::string raw, escaped;
-  } cases[] = {{"TIME\r", "TIME\\r"},
-               {std::string("\x04*", 2), "\\x04*"},
-               {"a\\b\t\n", "a\\\\b\\t\\n"},
-               {"\x7f\xff ~", "\\x7f\\xff ~"}};
-  for (const Case &c : cases) {
-    EXPECT_EQ(EscapeBytes(Bytes(c.raw), static_cast<int>(c.raw.size())), c.escaped);
+  for (const auto &[raw, escaped] : {std::pair<std::string, std::string>{"TIME\r", "TIME\\r"},
+                                     {std::string("\x04*", 2), "\\x04*"},
+                                     {"a\\b\t\n", "a\\\\b\\t\\n"},
+                                     {"\x7f\xff ~", "\\x7f\\xff ~"}}) {
+    EXPECT_EQ(EscapeBytes(Bytes(raw), static_cast<int>(raw.size())), escaped);
   }
   std::string all, back, error;
   for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
@@ -48,10 +44,7 @@ TEST(EscapeTest, EscapesRoundTripAndBrokenHexIsRefused) {
 }
 
 TEST(TraceFormatTest, RecordsOfEveryKind) {
-  struct Case {
-    int kind;
-    std::string bytes, text;
-  } cases[] = {
+  const std::tuple<int, std::string, std::string> cases[] = {
       {VELDC_TRACE_UDP_OUT, std::string("\x03\x00\x05\x00TIME\r\x00", 10),
        "udp -> DATA #5 TIME\\r"},
       {VELDC_TRACE_UDP_IN, std::string("\x04\x00\x07\x01\x00", 5), "udp <- ACK #263"},
@@ -60,9 +53,8 @@ TEST(TraceFormatTest, RecordsOfEveryKind) {
       {VELDC_TRACE_DRIVER_OUT, "\x0cTIME", "kov74 -> @12 TIME"},
       {VELDC_TRACE_DRIVER_IN, "\x0c", "kov74 <- @12 "},
   };
-  for (const Case &c : cases) {
-    EXPECT_EQ(FormatRecord(c.kind, Bytes(c.bytes), static_cast<int>(c.bytes.size()), false),
-              c.text);
+  for (const auto &[kind, bytes, text] : cases) {
+    EXPECT_EQ(FormatRecord(kind, Bytes(bytes), static_cast<int>(bytes.size()), false), text);
   }
   EXPECT_EQ(FormatRecord(VELDC_TRACE_PORT_OUT, Bytes("TIME\r"), 5, true),
             "port -> TIME\\r\n    hex 54 49 4d 45 0d");
@@ -142,19 +134,16 @@ TEST(ParserTest, MistakesAreRefused) {
 }
 
 TEST(ParamFileTest, MistakesNameTheirLine) {
-  struct Case {
-    const char *text, *error;
-  } cases[] = {
-      {"x=1\n", "line 1: parameter number must be 0 to 99, not \"x\""},
-      {"01=a\n100=1\n", "line 2: parameter number must be 0 to 99, not \"100\""},
-      {"5=a\n05=b\n", "line 2: parameter 5 is given twice"},
-  };
-  for (const Case &c : cases) {
-    std::istringstream in(c.text);
+  for (const auto &[text, message] :
+       {std::pair<const char *, const char *>{
+            "x=1\n", "line 1: parameter number must be 0 to 99, not \"x\""},
+        {"01=a\n100=1\n", "line 2: parameter number must be 0 to 99, not \"100\""},
+        {"5=a\n05=b\n", "line 2: parameter 5 is given twice"}}) {
+    std::istringstream in(text);
     std::map<int, std::string> values;
     std::string error;
-    EXPECT_FALSE(ReadParamFile(in, &values, &error)) << c.text;
-    EXPECT_EQ(error, c.error);
+    EXPECT_FALSE(ReadParamFile(in, &values, &error)) << text;
+    EXPECT_EQ(error, message);
   }
 }
 
@@ -174,12 +163,14 @@ TEST(ProgressLineTest, TransferAndConnectBars) {
 TEST(PortsTest, ListsWhatTheKernelKnowsOfEachSerialDevice) {
   namespace fs = std::filesystem;
   test::TempDir root;
-  const fs::path sys = root.File("sys"), dev = root.File("dev");
+  const fs::path sys = root.File("sys"), dev = root.File("dev"), drivers = sys / "bus";
   const fs::path usb = sys / "devices/usb1/1-1", uart = sys / "devices/platform/serial8250";
-  fs::create_directories(usb / "1-1:1.0/ttyUSB0");
-  fs::create_directories(uart);
-  fs::create_directories(sys / "bus/usb-serial/drivers/ftdi_sio");
-  fs::create_directories(sys / "bus/platform/drivers/serial8250");
+  for (const fs::path &dir :
+       {usb / "1-1:1.0/ttyUSB0", uart, drivers / "usb-serial/drivers/ftdi_sio",
+        drivers / "platform/drivers/serial8250", sys / "class/tty/ttyUSB0", sys / "class/tty/ttyS1",
+        sys / "class/tty/tty0", dev / "serial/by-id"}) {
+    fs::create_directories(dir);
+  }
   for (const auto &[file, text] :
        {std::pair<const char *, const char *>{"product", "FT232R USB UART"},
         {"manufacturer", "FTDI"},
@@ -187,17 +178,13 @@ TEST(PortsTest, ListsWhatTheKernelKnowsOfEachSerialDevice) {
         {"idProduct", "6001"}}) {
     std::ofstream(usb / file) << text << "\n";
   }
-  fs::create_directory_symlink(sys / "bus/usb-serial/drivers/ftdi_sio",
+  std::ofstream(sys / "class/tty/ttyS1/type") << "0\n";
+  fs::create_directory_symlink(drivers / "usb-serial/drivers/ftdi_sio",
                                usb / "1-1:1.0/ttyUSB0/driver");
-  fs::create_directory_symlink(sys / "bus/platform/drivers/serial8250", uart / "driver");
-  for (const char *tty : {"ttyUSB0", "ttyS1", "tty0"})
-    fs::create_directories(sys / "class/tty" / tty);
+  fs::create_directory_symlink(drivers / "platform/drivers/serial8250", uart / "driver");
   fs::create_directory_symlink(usb / "1-1:1.0/ttyUSB0", sys / "class/tty/ttyUSB0/device");
   fs::create_directory_symlink(uart, sys / "class/tty/ttyS1/device");
-  std::ofstream(sys / "class/tty/ttyS1/type") << "0\n";
-  fs::create_directories(dev / "serial/by-id");
   fs::create_symlink("../../ttyUSB0", dev / "serial/by-id/usb-FTDI_FT232R-if00-port0");
-
   const std::vector<SerialPort> ports = ListSerialPorts(sys.string(), dev.string());
   ASSERT_EQ(ports.size(), 1u);
   EXPECT_EQ(ports[0].device, (dev / "ttyUSB0").string());
