@@ -1,14 +1,8 @@
 #!/usr/bin/env python3
-"""Every error code the library sets, on every path that sets it, is set by some test.
-
-A path is a line of src/ that names a code (kErr...), outside the table itself and outside the
-backends the suites do not run; it is tested when the coverage run executed that line. A code
-is tested when one of its paths is. Untested paths and codes must each be explained in the
-list given (one per line: "FILE CODE: why", or "* CODE: why" for a whole code); an explanation
-that no longer matches an untested path is stale and fails the check too.
-
-Usage: error_paths.py SOURCE_DIR COVERAGE_JSON EXPLAINED_LIST
-"""
+"""Every error code the library sets, on every path (a line of src/ naming a kErr code, outside
+the table and the backends the suites do not run), is set by some test of the coverage run, or
+explained in the list ("FILE CODE: why", "* CODE: why" for a whole code); a stale explanation
+fails too.   Usage: error_paths.py SOURCE_DIR COVERAGE_JSON EXPLAINED_LIST"""
 import json
 import re
 import sys
@@ -37,19 +31,14 @@ def main(source, report, explained_path):
                 continue
             # SetWindowsError stores code 70 with the port's error mask.
             codes = CODE.findall(text) + (["kErrWindows"] if "SetWindowsError(" in text else [])
-            for code in codes:
-                if code not in enum:
-                    continue
+            for code in (code for code in codes if code in enum):
                 executed = counts.get(name, {}).get(number)
-                if executed is None:
-                    continue  # not a line that runs (a declaration, a table's data)
-                paths.append((name, number, code, executed > 0))
+                if executed is not None:  # else not a line that runs (a declaration, a table)
+                    paths.append((name, number, code, executed > 0))
 
-    explained = {}
-    for line in Path(explained_path).read_text().splitlines():
-        if line.strip() and not line.startswith("#"):
-            key, _, why = line.partition(":")
-            explained[tuple(key.split())] = why.strip()
+    explained = {tuple(line.partition(":")[0].split())
+                 for line in Path(explained_path).read_text().splitlines()
+                 if line.strip() and not line.startswith("#")}
 
     tested_codes = {code for _, _, code, ran in paths if ran}
     problems, used = [], set()

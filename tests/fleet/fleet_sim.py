@@ -1,6 +1,5 @@
 """Simulated fleets for the veldc fleet tests and benchmark: veldc-sim lines on ptys and Pelo
-adapters on 127.0.0.x, an inventory for them, the expected records, and a PostgreSQL server
-of the test's own."""
+adapters on 127.0.0.x, their inventory and records, and a PostgreSQL server of the test's own."""
 
 import json
 import os
@@ -32,9 +31,7 @@ class Device:
     """One simulated device: a line with terminals (or a Pelo adapter), each holding TRANS."""
 
     def __init__(self, name, kind, terminals):
-        self.name, self.kind, self.terminals = name, kind, terminals
-        self.proc = None
-        self.link = None
+        self.name, self.kind, self.terminals, self.proc = name, kind, terminals, None
 
     def start(self, sim, folder, records, tag, extra=()):
         files = os.path.join(folder, self.name)
@@ -42,20 +39,17 @@ class Device:
         self.records = [f"{tag} {self.name} R{n:04d} 0830 BADGE{n % 97:03d}" for n in range(records)]
         with open(os.path.join(files, "TRANS"), "w", newline="") as f:
             f.write("".join(r + "\r\n" for r in self.records))
-        args = [sim, "--files", files, "--reply-delay", "5"] + list(extra)
+        args = [sim, "--files", files, "--reply-delay", "5", *extra, "--" + self.kind]
         for t in self.terminals:
             args += ["-t", str(t)]
         if self.kind == "pelo":
             address = "127.0.0.%d" % (10 + int(self.name.split("-")[-1]) % 240)
-            args += ["--pelo", "--pelo-address", address,
-                     "--pelo-port", str(free_udp_port(address))]
-        else:
-            args += ["--" + self.kind]
+            args += ["--pelo-address", address, "--pelo-port", str(free_udp_port(address))]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                      text=True)
         served = self.proc.stdout.readline().strip()
         assert served, f"{self.name}: veldc-sim did not start"
-        self.link = ("pelo:" if self.kind == "pelo" else self.kind + ":") + served
+        self.link = f"{self.kind}:{served}"
 
     def stop(self):
         if self.proc:
@@ -65,59 +59,42 @@ class Device:
 
 
 def make_fleet(count, pelo=0, direct=0, per_network=4, prefix="dev"):
-    """`count` devices: `pelo` Pelo adapters with one terminal, `direct` direct lines, the rest
+    """`count` devices: `pelo` Pelo adapters with terminal 1, `direct` direct lines, the rest
     terminal networks of `per_network` terminals."""
-    devices = []
-    for i in range(count):
-        name = f"{prefix}-{i:03d}"
+    def kind(i):
         if i < pelo:
-            devices.append(Device(name, "pelo", [1]))
-        elif i < pelo + direct:
-            devices.append(Device(name, "direct", [0]))
-        else:
-            devices.append(Device(name, "network", list(range(1, per_network + 1))))
-    return devices
+            return "pelo", [1]
+        return ("direct", [0]) if i < pelo + direct else ("network", list(range(1, per_network + 1)))
+    return [Device(f"{prefix}-{i:03d}", *kind(i)) for i in range(count)]
 
 
-def write_inventory(path, devices, store, lease=60, extra=""):
+def write_inventory(path, devices, store, lease=60):
     lines = [f'store = "{store}"', f"lease = {lease}", "retries = 4", "retry-delay = 0.3",
-             "command-timeout = 120", extra, "[defaults]", "timeout = 2", "pelo-timeout = 2"]
+             "command-timeout = 120", "[defaults]", "timeout = 2", "pelo-timeout = 2"]
     for d in devices:
         lines += ["[[device]]", f'name = "{d.name}"', f'link = "{d.link}"',
                   "terminals = [%s]" % ", ".join(str(t) for t in d.terminals)]
-    lines += ["[[job]]", 'collect = "TRANS"']
     with open(path, "w") as f:
-        f.write("\n".join(lines) + "\n")
+        f.write("\n".join(lines + ["[[job]]", 'collect = "TRANS"']) + "\n")
 
 
 def fleet(veldc, *args, **kw):
-    return subprocess.run([veldc, "fleet"] + list(args), capture_output=True, text=True, **kw)
+    return subprocess.run([veldc, "fleet", *args], capture_output=True, text=True, **kw)
 
 
-def stored_records(veldc, inventory, store=None):
-    """{(device, terminal): [text, ...]} in collection order, from `veldc fleet records`."""
-    args = ["records", inventory, "--format", "json"] + (["--store", store] if store else [])
-    out = fleet(veldc, *args)
+def check_exactly_once(veldc, inventory, expected):
+    """Every expected record stored once, in order, and nothing else (`veldc fleet records`)."""
+    out = fleet(veldc, "records", inventory, "--format", "json")
     assert out.returncode == 0, out.stderr
     got = {}
     for line in out.stdout.splitlines():
         r = json.loads(line)
         got.setdefault((r["device"], r["terminal"]), []).append(r["text"])
-    return got
-
-
-def check_exactly_once(got, expected):
-    """Every expected record stored once, in order, and nothing else."""
-    problems = []
-    for key, records in expected.items():
-        have = got.get(key, [])
-        if have != records:
-            dup = len(have) - len(set(have))
-            lost = len(set(records) - set(have))
-            problems.append(f"{key}: {len(have)} stored of {len(records)}, {dup} doubled, "
-                            f"{lost} lost")
-    for key in set(got) - set(expected):
-        problems.append(f"{key}: stored but never expected")
+    problems = [f"{key}: {len(got.get(key, []))} stored of {len(records)}, "
+                f"{len(got.get(key, [])) - len(set(got.get(key, [])))} doubled, "
+                f"{len(set(records) - set(got.get(key, [])))} lost"
+                for key, records in expected.items() if got.get(key, []) != records]
+    problems += [f"{key}: stored but never expected" for key in set(got) - set(expected)]
     assert not problems, "\n".join(problems[:20])
 
 
@@ -138,12 +115,12 @@ def descendants(pid):
 
 
 def kill_group(proc):
+    """kill -9 of a run started in a session of its own, and every worker in its group."""
     try:
         os.killpg(proc.pid, signal.SIGKILL)
     except ProcessLookupError:
         pass
     proc.wait()
-    # The workers are in the same group; wait until none is left holding a line.
     deadline = time.time() + 10
     while time.time() < deadline:
         try:
@@ -159,8 +136,7 @@ class Postgres:
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="veldc-pg-")
         as_postgres = []
-        if os.geteuid() == 0:
-            # The server refuses to run as root.
+        if os.geteuid() == 0:  # the server refuses to run as root
             shutil.chown(self.dir, "postgres")
             as_postgres = ["runuser", "-u", "postgres", "--"]
         self.run = lambda *a: subprocess.run(as_postgres + list(a), check=True,

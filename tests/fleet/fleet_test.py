@@ -1,6 +1,6 @@
-"""veldc fleet on simulated devices: inventory checks, a whole collection, kill -9 fault
-trials and two collectors on one PostgreSQL store. Exactly once is checked through
-`veldc fleet records` against the records each simulated terminal was given."""
+"""veldc fleet on simulated devices: inventory checks, a whole collection, kill -9 fault trials
+and two collectors on one PostgreSQL store; exactly once is checked through `veldc fleet
+records` against the records each simulated terminal was given."""
 
 import argparse
 import concurrent.futures
@@ -12,36 +12,34 @@ import sys
 import tempfile
 import time
 
-from fleet_sim import (Postgres, check_exactly_once, descendants, fleet, kill_group,
-                       make_fleet, stored_records, write_inventory)
+from fleet_sim import Postgres, check_exactly_once, descendants, fleet, kill_group, make_fleet, \
+    write_inventory
 
 SKIP = 77
 
 
 def inventory_case(args, folder):
     """Mistakes are refused with their line before anything is opened; nothing is created."""
-    good_device = '[[device]]\nname = "a"\nlink = "direct:/dev/null"\n'
-    good_job = '[[job]]\ncollect = "TRANS"\n'
-    table = [
-        # (inventory text, line, words the message must hold)
-        ('store = "s.db"\nbogus = 1\n' + good_device + good_job, 2, 'unknown key "bogus"'),
-        (good_device + 'speeed = 9600\n' + good_job, 4, 'unknown device key "speeed"'),
-        (good_device + good_device + good_job, 4, 'already used on line 1'),
-        ('[[device]]\nname = "a"\nlink = "serial:/dev/x"\n' + good_job, 3, 'unknown link'),
-        ('[[device]]\nname = "a"\nlink = "pelo:1.2.3.4"\n' + good_job, 3, 'UDP port'),
-        (good_device + 'terminals = [1, 1]\n' + good_job, 4, 'listed twice'),
-        (good_device + 'terminals = [{ address = 1, pin = "1" }]\n' + good_job, 4,
+    device, job = '[[device]]\nname = "a"\nlink = "direct:/dev/null"\n', '[[job]]\ncollect = "T"\n'
+    table = [  # (inventory, line, words the message must hold)
+        ('store = "s.db"\nbogus = 1\n' + device + job, 2, 'unknown key "bogus"'),
+        (device + 'speeed = 9600\n' + job, 4, 'unknown device key "speeed"'),
+        (device + device + job, 4, 'already used on line 1'),
+        ('[[device]]\nname = "a"\nlink = "serial:/dev/x"\n' + job, 3, 'unknown link'),
+        ('[[device]]\nname = "a"\nlink = "pelo:1.2.3.4"\n' + job, 3, 'UDP port'),
+        (device + 'terminals = [1, 1]\n' + job, 4, 'listed twice'),
+        (device + 'terminals = [{ address = 1, pin = "1" }]\n' + job, 4,
          'unknown terminal key "pin"'),
-        (good_device + 'terminals = [300]\n' + good_job, 4, '0 to 254'),
-        (good_device + '[[job]]\ncollect = "TRANS"\nsync-clock = true\n', 4, 'does one thing'),
-        (good_device + '[[job]]\ndownload = "missing.txt"\n', 5, 'cannot read'),
-        (good_device + '[[job]]\ncolect = "TRANS"\n', 5, 'unknown job key "colect"'),
-        (good_device + '[[job]]\nsync-clock = true\nto = "X"\n', 4, 'to belongs to a download'),
-        ('[defaults]\nname = "x"\n' + good_device + good_job, 2, 'unknown defaults key'),
-        ('lease = 1\n' + good_device + good_job, 1, 'from 2 to 86400'),
-        (good_device + 'password = "123456"\n' + good_job, 4, '1 to 5 characters'),
-        ('[[device]]\nname = "a"\n' + good_job, 1, 'has no link'),
-        (good_device + good_job + 'x = [', 6, ''),
+        (device + 'terminals = [300]\n' + job, 4, '0 to 254'),
+        (device + '[[job]]\ncollect = "TRANS"\nsync-clock = true\n', 4, 'does one thing'),
+        (device + '[[job]]\ndownload = "missing.txt"\n', 5, 'cannot read'),
+        (device + '[[job]]\ncolect = "TRANS"\n', 5, 'unknown job key "colect"'),
+        (device + '[[job]]\nsync-clock = true\nto = "X"\n', 4, 'to belongs to a download'),
+        ('[defaults]\nname = "x"\n' + device + job, 2, 'unknown defaults key'),
+        ('lease = 1\n' + device + job, 1, 'from 2 to 86400'),
+        (device + 'password = "123456"\n' + job, 4, '1 to 5 characters'),
+        ('[[device]]\nname = "a"\n' + job, 1, 'has no link'),
+        (device + job + 'x = [', 6, ''),
     ]
     failures = []
     for text, line, words in table:
@@ -49,19 +47,31 @@ def inventory_case(args, folder):
         with open(path, "w") as f:
             f.write(text)
         out = fleet(args.veldc, "run", path)
-        want = f"bad.toml:{line}: "
-        if out.returncode != 100 or want not in out.stderr or words not in out.stderr:
+        if out.returncode != 100 or f"bad.toml:{line}: " not in out.stderr or words not in out.stderr:
             failures.append(f"{text!r}: exit {out.returncode}, {out.stderr.strip()!r}")
-    assert not os.path.exists(os.path.join(folder, "s.db")), "a refused inventory opened its store"
-    assert not os.path.exists(os.path.join(folder, "veldc-fleet.db"))
+    assert not {"s.db", "veldc-fleet.db"} & set(os.listdir(folder)), "a refused inventory's store"
     # A default applies where the device says nothing; the device's own value wins.
-    path = os.path.join(folder, "good.toml")
     with open(path, "w") as f:
-        f.write('[defaults]\nspeed = 4800\n' + good_device + 'speed = 19200\n' + good_job)
+        f.write('[defaults]\nspeed = 4800\n' + device + 'speed = 19200\n' + job)
     out = fleet(args.veldc, "status", path)
-    if out.returncode != 0:
-        failures.append(f"good inventory: {out.returncode} {out.stderr}")
-    assert not failures, "\n".join(failures)
+    assert out.returncode == 0 and not failures, "\n".join(failures + [out.stderr])
+
+
+def started(args, folder, devices, tag, extra=lambda d: []):
+    """Starts `devices`; the records each terminal holds."""
+    for d in devices:
+        d.start(args.sim, folder, args.records, tag, extra(d))
+    return {(d.name, t): d.records for d in devices for t in d.terminals}
+
+
+def run_until_done(args, inventory, tries=6):
+    """Runs the inventory until a run ends well (random faults may defeat retries); the records
+    that run stored."""
+    for _ in range(tries):
+        out = fleet(args.veldc, "run", inventory, "--json")
+        if out.returncode == 0:
+            return json.loads(out.stdout)["records"]
+    raise AssertionError(f"no clean run after {tries}: {out.stderr[-2000:]}")
 
 
 def collect_case(args, folder):
@@ -69,73 +79,41 @@ def collect_case(args, folder):
     a second run finds nothing left."""
     devices = make_fleet(args.devices, pelo=args.pelo, direct=args.direct)
     try:
-        for d in devices:
-            d.start(args.sim, folder, args.records, "C1")
+        expected = started(args, folder, devices, "C1")
         inventory = os.path.join(folder, "fleet.toml")
         write_inventory(inventory, devices, "store.db")
-        terminals = sum(len(d.terminals) for d in devices)
         start = time.time()
-        out = fleet(args.veldc, "run", inventory, "--json")
-        wall = time.time() - start
-        assert out.returncode == 0, out.stdout[-3000:] + out.stderr[-3000:]
-        report = json.loads(out.stdout)
-        assert report["ok"] and report["records"] == terminals * args.records, report["records"]
-        expected = {(d.name, t): d.records for d in devices for t in d.terminals}
-        check_exactly_once(stored_records(args.veldc, inventory), expected)
-        assert run_and_check(args, inventory, expected) == 0, "a terminal file was left"
-        print(f"{len(devices)} devices, {terminals} terminals, "
-              f"{terminals * args.records} records in {wall:.1f} s")
+        assert run_until_done(args, inventory, tries=1) == len(expected) * args.records
+        print(f"{len(devices)} devices, {len(expected) * args.records} records in "
+              f"{time.time() - start:.1f} s")
+        check_exactly_once(args.veldc, inventory, expected)
+        assert run_until_done(args, inventory, tries=1) == 0, "a terminal file was left"
     finally:
         for d in devices:
             d.stop()
 
 
-def run_and_check(args, inventory, expected):
-    """Runs the inventory once more, which must end well, and checks the store; returns how
-    many records that run stored."""
-    out = fleet(args.veldc, "run", inventory, "--json")
-    assert out.returncode == 0, out.stderr[-2000:]
-    check_exactly_once(stored_records(args.veldc, inventory), expected)
-    return json.loads(out.stdout)["records"]
-
-
-def run_until_done(args, inventory, store=None, tries=6):
-    """Runs the inventory again until a run ends well (random faults may defeat retries)."""
-    for _ in range(tries):
-        out = fleet(args.veldc, "run", inventory, *(["--store", store] if store else []))
-        if out.returncode == 0:
-            return
-    raise AssertionError(f"no clean run after {tries}: {out.stderr[-2000:]}")
-
-
 def fault_trial(args, folder, store, trial):
-    """One trial: a small fleet of its own, a run killed at a random instant, then runs until
-    one ends well. Returns the records the trial's terminals held and what was killed."""
+    """A small fleet of its own, a run killed at a random instant (the whole run or one worker),
+    then runs until one ends well. Returns the records the trial's terminals held and what was
+    killed."""
     rng = random.Random(args.seed * 1000 + trial)
     devices = make_fleet(3, pelo=1, direct=1, per_network=2, prefix=f"t{trial:02d}")
-    expected = {}
-    extra = []
-    if args.sim_faults:
-        extra = ["--cut-chance", "15", "--fault-seed", str(rng.randrange(1 << 30))]
+    faults = ["--cut-chance", "15", "--fault-seed", str(rng.randrange(1 << 30))]
     try:
-        for d in devices:
-            pelo = ["--pelo-drop-chance", "3"] if d.kind == "pelo" and args.sim_faults else []
-            d.start(args.sim, folder, args.records, f"T{trial:02d}", extra + pelo)
-            for t in d.terminals:
-                expected[(d.name, t)] = d.records
+        expected = started(args, folder, devices, f"T{trial:02d}", lambda d: [] if not args.sim_faults
+                           else faults + (["--pelo-drop-chance", "3"] if d.kind == "pelo" else []))
         inventory = os.path.join(folder, f"trial{trial:02d}.toml")
         write_inventory(inventory, devices, store, lease=2)
-        proc = subprocess.Popen([args.veldc, "fleet", "run", inventory],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                start_new_session=True)
+        proc = subprocess.Popen([args.veldc, "fleet", "run", inventory], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, start_new_session=True)
         time.sleep(rng.uniform(0.3, args.window))
-        mode = rng.choice(["run", "worker"])
         workers = descendants(proc.pid)
-        if mode == "worker" and workers:
+        mode = rng.choice(["run", "worker"]) if workers else "run"
+        if mode == "worker":
             os.kill(rng.choice(workers), 9)
             proc.wait(timeout=300)
         else:
-            mode = "run"
             kill_group(proc)
         run_until_done(args, inventory)
         return expected, mode, inventory
@@ -145,36 +123,28 @@ def fault_trial(args, folder, store, trial):
 
 
 def faults_case(args, folder):
-    """Seeded trials: kill -9 a worker or the whole run at a random instant, then run again;
-    across all trials every record is stored exactly once."""
-    pg = None
-    store = os.path.join(folder, "store.db")
-    if args.engine == "postgres":
-        pg = Postgres.start_or_skip()
-        if not pg:
-            return SKIP
-        store = pg.url
+    """Seeded trials side by side on one store; across all, every record is stored exactly once."""
+    pg = Postgres.start_or_skip() if args.engine == "postgres" else None
+    if args.engine == "postgres" and not pg:
+        return SKIP
+    store = pg.url if pg else os.path.join(folder, "store.db")
     try:
-        # Trials share the store but not their devices, so a few run side by side.
         with concurrent.futures.ThreadPoolExecutor(args.concurrent) as pool:
             results = list(pool.map(lambda t: fault_trial(args, folder, store, t),
                                     range(args.trials)))
-        expected = {}
-        for trial_expected, _, _ in results:
-            expected.update(trial_expected)
-        check_exactly_once(stored_records(args.veldc, results[0][2]), expected)
+        expected = {k: v for trial, _, _ in results for k, v in trial.items()}
+        check_exactly_once(args.veldc, results[0][2], expected)
         modes = [mode for _, mode, _ in results]
         print(f"{args.trials} trials ({modes.count('run')} runs and {modes.count('worker')} "
-              f"workers killed): {sum(len(v) for v in expected.values())} records, each stored "
-              "exactly once")
+              f"workers killed): {sum(map(len, expected.values()))} records, each stored once")
     finally:
         if pg:
             pg.close()
 
 
 def two_collectors_case(args, folder):
-    """Two collectors on one PostgreSQL store: started together; then one power-cut mid-run
-    while the other goes on, and a run after the lease expired."""
+    """Two collectors on one PostgreSQL store: started together (no device worked on twice);
+    then one power-cut mid-run while the other goes on, and a run after the lease expired."""
     pg = Postgres.start_or_skip()
     if not pg:
         return SKIP
@@ -183,34 +153,28 @@ def two_collectors_case(args, folder):
         for phase in ("together", "power-cut"):
             devices = make_fleet(6, pelo=1, direct=1, per_network=2)
             try:
-                for d in devices:
-                    d.start(args.sim, folder, args.records, phase[:3].upper())
-                    for t in d.terminals:
-                        expected.setdefault((d.name, t), []).extend(d.records)
+                for key, records in started(args, folder, devices, phase[:3].upper()).items():
+                    expected.setdefault(key, []).extend(records)
                 inventory = os.path.join(folder, "fleet.toml")
                 write_inventory(inventory, devices, pg.url, lease=3)
-                start = lambda: subprocess.Popen(
-                    [args.veldc, "fleet", "run", inventory, "--json"], stdout=subprocess.PIPE,
-                    stderr=subprocess.PIPE, text=True, start_new_session=True)
-                a, b = start(), start()
+                a, b = (subprocess.Popen([args.veldc, "fleet", "run", inventory, "--json"],
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                         start_new_session=True) for _ in range(2))
                 if phase == "power-cut":
                     time.sleep(1.5)
                     kill_group(a)
-                else:
-                    out_a, err_a = a.communicate(timeout=300)
-                    assert a.returncode == 0, err_a[-2000:]
-                out_b, err_b = b.communicate(timeout=300)
-                assert b.returncode == 0, err_b[-2000:]
-                report_b = json.loads(out_b)
+                reports = []
+                for p in (a, b) if phase == "together" else (b,):
+                    out, err = p.communicate(timeout=300)
+                    assert p.returncode == 0, err[-2000:]
+                    reports.append({d["device"] for d in json.loads(out)["devices"]
+                                    if not d.get("done_by_another_collector")})
                 if phase == "together":
-                    report_a = json.loads(out_a)
-                    mine = lambda r: {d["device"] for d in r["devices"]
-                                      if not d.get("done_by_another_collector")}
-                    assert not mine(report_a) & mine(report_b), "a device worked on twice"
-                    assert mine(report_a) | mine(report_b) == {d.name for d in devices}
+                    assert not reports[0] & reports[1], "a device worked on twice"
+                    assert reports[0] | reports[1] == {d.name for d in devices}
                 time.sleep(3)  # past any lease the cut collector left
-                after = run_and_check(args, inventory, expected)
-                print(f"{phase}: collector B stored {report_b['records']}, the run after {after}")
+                print(f"{phase}: the run after stored {run_until_done(args, inventory, 1)}")
+                check_exactly_once(args.veldc, inventory, expected)
             finally:
                 for d in devices:
                     d.stop()
@@ -220,17 +184,13 @@ def two_collectors_case(args, folder):
 
 def store_down_case(args, folder):
     """PostgreSQL stopped mid-run and started again: the jobs that met it fail with a clear
-    message, the run ends non-zero, and nothing it could not store is deleted: the next run
-    stores every record exactly once."""
+    message, the run ends non-zero, and nothing it could not store is deleted."""
     pg = Postgres.start_or_skip()
     if not pg:
         return SKIP
     devices = make_fleet(4, direct=2, per_network=2)
     try:
-        expected = {}
-        for d in devices:
-            d.start(args.sim, folder, args.records, "SD")
-            expected.update({(d.name, t): d.records for t in d.terminals})
+        expected = started(args, folder, devices, "SD")
         inventory = os.path.join(folder, "fleet.toml")
         write_inventory(inventory, devices, pg.url, lease=3)
         proc = subprocess.Popen([args.veldc, "fleet", "run", inventory, "--parallel", "1"],
@@ -243,7 +203,7 @@ def store_down_case(args, folder):
         assert proc.returncode == 1, out[-3000:]
         assert "the store cannot be written" in out or "cannot claim it" in out, out[-3000:]
         run_until_done(args, inventory)
-        check_exactly_once(stored_records(args.veldc, inventory), expected)
+        check_exactly_once(args.veldc, inventory, expected)
     finally:
         for d in devices:
             d.stop()
@@ -251,24 +211,18 @@ def store_down_case(args, folder):
 
 
 def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("case",
-                   choices=["inventory", "collect", "faults", "two-collectors", "store-down"])
-    p.add_argument("--veldc", required=True)
-    p.add_argument("--sim", required=True)
-    p.add_argument("--devices", type=int, default=40)
-    p.add_argument("--pelo", type=int, default=8)
-    p.add_argument("--direct", type=int, default=8)
-    p.add_argument("--records", type=int, default=500)
-    p.add_argument("--engine", choices=["sqlite", "postgres"], default="sqlite")
-    p.add_argument("--sim-faults", action="store_true")
-    p.add_argument("--trials", type=int, default=20)
-    p.add_argument("--window", type=float, default=2.0)
-    p.add_argument("--concurrent", type=int, default=4)
-    p.add_argument("--seed", type=int, default=1544)
-    args = p.parse_args()
     cases = {"inventory": inventory_case, "collect": collect_case, "faults": faults_case,
              "two-collectors": two_collectors_case, "store-down": store_down_case}
+    p = argparse.ArgumentParser()
+    p.add_argument("case", choices=cases)
+    for name, default in [("--veldc", None), ("--sim", None), ("--engine", "sqlite")]:
+        p.add_argument(name, default=default, required=default is None)
+    for name, default in [("--devices", 40), ("--pelo", 8), ("--direct", 8), ("--records", 500),
+                          ("--trials", 20), ("--concurrent", 4), ("--seed", 1544)]:
+        p.add_argument(name, type=int, default=default)
+    p.add_argument("--window", type=float, default=2.0)
+    p.add_argument("--sim-faults", action="store_true")
+    args = p.parse_args()
     with tempfile.TemporaryDirectory(prefix="veldc-fleet-test-") as folder:
         return cases[args.case](args, folder) or 0
 

@@ -4,42 +4,31 @@
 source /usr/share/bash-completion/bash_completion
 source "$1/veldc"
 source "$1/veldc-sim"
-
 failures=0
-# A line as typed (the cursor at its end) and the candidates expected, in order.
-check() {
-  local line=$1 expected=$2
+while IFS='|' read -r line expected; do
   read -ra COMP_WORDS <<<"$line"
   [[ $line == *" " ]] && COMP_WORDS+=("")
-  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-  COMP_LINE=$line
-  COMP_POINT=${#line}
-  COMPREPLY=()
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMP_LINE=$line COMP_POINT=${#line} COMPREPLY=()
   "$(complete -p "${COMP_WORDS[0]}" | sed 's/.*-F \([^ ]*\) .*/\1/')"
-  local got="${COMPREPLY[*]}"
-  if [[ $got == "$expected" ]]; then
-    echo "ok: '$line' -> $got"
-  else
-    echo "FAIL: '$line' -> '$got', expected '$expected'"
-    failures=$((failures + 1))
-  fi
-}
-
-check "veldc sy" "sync-clock"
-check "veldc --link pelo:1.2.3.4:5 dr" "drive"
-check "veldc --tr" "--trace --trace-file"
-check "veldc --model S" "Sorvik"
-check "veldc --link ne" "network:"
-check "veldc -f 7" "7O1 7E1"
-check "veldc params " "get set"
-check "veldc drive " "A B C"
-check "veldc listen --s" "--seconds"
-check "veldc po" "post ports"
-check "veldc --st" "--stream"
-check "veldc fleet " "run records status --help"
-check "veldc fleet records sites.toml --format " "csv json"
-check "veldc-sim --pelo-f" "--pelo-form"
-check "veldc-sim --dial-result b" "busy"
-check "veldc-sim --network-failure " "none send receive"
-check "veldc-sim --pelo-dr" "--pelo-drop-chance"
+  [[ "${COMPREPLY[*]}" == "$expected" ]] && echo "ok: '$line' -> $expected" ||
+    { echo "FAIL: '$line' -> '${COMPREPLY[*]}', expected '$expected'"; failures=$((failures + 1)); }
+done <<'LINES'
+veldc sy|sync-clock
+veldc --link pelo:1.2.3.4:5 dr|drive
+veldc --tr|--trace --trace-file
+veldc --model S|Sorvik
+veldc --link ne|network:
+veldc -f 7|7O1 7E1
+veldc params |get set
+veldc drive |A B C
+veldc listen --s|--seconds
+veldc po|post ports
+veldc --st|--stream
+veldc fleet |run records status --help
+veldc fleet records sites.toml --format |csv json
+veldc-sim --pelo-f|--pelo-form
+veldc-sim --dial-result b|busy
+veldc-sim --network-failure |none send receive
+veldc-sim --pelo-dr|--pelo-drop-chance
+LINES
 exit $((failures > 0))

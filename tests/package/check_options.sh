@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# Holds the manual pages and the completion scripts to the tools they describe: every option
-# and command that --help lists must appear in the tool's page, and every top-level option and
-# command in its completion script. A new option then fails here until it is documented.
-#   check_options.sh VELDC VELDC_SIM MAN_SOURCE_DIR COMPLETION_DIR
-set -u
+# Every option and command that --help lists must appear in the tool's manual page, and every
+# top-level option and command in its completion script: a new option fails here until it is
+# documented.   check_options.sh VELDC VELDC_SIM MAN_SOURCE_DIR COMPLETION_DIR
 veldc=$1 sim=$2 man=$3 completion=$4
 missing=0
-
-# The options a --help text defines (not those its prose mentions).
+# The options a --help text defines (not those its prose mentions), and its subcommands.
 options() { "$@" --help | grep -oE '^ +(-[a-zA-Z],)?--[a-z][a-z0-9-]*' | grep -oE -- '--[a-z0-9-]+'; }
 commands() { "$@" --help | sed -n '/^Subcommands:/,/^$/p' | grep -oE '^  [a-z][a-z-]*'; }
 need() { # need FILE WHAT WORD...
@@ -17,18 +14,14 @@ need() { # need FILE WHAT WORD...
     grep -qF -- "$word" "$file" || { echo "$(basename "$file"): $what $word missing"; missing=1; }
   done
 }
-
-top=$(options "$veldc")
 cmds=$(commands "$veldc")
-need "$man/veldc.1.md" option $top
-need "$man/veldc.1.md" command $cmds
-need "$completion/veldc" option $top
-need "$completion/veldc" command $cmds
+for file in "$man/veldc.1.md" "$completion/veldc"; do
+  need "$file" option $(options "$veldc")
+  need "$file" command $cmds
+done
 for cmd in $cmds; do
-  need "$man/veldc.1.md" "option of $cmd" $(options "$veldc" "$cmd" | grep -vx -- --help)
-  for sub in $(commands "$veldc" "$cmd"); do
-    need "$man/veldc.1.md" "option of $cmd $sub" \
-      $(options "$veldc" "$cmd" "$sub" | grep -vx -- --help)
+  for sub in "" $(commands "$veldc" "$cmd"); do
+    need "$man/veldc.1.md" "option of $cmd $sub" $(options "$veldc" $cmd $sub | grep -vx -- --help)
   done
 done
 need "$man/veldc-sim.1.md" option $(options "$sim")

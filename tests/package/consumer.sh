@@ -1,28 +1,19 @@
 #!/usr/bin/env bash
-# Builds host.c against an installed VELDC both ways, with CMake's find_package(veldc) and with
-# pkg-config, and runs each against a terminal simulated by veldc-sim on a pty.
+# Builds host.c against an installed VELDC with CMake's find_package(veldc) and with pkg-config,
+# and runs each against a terminal simulated by veldc-sim on a pty.
 #   consumer.sh PREFIX WORKDIR     (veldc-sim from PREFIX/bin unless VELDC_SIM names another)
 set -euo pipefail
 prefix=$1 work=$2
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 sim=${VELDC_SIM:-$prefix/bin/veldc-sim}
 rm -rf "$work"
 mkdir -p "$work/src"
-cp "$here/host.c" "$work/src/"
-cat >"$work/src/CMakeLists.txt" <<'CMAKE'
-cmake_minimum_required(VERSION 3.25)
-project(host C)
-find_package(veldc 1 REQUIRED)
-add_executable(host host.c)
-target_link_libraries(host PRIVATE veldc::veldc)
-CMAKE
-
-echo "== find_package(veldc)"
+cp "$(dirname "${BASH_SOURCE[0]}")/host.c" "$work/src/"
+printf '%s\n' 'cmake_minimum_required(VERSION 3.25)' 'project(host C)' \
+  'find_package(veldc 1 REQUIRED)' 'add_executable(host host.c)' \
+  'target_link_libraries(host PRIVATE veldc::veldc)' >"$work/src/CMakeLists.txt"
 cmake -S "$work/src" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/cmake.log" ||
   { cat "$work/cmake.log"; exit 1; }
 cmake --build "$work/cmake"
-
-echo "== pkg-config veldc"
 pc=$(find "$prefix" -name veldc.pc -print -quit)
 [ -n "$pc" ] || { echo "no veldc.pc under $prefix"; exit 1; }
 export PKG_CONFIG_PATH=${pc%/veldc.pc}
@@ -31,17 +22,13 @@ echo "pkg-config --cflags --libs veldc: $(pkg-config --cflags --libs veldc)"
 cc "$work/src/host.c" -o "$work/host-pc" $(pkg-config --cflags --libs veldc)
 # A staged prefix is not on the loader's path; under /usr this changes nothing.
 export LD_LIBRARY_PATH=$(pkg-config --variable=libdir veldc)
-
 "$sim" --direct >"$work/sim.out" 2>&1 &
-sim_pid=$!
-trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null' EXIT
+trap 'kill $! 2>/dev/null; wait $! 2>/dev/null' EXIT
 for _ in $(seq 100); do
-  pty=$(grep -o '/dev/pts/[0-9]*' "$work/sim.out" | head -1 || true)
+  pty=$(grep -so '/dev/pts/[0-9]*' "$work/sim.out" | head -1 || true)
   [ -n "$pty" ] && break
   sleep 0.1
 done
-[ -n "$pty" ] || { echo "veldc-sim named no pty:"; cat "$work/sim.out"; exit 1; }
-
 for host in "$work/cmake/host" "$work/host-pc"; do
   out=$("$host" "$pty")
   echo "$host: $out"

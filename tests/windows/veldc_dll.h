@@ -75,17 +75,9 @@ class VeldcDll {
 // What the progress callback saw of one meter while it ran, and whether the meter's dialog
 // (found by its caption) was on screen at each step.
 struct MeterWatch {
-  explicit MeterWatch(int meter_ = VELDC_METER_TRANSFER,
-                      const char *caption_ = "Work in progress...")
-      : meter(meter_), caption(caption_) {}
-
-  int meter;
-  const char *caption;
-  int opens = 0;
-  int steps = 0;
-  int closes = 0;
-  int stepsWithWindow = 0;
-  std::string lastText;
+  int meter = VELDC_METER_TRANSFER;
+  const char *caption = "Work in progress...";
+  int opens = 0, steps = 0, closes = 0, stepsWithWindow = 0;
 
   HWND Window() const { return FindWindowA(nullptr, caption); }
   void Restart() { opens = steps = closes = stepsWithWindow = 0; }
@@ -99,12 +91,11 @@ struct MeterWatch {
   }
 
   static void VELDC_API OnProgress(void *context, int meter, int event, int, unsigned int,
-                                   unsigned int, const char *text) {
+                                   unsigned int, const char *) {
     auto *watch = static_cast<MeterWatch *>(context);
     if (meter != watch->meter) return;
     if (event == VELDC_PROGRESS_OPEN) ++watch->opens;
     if (event == VELDC_PROGRESS_CLOSE) ++watch->closes;
-    if (event == VELDC_PROGRESS_TEXT && text != nullptr) watch->lastText = text;
     if (event == VELDC_PROGRESS_STEP) {
       ++watch->steps;
       HWND w = watch->Window();

@@ -47,8 +47,7 @@ class Win32ComPair : public ::testing::Test {
       state.ByteSize = 8;
       state.Parity = kNoParity;
       state.StopBits = kOneStopBit;
-      state.fOutX = false;
-      state.fInX = false;
+      state.fOutX = state.fInX = false;
       ASSERT_TRUE(Native().ComSetState(port, state));
       ComTimeouts never;  // reads return at once with what is there
       never.ReadIntervalTimeout = MAXDWORD;
@@ -67,31 +66,26 @@ class Win32ComPair : public ::testing::Test {
 };
 
 TEST_F(Win32ComPair, StateRoundTripsThroughTheDeviceControlBlock) {
-  const struct {
-    uint32_t baud;
-    bool xonXoff;
-  } cases[] = {{1200, false}, {19200, true}, {9600, false}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.baud);
-    ComState set;
+  for (const auto &[baud, xonXoff] :
+       {std::pair<uint32_t, bool>{1200, false}, {19200, true}, {9600, false}}) {
+    SCOPED_TRACE(baud);
+    ComState set, got;
     ASSERT_TRUE(Native().ComGetState(a_, &set));
-    set.BaudRate = c.baud;
-    set.fOutX = c.xonXoff;
-    set.fInX = c.xonXoff;
+    set.BaudRate = baud;
+    set.fOutX = set.fInX = xonXoff;
     set.XonChar = 0x11;
     set.XoffChar = 0x13;
     set.StopBits = kOneStopBit;
     ASSERT_TRUE(Native().ComSetState(a_, set));
-    ComState got;
     ASSERT_TRUE(Native().ComGetState(a_, &got));
-    EXPECT_EQ(got.BaudRate, c.baud);
-    EXPECT_EQ(got.fOutX, c.xonXoff);
-    EXPECT_EQ(got.fInX, c.xonXoff);
+    EXPECT_EQ(got.BaudRate, baud);
+    EXPECT_EQ(got.fOutX, xonXoff);
+    EXPECT_EQ(got.fInX, xonXoff);
     EXPECT_EQ(got.StopBits, kOneStopBit);
   }
 }
 
-TEST_F(Win32ComPair, BytesCrossInBothDirectionsAndPurgeDropsWhatWasReceived) {
+TEST_F(Win32ComPair, BytesCrossBothWaysPurgeDropsWhatCameAndAClosedPortRefusesAll) {
   const std::string command = "001TIME\r";
   uint32_t written = 0;
   ASSERT_TRUE(Native().ComWrite(a_, command.data(), command.size(), &written));
@@ -116,19 +110,15 @@ TEST_F(Win32ComPair, BytesCrossInBothDirectionsAndPurgeDropsWhatWasReceived) {
 
   ASSERT_TRUE(Native().ComWrite(a_, "fresh", 5, &written));
   EXPECT_EQ(ReadFor(b_, 5, 2000), "fresh");
-}
 
-TEST_F(Win32ComPair, ClosedPortRefusesEverything) {
+  // A closed port refuses everything.
   ASSERT_TRUE(Native().ComClose(a_));
   const Handle closed = a_;
   a_ = kInvalidHandle;
-  uint32_t written = 0;
   ComState state;
-  EXPECT_FALSE(Native().ComWrite(closed, "x", 1, &written));
-  EXPECT_FALSE(Native().ComGetState(closed, &state));
-  EXPECT_FALSE(Native().ComClose(closed));
-  char c;
-  EXPECT_EQ(Native().ComRead(closed, &c, 1), 0u);
+  EXPECT_FALSE(Native().ComWrite(closed, "x", 1, &written) ||
+               Native().ComGetState(closed, &state) || Native().ComClose(closed));
+  EXPECT_EQ(Native().ComRead(closed, buffer, 1), 0u);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ class Win32Pelo : public DllSessionTest {
 
 TEST_F(Win32Pelo, ConnectsWithTheMeterAndReachesATerminal) {
   ASSERT_EQ(dll_.InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort) << dll_.Error();
-  MeterWatch watch(VELDC_METER_CONNECT, "Connecting.....");
+  MeterWatch watch{VELDC_METER_CONNECT, "Connecting....."};
   Watch(&watch);
   dll_.EnableMeter(1);
   ASSERT_EQ(dll_.SetIPAddress(value_.c_str()), 0) << dll_.Error();
