@@ -145,40 +145,18 @@ TEST_F(WinSockLoopback, RefusalReadsAsReset) {
   EXPECT_EQ(error, 10054);
 }
 
+// Each refusal with its WinSock number: arguments refused before any system call, calls on a
+// descriptor that is no socket (a pipe here) or none at all, and what the system refuses. The
+// calls run in order: each number is read before the next call.
 TEST_F(WinSockLoopback, ErrorNumbers) {
-  OpenConnected();
-  uint32_t arg = 1;
-  const WsSockAddrIn foreign = Address("192.0.2.1", 0);
-  const WsSockAddrIn local = Address("127.0.0.1", 0);
-  char buf[8];
-  auto check = [&](const char *what, int result, int error) {
-    EXPECT_EQ(result, -1) << what;
-    EXPECT_EQ(ws_.WSAGetLastError(), error) << what;
-  };
-  check("ioctl other command", ws_.ioctlsocket(s_, 0x4004667F, &arg), 10022);
-  check("bind twice", ws_.bind(s_, &local, sizeof(local)), 10022);
-  check("bind short name", ws_.bind(s_, &local, 4), 10014);
-  check("recv on no socket", ws_.recv(0x7FFF0000, buf, sizeof(buf), 0), kWsaENotSock);
-  check("close no socket", ws_.closesocket(0x7FFF0000), kWsaENotSock);
-
-  const WsSocket t = ws_.socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_NE(t, kWsInvalidSocket);
-  check("bind foreign address", ws_.bind(t, &foreign, sizeof(foreign)), 10049);
-  check("send unconnected", ws_.send(t, "x", 1, 0), 10057);
-  EXPECT_EQ(ws_.closesocket(t), 0);
-  check("close twice", ws_.closesocket(t), kWsaENotSock);
-  EXPECT_EQ(ws_.socket(12345, SOCK_DGRAM, 0), kWsInvalidSocket);
-  EXPECT_EQ(ws_.WSAGetLastError(), 10047);
-}
-
-// Arguments WinSock refuses before any system call, and calls on a descriptor that is no socket
-// (a pipe here) or none at all, each with its WinSock number.
-TEST_F(WinSockLoopback, RefusedArgumentsAndDescriptorsThatAreNoSockets) {
   int pipe[2];
   ASSERT_EQ(::pipe(pipe), 0);
   const WsSocket notSocket = static_cast<WsSocket>(pipe[0]), none = ~WsSocket{0};
   OpenConnected();
-  const WsSockAddrIn to = Address("127.0.0.1", peerPort_);
+  const WsSocket unconnected = ws_.socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_NE(unconnected, kWsInvalidSocket);
+  const WsSockAddrIn to = Address("127.0.0.1", peerPort_), local = Address("127.0.0.1", 0),
+                     foreign = Address("192.0.2.1", 0);
   char buf[4];
   uint32_t on = 1;
   struct Case {
@@ -203,6 +181,17 @@ TEST_F(WinSockLoopback, RefusedArgumentsAndDescriptorsThatAreNoSockets) {
       {"recv from a pipe", [&] { return ws_.recv(notSocket, buf, sizeof(buf), 0); }, kWsaENotSock},
       {"send on no socket", [&] { return ws_.send(none, "x", 1, 0); }, kWsaENotSock},
       {"close a pipe", [&] { return ws_.closesocket(notSocket); }, kWsaENotSock},
+      {"recv no socket", [&] { return ws_.recv(0x7FFF0000, buf, sizeof(buf), 0); }, kWsaENotSock},
+      {"close no socket", [&] { return ws_.closesocket(0x7FFF0000); }, kWsaENotSock},
+      {"ioctl other command", [&] { return ws_.ioctlsocket(s_, 0x4004667F, &on); }, 10022},
+      {"bind twice", [&] { return ws_.bind(s_, &local, sizeof(local)); }, 10022},
+      {"bind short name", [&] { return ws_.bind(s_, &local, 4); }, 10014},
+      {"bind foreign address", [&] { return ws_.bind(unconnected, &foreign, sizeof(foreign)); },
+       10049},
+      {"send unconnected", [&] { return ws_.send(unconnected, "x", 1, 0); }, 10057},
+      {"close twice", [&] { return ws_.closesocket(unconnected) + ws_.closesocket(unconnected); },
+       kWsaENotSock},
+      {"unknown family", [&] { return static_cast<int>(ws_.socket(12345, SOCK_DGRAM, 0)); }, 10047},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
