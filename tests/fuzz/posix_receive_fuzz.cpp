@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_ops.h"
+#include "check.h"
 #include "platform/platform.h"
 
 using namespace veldc::platform;

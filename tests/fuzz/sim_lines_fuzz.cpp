@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "fuzz_ops.h"
+#include "check.h"
 #include "sim/direct_line.h"
 #include "sim/line_output.h"
 #include "sim/logon_line.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz_ops.h"
+#include "check.h"
 #include "sim/pelo_adapter.h"
 #include "sim/terminal.h"
 

@@ -1,0 +1,567 @@
+// Hostile far ends on every link of the library, on the virtual platform: a serial line, a Pelo
+// adapter and a Kov74 driver answering with the fuzzer's bytes, while the fuzzer picks the
+// public calls and which platform call fails. After each call, what the library promises the
+// host whatever the wire said: replies end within their buffers, counts stay in range, the
+// error state is one of the table's codes, PC files are closed, no meter is left open. Built
+// once per target; VELDC_FUZZ_LINK picks the entry (serial, selection, services, pelo, kov74).
+#include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "check.h"
+#include "library_state.h"
+#include "platform/virtual/virtual_platform.h"
+#include "veldc.h"
+
+namespace veldc::fuzz {
+namespace {
+
+using platform::virt::Call;
+using platform::virt::Micros;
+using platform::virt::VirtualPlatform;
+
+// The virtual platform with a coarser clock, so busy-waits and time-outs take few iterations;
+// the library's globals put back to their load-time values around each run.
+class FuzzPlatform : public VirtualPlatform {
+ public:
+  FuzzPlatform() { ResetLibraryState(); }
+  ~FuzzPlatform() override { ResetLibraryState(); }
+  int64_t PerfCounter() override {
+    Advance(250);
+    return VirtualPlatform::PerfCounter();
+  }
+  uint32_t TickCount() override {
+    Advance(250);
+    return VirtualPlatform::TickCount();
+  }
+};
+
+// Answers are due up to 2.55 s after what they answer: before, around and after time-outs.
+Micros Delay(FuzzedDataProvider &in) { return Micros{in.ConsumeIntegral<uint8_t>()} * 10000; }
+
+// Text for a command or a name: mostly short printable, sometimes any bytes.
+std::string FuzzText(FuzzedDataProvider &in, size_t maxLength) {
+  std::string text = in.ConsumeRandomLengthString(maxLength);
+  if (in.ConsumeBool()) {
+    for (char &c : text) c = static_cast<char>(0x20 + static_cast<uint8_t>(c) % 95);
+  }
+  return text;
+}
+
+// The lines of a listing, view or upload and its end line: a count that is mostly right and a
+// checksum that is right, wrong or missing.
+std::string Transfer(FuzzedDataProvider &in) {
+  std::string out;
+  const int lines = in.ConsumeIntegralInRange<int>(0, 12);
+  int32_t sum = 0;
+  for (int i = 0; i < lines; ++i) {
+    std::string text = in.ConsumeRandomLengthString(140);
+    std::replace(text.begin(), text.end(), '\r', ' ');
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    for (char c : text) sum += static_cast<signed char>(c);
+    out += text + "\r";
+  }
+  out += "\x04" + std::to_string(in.ConsumeBool() ? lines : in.ConsumeIntegralInRange(-1, 14));
+  const int sumPick = in.ConsumeIntegralInRange<int>(0, 2);
+  if (sumPick < 2) {
+    out += " RECS " + std::to_string(sumPick == 0 ? sum % 32768 : in.ConsumeIntegral<int16_t>());
+  }
+  return out + "\r";
+}
+
+// Answers each line the host writes (ending in CR, or "+++") with silence, the echo, fuzzer
+// bytes, the echo and fuzzer bytes, the echo and a transfer, or a count; sometimes a line fault.
+class FuzzLine : public platform::virt::SerialPeer {
+ public:
+  FuzzLine(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) {
+    vp.AttachSerial(this);
+  }
+  void FromHost(const uint8_t *data, size_t length, Micros now) override {
+    partial_.append(reinterpret_cast<const char *>(data), length);
+    const size_t cr = partial_.find('\r');
+    const bool escape =
+        partial_.size() >= 3 && partial_.compare(partial_.size() - 3, 3, "+++") == 0;
+    if (cr == std::string::npos && !escape) return;
+    const std::string line = partial_.substr(0, cr);
+    partial_.clear();
+    if (in_.ConsumeIntegralInRange<int>(0, 7) == 0) {
+      // Framing with break, overrun, any mask: the next ClearCommError reports it.
+      static constexpr uint32_t kMasks[] = {24, 8, 2, 1, 0x10, 0x100};
+      vp_.QueueClearErrorMask(in_.ConsumeBool() ? in_.PickValueInArray(kMasks)
+                                                : in_.ConsumeIntegral<uint32_t>());
+    }
+    const int pick = in_.ConsumeIntegralInRange<int>(0, 5);
+    if (pick == 0) return;
+    std::string answer = pick == 1 || pick == 3 || pick == 4 ? line + "\r" : "";
+    if (pick == 2 || pick == 3) answer += in_.ConsumeRandomLengthString(300);
+    if (pick == 4) answer += Transfer(in_);
+    if (pick == 5) answer = std::to_string(in_.ConsumeIntegralInRange<int>(-1, 12)) + "\r";
+    out_.emplace_back(now + Delay(in_), std::move(answer));
+  }
+  void ToHost(Micros now, std::string *out) override {
+    bool any = false;
+    for (; !out_.empty() && out_.front().first <= now; any = true, out_.pop_front()) {
+      out->append(out_.front().second);
+    }
+    if (!any) vp_.Advance(20000);  // a line read is followed by a short pause anyway
+  }
+
+ private:
+  FuzzedDataProvider &in_;
+  VirtualPlatform &vp_;
+  std::string partial_;
+  std::deque<std::pair<Micros, std::string>> out_;
+};
+
+std::string Le16(uint16_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+
+// Answers each datagram with up to three: a type, a sequence number (often the host's) and a
+// text (often the host's) cut or padded to any length; or raw bytes.
+class FuzzAdapter : public platform::virt::DatagramPeer {
+ public:
+  FuzzAdapter(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) {
+    vp.AttachAdapter(this);
+  }
+  void FromHost(const uint8_t *data, size_t length, Micros now) override {
+    const std::string heard(reinterpret_cast<const char *>(data), length);
+    for (int i = in_.ConsumeIntegralInRange<int>(0, 3); i > 0; --i) {
+      const Micros at = now + Delay(in_);
+      out_.emplace_back(at, Build(heard));
+    }
+  }
+  bool ToHost(Micros now, std::string *datagram) override {
+    for (auto it = out_.begin(); it != out_.end(); ++it) {
+      if (it->first <= now) {
+        *datagram = std::move(it->second);
+        out_.erase(it);
+        return true;
+      }
+    }
+    vp_.Advance(2000);
+    return false;
+  }
+
+ private:
+  std::string Build(const std::string &heard) {
+    if (in_.ConsumeIntegralInRange<int>(0, 3) == 0) return in_.ConsumeRandomLengthString(320);
+    static constexpr uint16_t kTypes[] = {2, 3, 4, 5, 6, 0, 1, 7};
+    const uint16_t type =
+        in_.ConsumeBool() ? in_.PickValueInArray(kTypes) : in_.ConsumeIntegral<uint16_t>();
+    uint16_t seq = heard.size() < 4 ? 0
+                                    : static_cast<uint16_t>(static_cast<uint8_t>(heard[2]) |
+                                                            static_cast<uint8_t>(heard[3]) << 8);
+    const int seqPick = in_.ConsumeIntegralInRange<int>(0, 2);  // the host's, the next, any
+    if (seqPick == 1) seq = static_cast<uint16_t>(seq + 1);
+    if (seqPick == 2) seq = in_.ConsumeIntegral<uint16_t>();
+    const std::string heardText = heard.size() > 4 ? heard.substr(4) : std::string();
+    // The host's text with its zero, any text, or the host's address byte and any text.
+    const int textPick = in_.ConsumeIntegralInRange<int>(0, 2);
+    std::string text = textPick == 0 ? heardText : textPick == 2 ? heardText.substr(0, 1) : "";
+    if (textPick != 0) text += in_.ConsumeRandomLengthString(200);
+    if (in_.ConsumeBool()) {
+      text.push_back('\0');
+    } else {  // cut or padded to any length, past the 136-byte record too
+      const size_t length = in_.ConsumeIntegralInRange<size_t>(0, 300);
+      text.resize(length, static_cast<char>(in_.ConsumeIntegral<uint8_t>()));
+    }
+    return Le16(type) + Le16(seq) + text;
+  }
+
+  FuzzedDataProvider &in_;
+  VirtualPlatform &vp_;
+  std::deque<std::pair<Micros, std::string>> out_;
+};
+
+// A driver whose every poll result and record comes from the fuzzer; records never exceed
+// the 259 bytes the library's record buffer holds.
+class FuzzDriver : public platform::virt::Kov74Peer {
+ public:
+  FuzzDriver(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) { vp.SetKov74(this); }
+  int Open(int, int, int, int) override { return 1; }
+  int SetSpeed(int) override { return 0; }
+  int Close() override { return 0; }
+  int Poll(int address, char *record, Micros) override {
+    static constexpr int kResults[] = {0, 1, 2, 2, -1, 3};
+    const int r = in_.PickValueInArray(kResults);
+    if (r != 2) return r;
+    record[0] = static_cast<char>(in_.ConsumeBool() ? address : in_.ConsumeIntegral<uint8_t>());
+    std::string text = in_.ConsumeBool() ? lastSent_ : in_.ConsumeRandomLengthString(300);
+    if (in_.ConsumeBool()) {  // the whole buffer, without a terminating zero
+      text.resize(258, 'x');
+      std::memcpy(record + 1, text.data(), text.size());
+    } else {
+      text.resize(std::min<size_t>(text.size(), 257));
+      std::memcpy(record + 1, text.c_str(), text.size() + 1);
+    }
+    vp_.Advance(2000);
+    return 2;
+  }
+  int Send(int, const char *text, Micros) override {
+    lastSent_ = text;
+    static constexpr int kResults[] = {0, 0, -1, 1};
+    return in_.PickValueInArray(kResults);
+  }
+
+ private:
+  FuzzedDataProvider &in_;
+  VirtualPlatform &vp_;
+  std::string lastSent_;
+};
+
+// A file of a directory made at first use and removed at exit.
+std::string ScratchPath(const char *name) {
+  static std::string dir;
+  if (dir.empty()) {
+    char pattern[] = "/tmp/veldc-fuzz-XXXXXX";
+    Check(mkdtemp(pattern) != nullptr, "scratch directory");
+    dir = pattern;
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(dir, ignored);
+    });
+  }
+  return dir + "/" + name;
+}
+
+enum Choices : unsigned { kNoChoice = 0, kYear2000 = 1, kMeters = 2 };
+
+// Short time-outs so one input runs in milliseconds, a tick count that wraps within the first
+// minute, and the choices taken from the input in this order.
+void StartRun(FuzzedDataProvider &in, VirtualPlatform &vp, unsigned choices) {
+  Set232TimeOut(1);
+  SetWinSockTimeOut(1);
+  vp.SetTickStart(0xFFFFFFFFu - in.ConsumeIntegralInRange<uint32_t>(0, 60000));
+  if ((choices & kYear2000) != 0 && in.ConsumeBool()) vp.SetUtcYear(2000);
+  if ((choices & kMeters) != 0) EnableMeter(in.ConsumeBool() ? 1 : 0);
+}
+
+// A writable name in a heap block of exactly its size, so that any write past it is seen.
+std::vector<char> Name(FuzzedDataProvider &in, size_t maxLength) {
+  const std::string text = FuzzText(in, maxLength);
+  return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
+}
+
+// A reply buffer of the documented size, filled so that an unterminated reply shows.
+struct Reply {
+  std::vector<char> bytes = std::vector<char>(VELDC_REPLY_SIZE, 'Z');
+  char *data() { return bytes.data(); }
+  bool Ended() const { return std::memchr(bytes.data(), '\0', bytes.size()) != nullptr; }
+};
+
+void CheckResult(int r, const char *what) { Check(r == 0 || r == -1, what); }
+
+void CheckReply(int r, const Reply &reply, const char *what) {
+  CheckResult(r, what);
+  if (r == 0) Check(reply.Ended(), what);
+}
+
+void CheckErrorState() {
+  char message[VELDC_ERROR_TEXT_SIZE];
+  const int code = GetError(message);
+  Check(code >= 0 && code <= 99, "error code in the table");
+  Check(std::memchr(message, '\0', sizeof message) != nullptr, "error message fits");
+}
+
+void CheckCleanUp(const VirtualPlatform &vp) {
+  size_t opened = 0;
+  for (Call c : {Call::FileOpenRead, Call::FileCreate}) {
+    for (const auto &e : vp.LogOf(c)) opened += e.failed ? 0 : 1;
+  }
+  Check(opened == vp.LogOf(Call::FileClose).size(), "every PC file opened is closed once");
+  Check(vp.OpenMeterCount() == 0, "no meter left open");
+}
+
+void WritePcFile(FuzzedDataProvider &in, const std::string &path) {
+  std::string content = in.ConsumeRandomLengthString(600);
+  if (in.ConsumeBool()) {  // mostly text lines, so that records get through to the terminal
+    for (char &c : content) {
+      const auto b = static_cast<uint8_t>(c);
+      c = b % 8 == 0 ? '\r' : b % 8 == 1 ? '\n' : static_cast<char>(0x20 + b % 95);
+    }
+  }
+  FILE *f = std::fopen(path.c_str(), "wb");
+  Check(f != nullptr, "PC file written");
+  std::fwrite(content.data(), 1, content.size(), f);
+  std::fclose(f);
+}
+
+void ListOp(FuzzedDataProvider &in) {
+  std::vector<char> entries(VELDC_DIR_ENTRIES * VELDC_DIR_SLOT, 'Z');
+  const bool none = in.ConsumeIntegralInRange<int>(0, 5) == 0;
+  std::vector<char> name = Name(in, 10);
+  const int r = ListFiles(none ? nullptr : name.data(), entries.data());
+  if (r == -1) return;
+  Check(r >= 0 && r <= VELDC_DIR_ENTRIES, "ListFiles count");
+  for (int i = 0; i < r; ++i) {
+    Check(std::memchr(&entries[i * VELDC_DIR_SLOT], '\0', VELDC_DIR_SLOT) != nullptr,
+          "ListFiles entry ends in its slot");
+  }
+}
+
+void ViewOp(FuzzedDataProvider &in) {
+  const unsigned size = in.ConsumeBool() ? in.ConsumeIntegralInRange<unsigned>(0, 48)
+                                         : in.ConsumeIntegralInRange<unsigned>(0, 600);
+  std::vector<char> buffer(size, 'Z');
+  std::vector<char> name = Name(in, 10);
+  std::vector<char> none(1, 'Z');  // a null pointer for an empty buffer would be refused
+  const int r = ViewFile(name.data(), size > 0 ? buffer.data() : none.data(), size);
+  if (r == -1) return;
+  Check(r >= 0, "ViewFile count");
+  if (size > 0) Check(std::memchr(buffer.data(), '\0', size) != nullptr, "ViewFile text ends");
+  Check(none[0] == 'Z', "ViewFile wrote into an empty buffer");
+}
+
+void RecvOp(FuzzedDataProvider &in) {
+  std::vector<char> name = Name(in, 9);
+  const int r = RecvFile(name.data(), ScratchPath("upload.txt").c_str());
+  Check(r >= -1 && r <= 10000, "RecvFile count");
+}
+
+void ParamsOp(FuzzedDataProvider &in) {
+  std::vector<int> selection(VELDC_PARAM_COUNT, 0);
+  for (int i = in.ConsumeIntegralInRange<int>(0, 4); i > 0; --i) {
+    selection[in.ConsumeIntegralInRange<int>(0, 99)] = 1;
+  }
+  std::vector<char> values(VELDC_PARAM_COUNT * VELDC_PARAM_SLOT, 'Z');
+  const int r = GetAllParams(selection.data(), values.data());
+  Check(r == 0 || (r >= -100 && r < 0), "GetAllParams result");
+  for (int i = 0; i < VELDC_PARAM_COUNT; ++i) {
+    const char *slot = &values[static_cast<size_t>(i) * VELDC_PARAM_SLOT];
+    if (r == 0 && selection[i] != 0) {
+      Check(std::memchr(slot, '\0', VELDC_PARAM_SLOT) != nullptr, "GetAllParams slot ends");
+    } else {  // a failed run leaves the block as it was; an unselected slot is never written
+      Check(slot[0] == 'Z', "GetAllParams wrote a slot it should not");
+    }
+  }
+}
+
+void SendFileOp(FuzzedDataProvider &in) {
+  const std::string path = ScratchPath("download.txt");
+  WritePcFile(in, path);
+  std::vector<char> name = Name(in, 9);
+  const int pFlag = in.ConsumeIntegralInRange<int>(0, 1);
+  const int option = in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<int>(-1, 128);
+  const int r = in.ConsumeIntegralInRange<int>(0, 4) == 0
+                    ? SendPrg(path.c_str())
+                    : SendFile(path.c_str(), name.data(), pFlag, option);
+  Check(r >= -1 && r <= 10000, "download count");
+}
+
+void SingleValueOp(FuzzedDataProvider &in) {
+  static constexpr std::pair<const char *, decltype(&GetTime)> kReads[] = {{"GetTime", GetTime},
+                                                                           {"GetDate", GetDate}};
+  static constexpr std::pair<const char *, decltype(&SetTime)> kSets[] = {
+      {"SetTime", SetTime}, {"SetDate", SetDate}, {"ChgDrv", ChgDrv}};
+  Reply value;
+  const std::string text = FuzzText(in, 40);
+  const int pick = in.ConsumeIntegralInRange<int>(0, 9);
+  if (pick <= 1) {
+    CheckReply(kReads[pick].second(value.data()), value, kReads[pick].first);
+  } else if (pick == 2) {
+    CheckReply(GetParameter(in.ConsumeIntegralInRange<int>(-1, 100), value.data()), value,
+               "GetParameter");
+  } else if (pick == 3) {
+    CheckResult(SetParameter(in.ConsumeIntegralInRange<int>(0, 99), text.c_str()), "SetParameter");
+  } else if (pick <= 6) {
+    CheckResult(kSets[pick - 4].second(text.c_str()), kSets[pick - 4].first);
+  } else if (pick == 7) {
+    std::vector<char> name = Name(in, 9);
+    CheckResult(DeleFile(name.data()), "DeleFile");
+  } else {
+    std::vector<int> selection(VELDC_PARAM_COUNT, 0);
+    selection[in.ConsumeIntegralInRange<int>(0, 99)] = 1;
+    std::vector<char> values(VELDC_PARAM_COUNT * VELDC_PARAM_SLOT, '\0');
+    std::memcpy(values.data(), text.data(), std::min<size_t>(text.size(), values.size()));
+    const int r = SetAllParams(selection.data(), values.data());
+    Check(r == 0 || (r >= -100 && r < 0), "SetAllParams result");
+  }
+}
+
+// SendCommand, GetMsgEx, PostCommand, GetResponse or ChgTerminal.
+void ExchangeOp(FuzzedDataProvider &in) {
+  Reply reply;
+  const int pick = in.ConsumeIntegralInRange<int>(0, 4);
+  const std::string command = pick == 0 || pick == 2 ? FuzzText(in, 140) : std::string();
+  if (pick == 0) {
+    CheckReply(SendCommand(command.c_str(), reply.data()), reply, "SendCommand");
+  } else if (pick == 1) {
+    CheckReply(GetMsgEx(reply.data()), reply, "GetMsgEx");
+  } else if (pick == 2) {
+    CheckResult(PostCommand(command.c_str()), "PostCommand");
+  } else if (pick == 3) {
+    CheckReply(GetResponse(reply.data()), reply, "GetResponse");
+  } else {
+    CheckResult(ChgTerminal(in.ConsumeIntegralInRange<int>(-1, 255)), "ChgTerminal");
+  }
+}
+
+void ModemOp(FuzzedDataProvider &in) {
+  if (in.ConsumeIntegralInRange<int>(0, 2) == 0) return CheckResult(HangUp(), "HangUp");
+  const bool noInit = in.ConsumeBool();
+  const std::string init = FuzzText(in, 34);
+  const std::string number = FuzzText(in, 34);
+  const int timeout = in.ConsumeIntegralInRange<int>(-1, 3);
+  CheckResult(DialNumber(noInit ? nullptr : init.c_str(), number.c_str(), timeout), "DialNumber");
+}
+
+void ServiceOp(FuzzedDataProvider &in) {
+  static void (*const kOps[])(FuzzedDataProvider &) = {ListOp,   ViewOp,     RecvOp,
+                                                       ParamsOp, SendFileOp, SingleValueOp};
+  kOps[in.ConsumeIntegralInRange<size_t>(0, std::size(kOps) - 1)](in);
+}
+
+// Makes one of the next few calls of an OS or driver function fail, so that clean-up paths run.
+void FaultOp(FuzzedDataProvider &in, VirtualPlatform &vp) {
+  static constexpr Call kCalls[] = {Call::ComWrite,        Call::ComPurge,     Call::ComClearError,
+                                    Call::ComTransmitChar, Call::WsSend,       Call::WsRecv,
+                                    Call::FileCreate,      Call::FileOpenRead, Call::FileRead,
+                                    Call::FileWrite,       Call::FileClose,    Call::FileDelete,
+                                    Call::Kov74Send,       Call::Kov74Poll,    Call::MeterCreate};
+  vp.Fail(in.PickValueInArray(kCalls), in.ConsumeIntegralInRange<int>(1, 6),
+          in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<int>(-12, 10060));
+}
+
+// Up to `limit` operations picked by the fuzzer from the kinds given.
+void RunOps(FuzzedDataProvider &in, VirtualPlatform &vp, int limit, bool exchange, bool modem,
+            bool services) {
+  for (int i = 0; i < limit && in.remaining_bytes() > 0; ++i) {
+    if (in.ConsumeIntegralInRange<int>(0, 5) == 0) FaultOp(in, vp);
+    const int pick = in.ConsumeIntegralInRange<int>(0, 2);
+    if (pick == 0 && exchange) {
+      ExchangeOp(in);
+    } else if (pick == 1 && modem) {
+      ModemOp(in);
+    } else if (services) {
+      ServiceOp(in);
+    } else if (exchange) {
+      ExchangeOp(in);
+    } else {
+      ModemOp(in);
+    }
+    CheckErrorState();
+    CheckCleanUp(vp);
+  }
+}
+
+constexpr int kSerialKinds[] = {DEV_SERIAL_DIRECT, DEV_SERIAL_NETWORK, DEV_SERIAL_LOGON};
+
+// Commands and replies, unsolicited messages, posted commands and the modem dialogue.
+void Serial(FuzzedDataProvider &in, FuzzPlatform &vp) {
+  FuzzLine line(in, vp);
+  StartRun(in, vp, kNoChoice);
+  const int kind = in.PickValueInArray(kSerialKinds);
+  Check(InitCOMM(1, kind, 9600, 0) > 0, "InitCOMM");
+  ChgTerminal(kind == DEV_SERIAL_DIRECT  ? 0
+              : kind == DEV_SERIAL_LOGON ? in.ConsumeIntegralInRange<int>(0, 31)
+                                         : in.ConsumeIntegralInRange<int>(1, 254));
+  RunOps(in, vp, 10, true, true, false);
+  Check(ExitCOMM() == 0, "ExitCOMM");
+}
+
+// Selection on each serial kind: identification, reset, log-on with a password, the calendar
+// correction.
+void Selection(FuzzedDataProvider &in, FuzzPlatform &vp) {
+  FuzzLine line(in, vp);
+  StartRun(in, vp, kYear2000);
+  const int kind = in.PickValueInArray(kSerialKinds);
+  Check(InitCOMM(1, kind, 9600, 0) > 0, "InitCOMM");
+  if (in.ConsumeBool()) SetPassword(FuzzText(in, 7).c_str());
+  for (int i = 0; i < 3 && in.remaining_bytes() > 0; ++i) {
+    int address = in.ConsumeIntegralInRange<int>(-1, 255);
+    if (in.ConsumeBool()) address = kind == DEV_SERIAL_DIRECT ? 0 : address % 32;
+    const int r = SetTerminal(address);
+    CheckResult(r, "SetTerminal result");
+    CheckErrorState();
+    if (r == 0) RunOps(in, vp, 2, true, false, false);
+  }
+  Check(ExitCOMM() == 0, "ExitCOMM");
+}
+
+// The terminal services on a direct line and on the network interface.
+void Services(FuzzedDataProvider &in, FuzzPlatform &vp) {
+  FuzzLine line(in, vp);
+  StartRun(in, vp, kMeters);
+  const bool network = in.ConsumeIntegralInRange<int>(0, 3) == 0;
+  Check(InitCOMM(1, network ? DEV_SERIAL_NETWORK : DEV_SERIAL_DIRECT, 9600, 0) > 0, "InitCOMM");
+  Check(ChgTerminal(network ? in.ConsumeIntegralInRange<int>(1, 254) : 0) == 0, "ChgTerminal");
+  RunOps(in, vp, 8, false, false, true);
+  Check(ExitCOMM() == 0, "ExitCOMM");
+  Check(vp.OpenMeterCount() == 0, "meters closed");
+}
+
+void AdapterOp(FuzzedDataProvider &in, VirtualPlatform &vp) {
+  static const char *const kCommands[] = {"X", "%", "A192.168.0.11", "C3", "C1", "V", ""};
+  const std::string command = in.ConsumeBool() ? in.PickValueInArray(kCommands) : FuzzText(in, 140);
+  std::vector<char> reply(VELDC_REPLY_SIZE, 'Z');
+  const int pick = in.ConsumeIntegralInRange<int>(0, 3);
+  if (pick == 0) {
+    Check(PeloReset() >= -1, "PeloReset");
+  } else if (pick == 1) {
+    Check(SetTerminal(in.ConsumeIntegralInRange<int>(-1, 255)) >= -1, "SetTerminal");
+  } else {
+    const int r = PeloCommand(command.c_str(), reply.data());
+    CheckResult(r, "PeloCommand result");
+    // An acknowledgement instead of a reply succeeds with the buffer untouched.
+    const bool untouched = std::all_of(reply.begin(), reply.end(), [](char c) { return c == 'Z'; });
+    if (r == 0 && !untouched) {
+      Check(std::memchr(reply.data(), '\0', reply.size()) != nullptr, "PeloCommand reply ends");
+    }
+  }
+  CheckErrorState();
+  CheckCleanUp(vp);
+}
+
+// Connecting, adapter commands, selection, exchanges and services over the Pelo link.
+void Pelo(FuzzedDataProvider &in, FuzzPlatform &vp) {
+  FuzzAdapter adapter(in, vp);
+  StartRun(in, vp, kYear2000 | kMeters);
+  Check(InitCOMM(5000, DEV_PELO, 0, 0) == 5000, "InitCOMM");
+  const int r = SetIPAddress("192.168.0.10");
+  CheckResult(r, "SetIPAddress result");
+  CheckErrorState();
+  CheckCleanUp(vp);
+  if (r == 0) ChgTerminal(in.ConsumeIntegralInRange<int>(0, 2));
+  for (int i = 0; i < 8 && in.remaining_bytes() > 0; ++i) {
+    if (in.ConsumeBool()) {
+      AdapterOp(in, vp);
+    } else {
+      RunOps(in, vp, 1, true, false, true);
+    }
+  }
+  ExitCOMM();
+  Check(vp.OpenMeterCount() == 0, "meters closed");
+}
+
+// Records of any content through the driver: selection, exchanges, posted commands, services.
+void Kov74(FuzzedDataProvider &in, FuzzPlatform &vp) {
+  FuzzDriver driver(in, vp);
+  StartRun(in, vp, kYear2000 | kMeters);
+  static constexpr int kKinds[] = {DEV_KOV74_MODE0, DEV_KOV74_MODE1, DEV_KOV74_MODE2};
+  Check(InitCOMM(1, in.PickValueInArray(kKinds), 0, 0) > 0, "InitCOMM");
+  const int address = in.ConsumeIntegralInRange<int>(0, 255);
+  CheckResult(in.ConsumeBool() ? SetTerminal(address) : ChgTerminal(address), "selection result");
+  CheckErrorState();
+  RunOps(in, vp, 8, true, false, true);
+  ExitCOMM();
+}
+
+}  // namespace
+}  // namespace veldc::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  using namespace veldc::fuzz;
+  static void (*const kTargets[])(FuzzedDataProvider &, FuzzPlatform &) = {Serial, Selection,
+                                                                           Services, Pelo, Kov74};
+  FuzzedDataProvider in(data, size);
+  FuzzPlatform vp;
+  kTargets[VELDC_FUZZ_LINK](in, vp);
+  return 0;
+}
