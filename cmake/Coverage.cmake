@@ -12,6 +12,8 @@ add_custom_target(coverage_report
           --exclude-throw-branches --exclude-unreachable-branches
           --print-summary --txt ${CMAKE_BINARY_DIR}/coverage.txt
           --json ${VELDC_COVERAGE_JSON}
+          # Only this tree: other build trees (a wine prefix's z: drive is /) are not searched.
+          ${CMAKE_BINARY_DIR}
   COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/coverage/error_paths.py
           ${PROJECT_SOURCE_DIR} ${VELDC_COVERAGE_JSON}
           ${PROJECT_SOURCE_DIR}/tests/coverage/untested_error_paths.txt
