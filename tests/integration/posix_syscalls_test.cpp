@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,8 +23,10 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/serial_settings.h"
 #include "platform/posix/sys_calls.h"
 #include "platform/posix/winsock_table.h"
+#include "veldc.h"
 
 namespace veldc::platform {
 namespace {
@@ -148,8 +151,9 @@ bool SysCallFailures::Port(std::string *out) {
   ComState state;
   uint32_t mask = 1, written = 0;
   bool ok = os_.ComGetState(port, &state) && os_.ComSetState(port, state) &&
-            os_.ComPurge(port, kPurgeRxClear | kPurgeTxClear) && os_.ComClearError(port, &mask) &&
-            mask == 0 && os_.ComWrite(port, "AB\r", 3, &written);
+            os_.ComPurge(port, kPurgeRxClear | kPurgeTxClear) && os_.ComPurge(port, 0) &&
+            os_.ComClearError(port, &mask) && mask == 0 && os_.ComClearError(port, nullptr) &&
+            os_.ComWrite(port, "AB\r", 3, nullptr);
   if (ok && ::write(master_, "XY", 2) == 2) {
     char buffer[8];
     os_.WakeWaits();  // the first wait ends at once, woken
@@ -185,7 +189,8 @@ bool SysCallFailures::Files(std::string *out) {
   }
   char buffer[16];
   uint32_t got = 0;
-  ok = os_.FileSize(f) == 8 && os_.FileRead(f, buffer, sizeof buffer, &got);
+  ok = os_.FileSize(f) == 8 && os_.FileRead(f, buffer, sizeof buffer, &got) &&
+       os_.FileRead(f, buffer, 1, nullptr);
   out->assign(buffer, got);
   ok = os_.FileClose(f) && ok;
   if (os_.FileDelete(file_.c_str())) return ok;
@@ -288,6 +293,57 @@ TEST_F(SysCallFailures, EveryCallOfEveryOperationFailedInTurn) {
   }
   posix::sysHook = nullptr;
   std::printf("%d cells\n", cells);
+}
+
+// What is refused before the system is asked, through the backend and the library on it.
+TEST_F(SysCallFailures, RefusalsThatAskNoSystemCall) {
+  char text[64];
+  int selection[VELDC_PARAM_COUNT] = {1};
+  termios tio{};
+  static const char *const kBlanks[] = {"1.2.3.4\t", "1.2.3.4\n", "1.2.3.4\v", "1.2.3.4\f",
+                                        "1.2.3.4\r"};
+  posix::sysHook = Hook;
+  injection = Injection{};
+  const std::pair<const char *, bool> rows[] = {
+      {"read of no port",
+       os_.ComRead(kInvalidHandle, text, 1) == 0 && os_.ComRead(0, text, 1) == 0},
+      {"read of nothing", os_.ComRead(slave_, text, 0) == 0},
+      {"no WinSock entry", posix::WinSockSymbol(nullptr) == nullptr},
+      {"no name", ws_.gethostbyname(nullptr) == nullptr && ws_.WSAGetLastError() == 10014},
+      {"no buffer", ws_.gethostname(nullptr, 8) == kWsSocketError && ws_.gethostname(text, 0) != 0},
+      {"no data", ws_.recv(3, nullptr, 1, 0) != 0 && ws_.send(3, nullptr, 1, 0) != 0 &&
+                      ws_.sendto(3, nullptr, 1, 0, nullptr, 0) != 0},
+      {"a length below 0", ws_.recv(3, text, -1, 0) != 0 && ws_.send(3, text, -1, 0) != 0 &&
+                               ws_.sendto(3, text, -1, 0, nullptr, 0) != 0},
+      {"no address", ws_.connect(3, nullptr, 0) != 0 && ws_.WSAGetLastError() == 10014},
+      {"a short address", ws_.connect(3, reinterpret_cast<WsSockAddrIn *>(text), 4) != 0},
+      {"no such module", os_.ModuleLoad("{") == kNoHandle},
+      {"octal zero", ws_.inet_addr("0") == 0},
+      {"blanks end an address",
+       std::all_of(kBlanks, kBlanks + 5,
+                   [&](const char *a) { return ws_.inet_addr(a) == ws_.inet_addr("1.2.3.4"); })},
+      {"no hex digits", ws_.inet_addr("0x") == kWsInaddrNone},
+      {"port 5", InitCOMM(5, DEV_SERIAL_DIRECT, 9600, 0) == -1 && GetError(text) == 3},
+      {"format 5", InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 5) == -1 && GetError(text) == 3},
+      {"driver speed", InitCOMM(1, DEV_KOV74_MODE0, 1200, 0) == -1 && GetError(text) == 3},
+      {"driver format", InitCOMM(1, DEV_KOV74_MODE0, 9600, 2) == -1 && GetError(text) == 3},
+      {"driver port", InitCOMM(0, DEV_KOV74_MODE1, 9600, 0) == -1 && GetError(text) == 3 &&
+                          InitCOMM(5, DEV_KOV74_MODE2, 9600, 0) == -1 && GetError(text) == 3},
+      {"not open", ChgTerminal(1) == -1 && GetError(text) == 2 && GetParameter(1, text) == -1},
+      {"no values", GetAllParams(selection, nullptr) == -1 && SetAllParams(nullptr, text) == -1},
+  };
+  posix::sysHook = nullptr;
+  for (const auto &[name, refused] : rows) EXPECT_TRUE(refused) << name;
+  // A cause noted without subject or text is handed out as the number alone.
+  NoteOsFailure(nullptr, EIO, nullptr);
+  EXPECT_EQ(GetErrorDetail(text, sizeof text), EIO);
+  EXPECT_STREQ(text, "");
+  EXPECT_TRUE(injection.calls.empty()) << injection.calls.size() << " system calls";
+  // A line another program left at 5 or 6 bits reads back as such.
+  for (const auto &[size, bits] : {std::pair{CS5, 5}, {CS6, 6}}) {
+    tio.c_cflag = size;
+    EXPECT_EQ(posix::ReadComState(tio).ByteSize, bits);
+  }
 }
 
 }  // namespace
