@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -54,7 +55,8 @@ void Line(Harness &h, FuzzedDataProvider &in) {
   // A pty takes what room it has (little on a loaded machine); the rest goes as the port reads.
   for (size_t sent = 0; got.size() < bytes.size();) {
     const ssize_t n = ::write(h.master, bytes.data() + sent, bytes.size() - sent);
-    Check(n >= 0 || errno == EAGAIN, "write to the line");
+    if (n < 0 && errno != EAGAIN && errno != EINTR) std::perror("write to the line");
+    Check(n >= 0 || errno == EAGAIN || errno == EINTR, "write to the line");
     sent += n > 0 ? static_cast<size_t>(n) : 0;
     pollfd p{static_cast<int>(h.port), POLLIN, 0};
     Check(::poll(&p, 1, 2000) == 1, "the line's bytes arrive");

@@ -1,8 +1,9 @@
 // Every system call of the POSIX backend failed in turn. Each operation runs once on a real
 // pty, real files or UDP loopback with its calls recorded; then once for each (call,
-// occurrence) of that run, the call failing with EIO, EINTR and EAGAIN. Each outcome must be
-// the good run's own, or a failure whose cause is named: the errno noted for GetErrorDetail, or
-// WSAGetLastError's number for it. No descriptor may be left open.
+// occurrence) of that run, the call failing with EIO and EINTR (EAGAIN for a write,
+// ECONNREFUSED for a send). Each outcome must be the good run's own, or a failure whose cause
+// is named: the errno noted for GetErrorDetail, or WSAGetLastError's number for it. No
+// descriptor may be left open.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
