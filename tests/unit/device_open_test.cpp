@@ -81,9 +81,14 @@ TEST_F(SerialOpen, NetworkInterfaceGetsItsFiveSetUpCommandsAndClosesWithP0) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(writes[i].second, expected[i]);
   EXPECT_LT(writes[4].first - writes[0].first, 1000u) << "no pause between them";
   vp.ClearWritten();
+  vp.ClearLog();
   const auto before = vp.Now();
   ASSERT_EQ(ExitCOMM(), 0);
   EXPECT_EQ(Written(), ">P0\r");
+  const auto purges = vp.LogOf(Call::ComPurge);  // both queues, output first
+  ASSERT_EQ(purges.size(), 2u);
+  EXPECT_EQ(purges[0].a, static_cast<int64_t>(platform::kPurgeTxClear));
+  EXPECT_EQ(purges[1].a, static_cast<int64_t>(platform::kPurgeRxClear));
   EXPECT_GE(vp.Now() - before, 200000u);
   EXPECT_EQ(device::bySelectedTerminal, device::NO_TERMINAL);
   ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 1016) << "may be opened again";

@@ -38,6 +38,11 @@ class Modem : public SerialTest {
       return line == "+++" ? escape : line == "ATH0" ? hangUp : std::string();
     });
   }
+  size_t TxPurges() const {
+    size_t n = 0;
+    for (const auto &e : vp.LogOf(Call::ComPurge)) n += e.a == platform::kPurgeTxClear;
+    return n;
+  }
   void SetUp() override {
     SerialTest::SetUp();
     Open(DEV_SERIAL_DIRECT);
@@ -124,17 +129,22 @@ TEST_F(Modem, WrongFamilyIsRefusedWithoutTraffic) {
 TEST_F(Modem, HangsUpEvenWhenTheEscapeIsNotAnswered) {
   OnHangUp("", "ATH0\r\r\nOK\r\n");
   SetError(40);
+  vp.ClearLog();
   const Micros start = vp.Now();
   ASSERT_EQ(HangUp(), 0) << ErrorState();
   EXPECT_EQ(Written(), "++++++ATH0\r");
   // 1 s, two escapes of 0.75 s + 2 × 2.5 s, then 0.75 s, the echo, two lines and 0.75 s.
-  EXPECT_GE(vp.Now() - start, 1000000u + 2 * (750000u + 5000000u) + 750000u + 750000u);
+  const Micros least = 1000000u + 2 * (750000u + 5000000u) + 750000u + 750000u;
+  EXPECT_TRUE(Within(vp.Now() - start, least, least + 100000u));
+  EXPECT_EQ(TxPurges(), 1u) << "the output queue is purged at the end";
   EXPECT_EQ(protocol::bAddressedReplies, 1);
 }
 
 TEST_F(Modem, HangUpFailuresAndTheNetworkInterfaceDeselectedBeforeTheEscape) {
   OnHangUp("", "ATH0\r\r\nERROR\r\n");
+  vp.ClearLog();
   EXPECT_EQ(Outcome(HangUp()), "-1 84 Not able to hangup");
+  EXPECT_EQ(TxPurges(), 1u);
   EXPECT_EQ(protocol::bAddressedReplies, 1);
   OnHangUp("", "");
   EXPECT_EQ(Outcome(HangUp()), "-1 87 Bad modem echo");
