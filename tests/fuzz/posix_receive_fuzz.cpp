@@ -52,14 +52,20 @@ void Line(Harness &h, FuzzedDataProvider &in) {
   const std::string bytes = in.ConsumeRandomLengthString(2048);
   std::string got;
   std::vector<char> buffer(512);
-  // A pty takes what room it has (little on a loaded machine); the rest goes as the port reads.
+  // A pty takes what room it has, and frees it only after the port has read: the rest is
+  // written as room comes. libFuzzer's time-out alarm interrupts a wait now and then.
   for (size_t sent = 0; got.size() < bytes.size();) {
-    const ssize_t n = ::write(h.master, bytes.data() + sent, bytes.size() - sent);
+    const ssize_t n =
+        sent < bytes.size() ? ::write(h.master, bytes.data() + sent, bytes.size() - sent) : 0;
     if (n < 0 && errno != EAGAIN && errno != EINTR) std::perror("write to the line");
     Check(n >= 0 || errno == EAGAIN || errno == EINTR, "write to the line");
     sent += n > 0 ? static_cast<size_t>(n) : 0;
-    pollfd p{static_cast<int>(h.port), POLLIN, 0};
-    Check(::poll(&p, 1, 2000) == 1, "the line's bytes arrive");
+    pollfd p[2] = {{static_cast<int>(h.port), POLLIN, 0}, {h.master, POLLOUT, 0}};
+    int ready = 0;
+    while ((ready = ::poll(p, sent < bytes.size() ? 2 : 1, 2000)) < 0 && errno == EINTR) {
+    }
+    Check(ready > 0, "the line's bytes arrive");
+    if ((p[0].revents & POLLIN) == 0) continue;
     const auto want = in.ConsumeIntegralInRange<uint32_t>(1, 512);
     const uint32_t r = NativePlatform().ComRead(h.port, buffer.data(), want);
     Check(r <= want, "a read within its length");

@@ -1,6 +1,6 @@
 // Every system call of the POSIX backend failed in turn. Each operation runs once on a real
 // pty, real files or UDP loopback with its calls recorded; then once for each (call,
-// occurrence) of that run, the call failing with EIO and EINTR (EAGAIN for a write,
+// occurrence) of that run, the call failing with EIO and EINTR (EAGAIN for a read or write,
 // ECONNREFUSED for a send). Each outcome must be the good run's own, or a failure whose cause
 // is named: the errno noted for GetErrorDetail, or WSAGetLastError's number for it. No
 // descriptor may be left open.
@@ -263,8 +263,10 @@ TEST_F(SysCallFailures, EveryCallOfEveryOperationFailedInTurn) {
     for (SysCall call : calls) ++counts[call];
     for (const auto &[call, count] : counts) {
       for (int occurrence = 1; occurrence <= std::min(count, 3); ++occurrence) {
-        // Beyond EIO and EINTR: a port's write that must wait, a send that meets a refusal.
-        const int own = call == SysCall::write ? EAGAIN : call == SysCall::send ? ECONNREFUSED : 0;
+        // Beyond EIO and EINTR: a port's read or write that must wait, a send that meets a refusal.
+        const int own = call == SysCall::write || call == SysCall::read ? EAGAIN
+                        : call == SysCall::send                         ? ECONNREFUSED
+                                                                        : 0;
         for (int error : {EIO, EINTR, own}) {
           if (error == 0) continue;
           const std::string cell = std::string(name) + ": " +
@@ -296,8 +298,9 @@ TEST_F(SysCallFailures, EveryCallOfEveryOperationFailedInTurn) {
   std::printf("%d cells\n", cells);
 }
 
-// What is refused before the system is asked, through the backend and the library on it.
-TEST_F(SysCallFailures, RefusalsThatAskNoSystemCall) {
+// What is refused before the system is asked, through the backend and the library on it, and
+// the WinSock numbers of system errors.
+TEST_F(SysCallFailures, RefusalsAndNumbersThatAskNoSystemCall) {
   char text[64];
   int selection[VELDC_PARAM_COUNT] = {1};
   termios tio{};
@@ -335,6 +338,25 @@ TEST_F(SysCallFailures, RefusalsThatAskNoSystemCall) {
   };
   posix::sysHook = nullptr;
   for (const auto &[name, refused] : rows) EXPECT_TRUE(refused) << name;
+  // A pause already due ends at once.
+  const int64_t due = os_.PerfCounter();
+  os_.PauseUntil(due);
+  EXPECT_LT(os_.PerfCounter() - due, 50'000'000);
+  // A stream socket is read and closed as one, without the datagram rules.
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  EXPECT_EQ(::write(pair[1], "stream", 6), 6);
+  EXPECT_EQ(ws_.recv(static_cast<WsSocket>(pair[0]), text, 4, 0), 4);
+  EXPECT_TRUE(ws_.closesocket(static_cast<WsSocket>(pair[0])) == 0 && ::close(pair[1]) == 0);
+  // What a host sees of each system error: WinSock's own numbers.
+  const std::pair<int, int> numbers[] = {
+      {EMSGSIZE, 10040},     {EBADF, 10038},        {ENOTSOCK, 10038},      {EINVAL, 10022},
+      {EACCES, 10013},       {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049}, {ENETUNREACH, 10051},
+      {EHOSTUNREACH, 10065}, {ECONNREFUSED, 10061}, {ECONNRESET, 10054},    {EISCONN, 10056},
+      {ENOTCONN, 10057},     {EDESTADDRREQ, 10039}, {EAFNOSUPPORT, 10047},  {EMFILE, 10024},
+      {ENOBUFS, 10055},      {EINTR, 10004},        {EFAULT, 10014},        {EIO, 10050},
+      {EAGAIN, 10035}};
+  for (const auto &[e, wsa] : numbers) EXPECT_EQ(posix::WinSockErrorFor(e), wsa) << e;
   // A cause noted without subject or text is handed out as the number alone.
   NoteOsFailure(nullptr, EIO, nullptr);
   EXPECT_EQ(GetErrorDetail(text, sizeof text), EIO);
