@@ -7,14 +7,13 @@
 
 namespace veldc::platform::posix {
 
-#define VELDC_POSIX_SYS_CALLS(X)                                                               \
-  X(open)                                                                                      \
-  X(close)                                                                                     \
-  X(read)                                                                                      \
-  X(write) X(poll) X(ppoll) X(ioctl) X(tcgetattr) X(tcsetattr) X(tcflush) X(fcntl) X(flock)    \
-      X(fstat) X(ftruncate) X(unlink) X(socket) X(bind) X(setsockopt) X(getsockopt) X(connect) \
-          X(recv) X(send) X(sendto) X(getpeername) X(getifaddrs) X(gethostname) X(getaddrinfo) \
-              X(nanosleep)
+// clang-format off
+#define VELDC_POSIX_SYS_CALLS(X)                                                              \
+  X(open) X(close) X(read) X(write) X(poll) X(ppoll) X(ioctl) X(tcgetattr) X(tcsetattr)       \
+  X(tcflush) X(fcntl) X(flock) X(fstat) X(ftruncate) X(unlink) X(socket) X(bind)              \
+  X(setsockopt) X(getsockopt) X(connect) X(recv) X(send) X(sendto) X(getpeername)             \
+  X(getifaddrs) X(gethostname) X(getaddrinfo) X(nanosleep)
+// clang-format on
 
 enum class SysCall {
 #define VELDC_SYS_ENUM(name) name,
