@@ -338,6 +338,14 @@ TEST_F(SysCallFailures, RefusalsAndNumbersThatAskNoSystemCall) {
   };
   posix::sysHook = nullptr;
   for (const auto &[name, refused] : rows) EXPECT_TRUE(refused) << name;
+  // No buffer for no bytes is no fault: the call goes on to the socket, here none (10038).
+  const WsSockAddrIn to = WsAddress("127.0.0.1", peerPort_);
+  for (int r :
+       {ws_.recv(kWsInvalidSocket, nullptr, 0, 0), ws_.send(kWsInvalidSocket, nullptr, 0, 0),
+        ws_.sendto(kWsInvalidSocket, nullptr, 0, 0, &to, sizeof to)}) {
+    EXPECT_EQ(r, kWsSocketError);
+  }
+  EXPECT_EQ(ws_.WSAGetLastError(), 10038);
   // A pause already due ends at once.
   const int64_t due = os_.PerfCounter();
   os_.PauseUntil(due);
