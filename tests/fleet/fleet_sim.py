@@ -39,16 +39,26 @@ class Device:
         self.records = [f"{tag} {self.name} R{n:04d} 0830 BADGE{n % 97:03d}" for n in range(records)]
         with open(os.path.join(files, "TRANS"), "w", newline="") as f:
             f.write("".join(r + "\r\n" for r in self.records))
-        args = [sim, "--files", files, "--reply-delay", "5", *extra, "--" + self.kind]
+        base = [sim, "--files", files, "--reply-delay", "5", *extra, "--" + self.kind]
         for t in self.terminals:
-            args += ["-t", str(t)]
-        if self.kind == "pelo":
-            address = "127.0.0.%d" % (10 + int(self.name.split("-")[-1]) % 240)
-            args += ["--pelo-address", address, "--pelo-port", str(free_udp_port(address))]
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     text=True)
-        served = self.proc.stdout.readline().strip()
-        assert served, f"{self.name}: veldc-sim did not start"
+            base += ["-t", str(t)]
+        # A port found free may be taken by a parallel trial before the simulator binds it:
+        # then it exits at once, and another port is tried.
+        for _ in range(3):
+            args = list(base)
+            if self.kind == "pelo":
+                address = "127.0.0.%d" % (10 + int(self.name.split("-")[-1]) % 240)
+                args += ["--pelo-address", address, "--pelo-port", str(free_udp_port(address))]
+            err = os.path.join(folder, self.name + ".err")
+            with open(err, "w") as f:
+                self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=f, text=True)
+            served = self.proc.stdout.readline().strip()
+            if served:
+                break
+            self.proc.wait()
+            with open(err) as f:
+                why = f.read()
+        assert served, f"{self.name}: veldc-sim did not start: {why}"
         self.link = f"{self.kind}:{served}"
 
     def stop(self):
