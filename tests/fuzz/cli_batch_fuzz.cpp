@@ -15,12 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::vector<std::string> words, again;
   std::string error, quoted;
   if (SplitWords(text, &words, &error)) {
+    // A word holding both quote marks cannot be written again in one pair of them.
+    bool writable = true;
     for (const std::string &w : words) {
-      const char q = w.find('\'') == std::string::npos ? '\'' : '"';
+      const bool single = w.find('\'') != std::string::npos;
+      writable = writable && !(single && w.find('"') != std::string::npos);
+      const char q = single ? '"' : '\'';
       quoted += q + w + q + ' ';
     }
-    // A word holding both quote marks cannot be written again.
-    if (SplitWords(quoted, &again, &error)) Check(again == words, "words quoted again");
+    if (writable && SplitWords(quoted, &again, &error)) Check(again == words, "words quoted again");
   }
   std::istringstream in(text);
   std::vector<Step> steps;
