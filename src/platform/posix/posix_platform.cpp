@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -94,10 +95,30 @@ int64_t MonotonicNs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-// Without timer slack a sleep wakes up late by some 20 us: it ends this much before a pause's
-// deadline and the rest is spun. A longer stretch costs more than CPU: with a busy process on
-// every core, pauses that spun 150 us ended a whole tick (4 ms) late several times as often.
-constexpr int64_t kSpinNs = 20000;
+// A sleep without timer slack wakes up some 15-60 us late, depending on whether the core was idle
+// (late) or busy (early). A pause sleeps to its deadline less the lateness this thread's sleeps
+// have shown lately, and spins the rest. A long fixed stretch costs more than CPU: with a busy
+// process on every core, pauses that spun 150 us ended a whole tick (4 ms) late several times as
+// often.
+class WakeLateness {
+ public:
+  // How far before the deadline to wake up: the mean lateness and twice its mean deviation.
+  int64_t LeadNs() const { return std::clamp(mean_ + 2 * deviation_, kMinLeadNs, kMaxLeadNs); }
+
+  // A wake-up past 0.5 ms is the core lost to another thread, which no spin would have saved:
+  // it teaches nothing about the timer.
+  void Note(int64_t lateNs) {
+    if (lateNs < 0 || lateNs > 500000) return;
+    const int64_t error = lateNs - mean_;
+    mean_ += error / 8;
+    deviation_ += ((error < 0 ? -error : error) - deviation_) / 4;
+  }
+
+  static constexpr int64_t kMinLeadNs = 20000, kMaxLeadNs = 150000;
+
+ private:
+  int64_t mean_ = 40000, deviation_ = 10000;
+};
 
 // The thread's timer slack (50 us by default) would delay every wake-up by up to that much:
 // a pause sleeps without it, and puts back the host's own setting.
@@ -317,11 +338,14 @@ class PosixPlatform : public Platform {
   }
 
   void PauseUntil(int64_t deadline) override {
-    const timespec wake = AtNs(deadline - kSpinNs);
-    if (deadline - kSpinNs > MonotonicNs()) {
+    static thread_local WakeLateness lateness;
+    const int64_t wakeAt = deadline - lateness.LeadNs();
+    if (wakeAt > MonotonicNs()) {
       const NoTimerSlack exact;
+      const timespec wake = AtNs(wakeAt);
       while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
       }
+      lateness.Note(MonotonicNs() - wakeAt);
     }
     while (MonotonicNs() < deadline) {
     }
