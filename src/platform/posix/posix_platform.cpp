@@ -183,7 +183,7 @@ class PosixPlatform : public Platform {
       NoteLock(name, errno, nullptr);
     } else {
       std::lock_guard<std::mutex> lock(mutex_);
-      timeouts_[fd] = ComTimeouts{};
+      ports_[fd] = Port{};
       return fd;
     }
     VELDC_SYS(close, fd);
@@ -223,9 +223,9 @@ class PosixPlatform : public Platform {
 
   bool ComSetTimeouts(Handle port, const ComTimeouts &timeouts) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = timeouts_.find(Fd(port));
-    if (it == timeouts_.end()) return false;
-    it->second = timeouts;
+    auto it = ports_.find(Fd(port));
+    if (it == ports_.end()) return false;
+    it->second.timeouts = timeouts;
     return true;
   }
 
@@ -235,6 +235,7 @@ class PosixPlatform : public Platform {
     const bool rx = (flags & kPurgeRxClear) != 0;
     const bool tx = (flags & kPurgeTxClear) != 0;
     if (!rx && !tx) return true;
+    if (rx) TakeBuffered(fd, nullptr, sizeof(Port::input));
     if (VELDC_SYS(tcflush, fd, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH) != 0) {
       NoteFd(fd, errno);
       return false;
@@ -256,8 +257,8 @@ class PosixPlatform : public Platform {
     ComTimeouts t;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      auto it = timeouts_.find(fd);
-      if (it != timeouts_.end()) t = it->second;
+      auto it = ports_.find(fd);
+      if (it != ports_.end()) t = it->second.timeouts;
     }
     const uint64_t limitMs =
         static_cast<uint64_t>(t.WriteTotalTimeoutMultiplier) * length + t.WriteTotalTimeoutConstant;
@@ -295,13 +296,37 @@ class PosixPlatform : public Platform {
     return done == length;
   }
 
+  // Lines are read a byte at a time: one read() takes what the port holds, and the bytes the
+  // caller did not ask for wait here for its next call (a purge drops them, as the port's own).
   uint32_t ComRead(Handle port, void *data, uint32_t length) override {
     const int fd = Fd(port);
     if (fd < 0 || length == 0) return 0;
-    const ssize_t n = VELDC_SYS(read, fd, data, length);
+    // What was read ahead is handed out only while the device is there: one that went away
+    // fails the transfer at once, as an unread kernel queue would, not lines later.
+    if (BufferedAndDueCheck(fd) && HungUp(fd)) {
+      TakeBuffered(fd, nullptr, sizeof(Port::input));
+      NoteFd(fd, EIO);
+      return 0;
+    }
+    const uint32_t buffered = TakeBuffered(fd, data, length);
+    if (buffered != 0) return buffered;
+    char chunk[sizeof(Port::input)];
+    const bool small = length < sizeof chunk;
+    const ssize_t n = VELDC_SYS(read, fd, small ? chunk : data, small ? sizeof chunk : length);
     // A device that went away (a USB adapter pulled) says so here; an empty line does not.
     if (n < 0 && errno != EAGAIN && errno != EINTR) NoteFd(fd, errno);
-    return n > 0 ? static_cast<uint32_t>(n) : 0;
+    if (n <= 0) return 0;
+    if (!small) return static_cast<uint32_t>(n);
+    const uint32_t taken = std::min(length, static_cast<uint32_t>(n));
+    std::memcpy(data, chunk, taken);
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = ports_.find(fd);
+    if (it != ports_.end()) {
+      it->second.begin = 0;
+      it->second.end = static_cast<uint32_t>(n) - taken;
+      std::memcpy(it->second.input, chunk + taken, it->second.end);
+    }
+    return taken;
   }
 
   bool ComTransmitChar(Handle port, char c) override {
@@ -314,7 +339,7 @@ class PosixPlatform : public Platform {
     if (fd < 0) return false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      timeouts_.erase(fd);
+      ports_.erase(fd);
     }
     // The exclusive mark stays on the tty while anyone else holds it open: take it off.
     VELDC_SYS(ioctl, fd, TIOCNXCL);
@@ -352,6 +377,7 @@ class PosixPlatform : public Platform {
   }
 
   bool ComWaitInput(Handle port, uint32_t limitMs) override {
+    if (HasBuffered(Fd(port))) return true;
     return AwaitReadable(Fd(port), wake_, limitMs);
   }
 
@@ -530,9 +556,46 @@ class PosixPlatform : public Platform {
     return fd;
   }
 
+  // An open port: its time-outs and the bytes read from it that no caller has taken yet.
+  struct Port {
+    ComTimeouts timeouts;
+    char input[256];
+    uint32_t begin = 0, end = 0;
+    int64_t checkedAt = 0;  // when the port was last seen there with bytes buffered
+  };
+
+  // Moves up to `length` buffered bytes of the port to `data` (nullptr: drops them).
+  uint32_t TakeBuffered(int fd, void *data, uint32_t length) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = ports_.find(fd);
+    if (it == ports_.end()) return 0;
+    Port &p = it->second;
+    const uint32_t n = std::min(length, p.end - p.begin);
+    if (data != nullptr) std::memcpy(data, p.input + p.begin, n);
+    p.begin += n;
+    return n;
+  }
+
+  // True every 5 ms at most while bytes are buffered: time to check the device is still there.
+  bool BufferedAndDueCheck(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = ports_.find(fd);
+    if (it == ports_.end() || it->second.begin == it->second.end) return false;
+    const int64_t now = MonotonicNs();
+    if (now - it->second.checkedAt < 5000000) return false;
+    it->second.checkedAt = now;
+    return true;
+  }
+
+  bool HasBuffered(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = ports_.find(fd);
+    return it != ports_.end() && it->second.begin != it->second.end;
+  }
+
   const int wake_;
   std::mutex mutex_;
-  std::map<int, ComTimeouts> timeouts_;
+  std::map<int, Port> ports_;
 };
 
 }  // namespace
