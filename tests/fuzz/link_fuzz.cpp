@@ -3,7 +3,7 @@
 // public calls and which platform call fails. After each call, what the library promises the
 // host whatever the wire said: replies end within their buffers, counts stay in range, the
 // error state is one of the table's codes, PC files are closed, no meter is left open. Built
-// once per target; VELDC_FUZZ_LINK picks the entry (serial, selection, services, pelo, kov74).
+// once per target; VELDC_FUZZ_ENTRY picks the entry (serial, selection, services, pelo, kov74).
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
@@ -553,15 +553,15 @@ void Kov74(FuzzedDataProvider &in, FuzzPlatform &vp) {
   ExitCOMM();
 }
 
+template <void (*Run)(FuzzedDataProvider &, FuzzPlatform &)>
+void Entry(const uint8_t *data, size_t size) {
+  FuzzedDataProvider in(data, size);
+  FuzzPlatform vp;
+  Run(in, vp);
+}
+
 }  // namespace
 }  // namespace veldc::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  using namespace veldc::fuzz;
-  static void (*const kTargets[])(FuzzedDataProvider &, FuzzPlatform &) = {Serial, Selection,
-                                                                           Services, Pelo, Kov74};
-  FuzzedDataProvider in(data, size);
-  FuzzPlatform vp;
-  kTargets[VELDC_FUZZ_LINK](in, vp);
-  return 0;
-}
+using namespace veldc::fuzz;
+VELDC_FUZZ_ENTRIES(Entry<Serial>, Entry<Selection>, Entry<Services>, Entry<Pelo>, Entry<Kov74>)

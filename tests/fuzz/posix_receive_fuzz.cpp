@@ -93,9 +93,7 @@ void Datagrams(Harness &h, FuzzedDataProvider &in) {
   Check(buffer[static_cast<size_t>(length)] == '\x5A', "nothing past the buffer");
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+void Receive(const uint8_t *data, size_t size) {
   static Harness harness;
   FuzzedDataProvider in(data, size);
   while (in.remaining_bytes() > 0) {
@@ -105,5 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       Datagrams(harness, in);
     }
   }
-  return 0;
 }
+
+}  // namespace
+
+VELDC_FUZZ_ENTRIES(Receive)

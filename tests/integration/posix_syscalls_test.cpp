@@ -1,30 +1,34 @@
-// Every system call of the POSIX backend failed in turn. Each operation runs once on a real
-// pty, real files or UDP loopback with its calls recorded; then once for each (call,
-// occurrence) of that run, the call failing with EIO and EINTR (EAGAIN for a read or write,
-// ECONNREFUSED for a send). Each outcome must be the good run's own, or a failure whose cause
-// is named: the errno noted for GetErrorDetail, or WSAGetLastError's number for it. No
-// descriptor may be left open.
+// The POSIX backend on real descriptors with every system call failed in turn, and the built-in
+// WinSock table over UDP loopback. Each operation runs once on a real pty, real files or UDP
+// loopback, its output checked and its calls recorded; then once for each (call, occurrence)
+// of that run, the call failing with EIO and EINTR (EAGAIN for a read or write, ECONNREFUSED for
+// a send). Each outcome must be the good run's, or a failure whose cause is named: the errno
+// noted for GetErrorDetail, or WSAGetLastError's number for it. No descriptor may be left open.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/serial_settings.h"
 #include "platform/posix/sys_calls.h"
 #include "platform/posix/winsock_table.h"
 #include "veldc.h"
@@ -79,6 +83,11 @@ int Bound(sockaddr_in a, bool shared, uint16_t *port) {
   *port = ntohs(a.sin_port);
   return fd;
 }
+
+const std::string kFrame(
+    "\x02"
+    "001DIR\r\n\x00\xff",
+    11);
 
 class SysCallFailures : public ::testing::Test {
  protected:
@@ -146,28 +155,46 @@ class SysCallFailures : public ::testing::Test {
   std::string pty_, file_;
 };
 
+// A one-byte read takes in what the line holds and the rest is there for the next read at
+// once, until a purge drops it; an empty line reads at once; a frame goes out as it is (NUL and
+// 0xFF too) and "OK\r" comes in unchanged; a woken wait ends at once; a megabyte nobody reads
+// ends at its write time-out.
 bool SysCallFailures::Port(std::string *out) {
+  ::tcflush(slave_, TCIOFLUSH);  // nothing left of an earlier run
   const Handle port = os_.ComOpen(pty_.c_str());
   if (port == kInvalidHandle) return false;
   ComState state;
   uint32_t mask = 1, written = 0;
-  bool ok = os_.ComGetState(port, &state) && os_.ComSetState(port, state) &&
-            os_.ComPurge(port, kPurgeRxClear | kPurgeTxClear) && os_.ComPurge(port, 0) &&
-            os_.ComClearError(port, &mask) && mask == 0 && os_.ComClearError(port, nullptr) &&
-            os_.ComWrite(port, "AB\r", 3, nullptr);
-  if (ok && ::write(master_, "XY", 2) == 2) {
-    char buffer[8];
-    os_.WakeWaits();  // the first wait ends at once, woken
-    for (int i = 0; i < 20 && out->size() < 2; ++i) {
+  char buffer[8];
+  int queued = 0;
+  // Waits for input and reads `chunk` bytes at a time until `count` came.
+  const auto take = [&](size_t count, uint32_t chunk) {
+    for (int i = 0; i < 20 && out->size() < count; ++i) {
       os_.ComWaitInput(port, 100);
-      out->append(buffer, os_.ComRead(port, buffer, sizeof buffer));
+      out->append(buffer, os_.ComRead(port, buffer, chunk));
     }
-    // Then more than the line holds, with nobody reading: the write times out.
+    return out->size() >= count;
+  };
+  bool ok = os_.ComGetState(port, &state) && os_.ComSetState(port, state) &&
+            ::write(master_, "stale", 5) == 5;
+  for (int i = 0; ok && i < 200 && ::ioctl(slave_, FIONREAD, &queued) == 0 && queued < 5; ++i) {
+    ::usleep(1000);
+  }
+  ok = ok && take(1, 1) && os_.ComWaitInput(port, 0) && take(2, 1) && *out == "st" &&
+       os_.ComPurge(port, kPurgeRxClear | kPurgeTxClear) && os_.ComPurge(port, 0) &&
+       os_.ComClearError(port, &mask) && mask == 0 && os_.ComClearError(port, nullptr) &&
+       os_.ComRead(port, buffer, sizeof buffer) == 0 &&
+       os_.ComWrite(port, kFrame.data(), kFrame.size(), &written) && written == kFrame.size() &&
+       os_.ComTransmitChar(port, '\x13');
+  if (ok && ::write(master_, "OK\r", 3) == 3) {
+    os_.WakeWaits();  // the first wait ends at once, woken
+    out->clear();
+    ok = take(3, sizeof buffer) && *out == "OK\r";
     ComTimeouts limit;
     limit.WriteTotalTimeoutConstant = 50;
     const std::vector<char> flood(1 << 20, 'F');
-    ok = *out == "XY" && os_.ComSetTimeouts(port, limit) &&
-         !os_.ComWrite(port, flood.data(), 1 << 20, &written) &&
+    ok = ok && os_.ComSetTimeouts(port, limit) &&
+         !os_.ComWrite(port, flood.data(), 1 << 20, &written) && written < flood.size() &&
          LastOsFailure().number == ETIMEDOUT;
   }
   ok = os_.ComClose(port) && ok;
@@ -176,26 +203,34 @@ bool SysCallFailures::Port(std::string *out) {
     n = ::read(master_, heard.data(), heard.size());
     out->append(heard.data(), static_cast<size_t>(std::max<ssize_t>(0, n)));
   }
-  *out = out->substr(0, 8);
+  *out = out->substr(0, 3 + kFrame.size() + 3);
   return ok;
 }
 
+// Written while a second open and a second create are refused (the content left whole),
+// read to its end while a second reader is refused, created again empty, deleted once.
 bool SysCallFailures::Files(std::string *out) {
-  Handle f = os_.FileCreate(file_.c_str());
+  const char *path = file_.c_str();
+  Handle f = os_.FileCreate(path);
   if (f == kInvalidHandle) return false;
-  bool ok = os_.FileWrite(f, "R1\r\nR2\r\n", 8);
-  if (!os_.FileClose(f) || !ok || (f = os_.FileOpenRead(file_.c_str())) == kInvalidHandle) {
-    ::unlink(file_.c_str());
+  bool ok = os_.FileWrite(f, "R1\r\nR2\r\n", 8) && os_.FileOpenRead(path) == kInvalidHandle &&
+            os_.FileCreate(path) == kInvalidHandle;
+  if (!os_.FileClose(f) || !ok || (f = os_.FileOpenRead(path)) == kInvalidHandle) {
+    ::unlink(path);
     return false;
   }
   char buffer[16];
   uint32_t got = 0;
-  ok = os_.FileSize(f) == 8 && os_.FileRead(f, buffer, sizeof buffer, &got) &&
-       os_.FileRead(f, buffer, 1, nullptr);
+  ok = os_.FileOpenRead(path) == kInvalidHandle && os_.FileSize(f) == 8 &&
+       os_.FileRead(f, buffer, sizeof buffer, &got) && os_.FileRead(f, buffer, 1, nullptr);
   out->assign(buffer, got);
-  ok = os_.FileClose(f) && ok;
-  if (os_.FileDelete(file_.c_str())) return ok;
-  ::unlink(file_.c_str());
+  ok = os_.FileClose(f) && ok && (f = os_.FileCreate(path)) != kInvalidHandle;
+  if (ok) {
+    const bool empty = os_.FileSize(f) == 0;
+    ok = os_.FileClose(f) && empty;
+  }
+  if (os_.FileDelete(path)) return ok && !os_.FileDelete(path);
+  ::unlink(path);
   return false;
 }
 
@@ -213,8 +248,8 @@ bool SysCallFailures::Datagrams(std::string *out) {
   if (ok && ::recvfrom(peer_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from),
                        &length) == 2) {
     ::sendto(peer_, "ho", 2, 0, reinterpret_cast<sockaddr *>(&from), length);
-    *out = Recv(s) + "|";
-    ok = *out == "ho|" && ws_.sendto(s, "to", 2, 0, &peer, sizeof peer) == 2 &&
+    *out = std::string(buffer, 2) + Recv(s) + "|";
+    ok = *out == "hiho|" && ws_.sendto(s, "to", 2, 0, &peer, sizeof peer) == 2 &&
          ::recv(peer_, buffer, sizeof buffer, 0) == 2;
   }
   if (s != kWsInvalidSocket) ok = ws_.closesocket(s) == 0 && ok;
@@ -237,6 +272,7 @@ bool SysCallFailures::Names(std::string *out) {
   char own[256];
   const WsHostEnt *local = ws_.gethostbyname("localhost");
   if (local != nullptr) *out = ws_.inet_ntoa(*reinterpret_cast<uint32_t *>(local->h_addr_list[0]));
+  *out = out->substr(0, 4);
   return local != nullptr && ws_.gethostname(own, sizeof own) == 0 &&
          ws_.gethostbyname(own) != nullptr;
 }
@@ -248,19 +284,26 @@ TEST_F(SysCallFailures, EveryCallOfEveryOperationFailedInTurn) {
     const char *name;
     Operation operation;
     int ownCause;
-  } operations[] = {{"port", [this](std::string *o) { return Port(o); }, 0},
-                    {"files", [this](std::string *o) { return Files(o); }, 0},
-                    {"datagrams", [this](std::string *o) { return Datagrams(o); }, 10048},
-                    {"names", [this](std::string *o) { return Names(o); }, 11001}};
+    std::string good;
+  } operations[] = {
+      {"port", [this](std::string *o) { return Port(o); }, 0, "OK\r" + kFrame + "\x13" + "FF"},
+      {"files", [this](std::string *o) { return Files(o); }, 0, "R1\r\nR2\r\n"},
+      {"datagrams", [this](std::string *o) { return Datagrams(o); }, 10048, "hiho|"},
+      {"names", [this](std::string *o) { return Names(o); }, 11001, "127."}};
   posix::sysHook = Hook;
   int cells = 0;
-  for (const auto &[name, operation, ownCause] : operations) {
+  for (const auto &[name, operation, ownCause, good] : operations) {
     injection = Injection{};
-    std::string good;
-    ASSERT_TRUE(operation(&good)) << name << " fails unhindered";
-    const std::vector<SysCall> calls = injection.calls;
+    std::string got;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(operation(&got)) << name << " fails unhindered";
+    // Nothing blocks: the port's run is its 50 ms write time-out and little more.
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(1500)) << name;
+    EXPECT_GE(took, std::chrono::milliseconds(std::string(name) == "port" ? 50 : 0));
+    EXPECT_EQ(got, good) << name;
     std::map<SysCall, int> counts;
-    for (SysCall call : calls) ++counts[call];
+    for (SysCall call : injection.calls) ++counts[call];
     for (const auto &[call, count] : counts) {
       for (int occurrence = 1; occurrence <= std::min(count, 3); ++occurrence) {
         // Beyond EIO and EINTR: a port's read or write that must wait, a send that meets a refusal.
@@ -277,10 +320,9 @@ TEST_F(SysCallFailures, EveryCallOfEveryOperationFailedInTurn) {
           LastOsFailure() = OsFailure{};
           const std::set<int> before = OpenFds();
           injection = Injection{{}, call, occurrence, error};
-          std::string got;
-          const bool ok = operation(&got);
+          got.clear();
           ++cells;
-          if (ok) {
+          if (operation(&got)) {
             EXPECT_EQ(got, good) << cell << ": success, but not the good run's";
           } else {
             const int wsa = ws_.WSAGetLastError();
@@ -298,64 +340,96 @@ TEST_F(SysCallFailures, EveryCallOfEveryOperationFailedInTurn) {
   std::printf("%d cells\n", cells);
 }
 
-// What is refused before the system is asked, through the backend and the library on it, and
-// the WinSock numbers of system errors.
-TEST_F(SysCallFailures, RefusalsAndNumbersThatAskNoSystemCall) {
-  char text[64];
+// What is refused, with the number a host reads for it. The rows before kAsked are refused on
+// their arguments alone and must ask the system nothing; the rest are calls on a descriptor
+// that is no socket (a pipe) or none, and what the system refuses. Each number is read before
+// the next call.
+TEST_F(SysCallFailures, RefusalsAndTheirNumbers) {
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  const WsSocket pipeEnd = static_cast<WsSocket>(pipe[0]), none = ~WsSocket{0}, far = 0x7FFF0000;
+  const WsSockAddrIn to = WsAddress("127.0.0.1", peerPort_), local = WsAddress("127.0.0.1", 0),
+                     foreign = WsAddress("192.0.2.1", 0);
+  WsSocket s = kWsInvalidSocket;
+  ASSERT_TRUE(Socket(&s, local, &to));
+  const WsSocket unconnected = ws_.socket(AF_INET, SOCK_DGRAM, 0);
+  char text[256];
   int selection[VELDC_PARAM_COUNT] = {1};
-  termios tio{};
-  static const char *const kBlanks[] = {"1.2.3.4\t", "1.2.3.4\n", "1.2.3.4\v", "1.2.3.4\f",
-                                        "1.2.3.4\r"};
+  uint32_t on = 1;
+  // A WinSock call's number, or a library call's error code; 0 for a call that was not refused.
+  const auto wsa = [&](intptr_t r) { return r == kWsSocketError ? ws_.WSAGetLastError() : 0; };
+  const auto code = [&](int r) { return r == -1 ? GetError(text) : 0; };
+  const auto host = [&](const void *p) { return wsa(p == nullptr ? -1 : 0); };
+  const struct {
+    const char *what;
+    std::function<int()> number;
+    int expected;
+  } rows[] = {
+      {"recv negative length", [&] { return wsa(ws_.recv(s, text, -1, 0)); }, 10014},
+      {"recv null buffer", [&] { return wsa(ws_.recv(s, nullptr, 4, 0)); }, 10014},
+      {"send null buffer", [&] { return wsa(ws_.send(s, nullptr, 4, 0)); }, 10014},
+      {"sendto null buffer", [&] { return wsa(ws_.sendto(s, nullptr, 4, 0, &to, 16)); }, 10014},
+      {"sendto no address", [&] { return wsa(ws_.sendto(s, "x", 1, 0, nullptr, 16)); }, 10014},
+      {"sendto short address", [&] { return wsa(ws_.sendto(s, "x", 1, 0, &to, 8)); }, 10014},
+      {"ioctl null argument", [&] { return wsa(ws_.ioctlsocket(s, kWsFionbio, nullptr)); }, 10014},
+      {"connect null name", [&] { return wsa(ws_.connect(s, nullptr, 16)); }, 10014},
+      {"connect short name", [&] { return wsa(ws_.connect(s, &to, 4)); }, 10014},
+      {"bind null name", [&] { return wsa(ws_.bind(s, nullptr, 16)); }, 10014},
+      {"bind short name", [&] { return wsa(ws_.bind(s, &local, 4)); }, 10014},
+      {"no host name", [&] { return host(ws_.gethostbyname(nullptr)); }, 10014},
+      {"no name buffer", [&] { return wsa(ws_.gethostname(nullptr, 8)); }, 10014},
+      {"startup without data", [&] { return ws_.WSAStartup(0x0101, nullptr); }, 10014},
+      {"port 5", [&] { return code(InitCOMM(5, DEV_SERIAL_DIRECT, 9600, 0)); }, 3},
+      {"format 5", [&] { return code(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 5)); }, 3},
+      {"driver speed", [&] { return code(InitCOMM(1, DEV_KOV74_MODE0, 1200, 0)); }, 3},
+      {"driver format", [&] { return code(InitCOMM(1, DEV_KOV74_MODE0, 9600, 2)); }, 3},
+      {"driver port 0", [&] { return code(InitCOMM(0, DEV_KOV74_MODE1, 9600, 0)); }, 3},
+      {"driver port 5", [&] { return code(InitCOMM(5, DEV_KOV74_MODE2, 9600, 0)); }, 3},
+      {"not open", [&] { return code(ChgTerminal(1)); }, 2},
+      {"no parameter before open", [&] { return code(GetParameter(1, text)); }, 2},
+      {"no values", [&] { return code(GetAllParams(selection, nullptr)); }, 3},
+      {"no selection", [&] { return code(SetAllParams(nullptr, text)); }, 3},
+      // Asking the system from here on.
+      {"recv nothing waiting", [&] { return wsa(ws_.recv(s, text, 4, 0)); }, kWsaEWouldBlock},
+      {"sendto no socket", [&] { return wsa(ws_.sendto(none, "x", 1, 0, &to, 16)); }, 10038},
+      {"ioctl no socket", [&] { return wsa(ws_.ioctlsocket(none, kWsFionbio, &on)); }, 10038},
+      {"connect a pipe", [&] { return wsa(ws_.connect(pipeEnd, &to, sizeof to)); }, 10038},
+      {"recv from a pipe", [&] { return wsa(ws_.recv(pipeEnd, text, 4, 0)); }, 10038},
+      {"send on no socket", [&] { return wsa(ws_.send(none, "x", 1, 0)); }, 10038},
+      {"recv far socket", [&] { return wsa(ws_.recv(far, text, 4, 0)); }, 10038},
+      // No buffer for no bytes is no fault: the call goes on to the socket, here none.
+      {"recv no bytes", [&] { return wsa(ws_.recv(none, nullptr, 0, 0)); }, 10038},
+      {"send no bytes", [&] { return wsa(ws_.send(none, nullptr, 0, 0)); }, 10038},
+      {"sendto no bytes", [&] { return wsa(ws_.sendto(none, nullptr, 0, 0, &to, 16)); }, 10038},
+      {"close a pipe", [&] { return wsa(ws_.closesocket(pipeEnd)); }, 10038},
+      {"close far socket", [&] { return wsa(ws_.closesocket(far)); }, 10038},
+      {"ioctl other command", [&] { return wsa(ws_.ioctlsocket(s, 0x4004667F, &on)); }, 10022},
+      {"bind twice", [&] { return wsa(ws_.bind(s, &local, sizeof local)); }, 10022},
+      {"bind foreign address", [&] { return wsa(ws_.bind(unconnected, &foreign, sizeof foreign)); },
+       10049},
+      {"send unconnected", [&] { return wsa(ws_.send(unconnected, "x", 1, 0)); }, 10057},
+      {"close twice",
+       [&] { return wsa(ws_.closesocket(unconnected) + ws_.closesocket(unconnected)); }, 10038},
+      {"unknown family", [&] { return wsa(ws_.socket(12345, SOCK_DGRAM, 0)); }, 10047},
+      {"short host name", [&] { return wsa(ws_.gethostname(text, 1)); }, 10014},
+  };
+  constexpr size_t kAsked = 24;
   posix::sysHook = Hook;
   injection = Injection{};
-  const std::pair<const char *, bool> rows[] = {
-      {"read of no port",
-       os_.ComRead(kInvalidHandle, text, 1) == 0 && os_.ComRead(0, text, 1) == 0},
-      {"read of nothing", os_.ComRead(slave_, text, 0) == 0},
-      {"no WinSock entry", posix::WinSockSymbol(nullptr) == nullptr},
-      {"no name", ws_.gethostbyname(nullptr) == nullptr && ws_.WSAGetLastError() == 10014},
-      {"no buffer", ws_.gethostname(nullptr, 8) == kWsSocketError && ws_.gethostname(text, 0) != 0},
-      {"no data", ws_.recv(3, nullptr, 1, 0) != 0 && ws_.send(3, nullptr, 1, 0) != 0 &&
-                      ws_.sendto(3, nullptr, 1, 0, nullptr, 0) != 0},
-      {"a length below 0", ws_.recv(3, text, -1, 0) != 0 && ws_.send(3, text, -1, 0) != 0 &&
-                               ws_.sendto(3, text, -1, 0, nullptr, 0) != 0},
-      {"no address", ws_.connect(3, nullptr, 0) != 0 && ws_.WSAGetLastError() == 10014},
-      {"a short address", ws_.connect(3, reinterpret_cast<WsSockAddrIn *>(text), 4) != 0},
-      {"no such module", os_.ModuleLoad("{") == kNoHandle},
-      {"octal zero", ws_.inet_addr("0") == 0},
-      {"blanks end an address",
-       std::all_of(kBlanks, kBlanks + 5,
-                   [&](const char *a) { return ws_.inet_addr(a) == ws_.inet_addr("1.2.3.4"); })},
-      {"no hex digits", ws_.inet_addr("0x") == kWsInaddrNone},
-      {"port 5", InitCOMM(5, DEV_SERIAL_DIRECT, 9600, 0) == -1 && GetError(text) == 3},
-      {"format 5", InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 5) == -1 && GetError(text) == 3},
-      {"driver speed", InitCOMM(1, DEV_KOV74_MODE0, 1200, 0) == -1 && GetError(text) == 3},
-      {"driver format", InitCOMM(1, DEV_KOV74_MODE0, 9600, 2) == -1 && GetError(text) == 3},
-      {"driver port", InitCOMM(0, DEV_KOV74_MODE1, 9600, 0) == -1 && GetError(text) == 3 &&
-                          InitCOMM(5, DEV_KOV74_MODE2, 9600, 0) == -1 && GetError(text) == 3},
-      {"not open", ChgTerminal(1) == -1 && GetError(text) == 2 && GetParameter(1, text) == -1},
-      {"no values", GetAllParams(selection, nullptr) == -1 && SetAllParams(nullptr, text) == -1},
-  };
-  posix::sysHook = nullptr;
-  for (const auto &[name, refused] : rows) EXPECT_TRUE(refused) << name;
-  // No buffer for no bytes is no fault: the call goes on to the socket, here none (10038).
-  const WsSockAddrIn to = WsAddress("127.0.0.1", peerPort_);
-  for (int r :
-       {ws_.recv(kWsInvalidSocket, nullptr, 0, 0), ws_.send(kWsInvalidSocket, nullptr, 0, 0),
-        ws_.sendto(kWsInvalidSocket, nullptr, 0, 0, &to, sizeof to)}) {
-    EXPECT_EQ(r, kWsSocketError);
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_EQ(rows[i].number(), rows[i].expected) << rows[i].what;
+    if (i + 1 == kAsked) EXPECT_TRUE(injection.calls.empty()) << "system calls before " << i;
   }
-  EXPECT_EQ(ws_.WSAGetLastError(), 10038);
+  posix::sysHook = nullptr;
+  // Beyond the numbers: no port or no bytes read nothing, unknown names load nothing.
+  EXPECT_EQ(os_.ComRead(kInvalidHandle, text, 1) + os_.ComRead(0, text, 1), 0u);
+  EXPECT_EQ(os_.ComRead(slave_, text, 0), 0u);
+  EXPECT_EQ(posix::WinSockSymbol(nullptr), nullptr);
+  EXPECT_EQ(os_.ModuleLoad("{"), kNoHandle);
   // A pause already due ends at once.
   const int64_t due = os_.PerfCounter();
   os_.PauseUntil(due);
   EXPECT_LT(os_.PerfCounter() - due, 50'000'000);
-  // A stream socket is read and closed as one, without the datagram rules.
-  int pair[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-  EXPECT_EQ(::write(pair[1], "stream", 6), 6);
-  EXPECT_EQ(ws_.recv(static_cast<WsSocket>(pair[0]), text, 4, 0), 4);
-  EXPECT_TRUE(ws_.closesocket(static_cast<WsSocket>(pair[0])) == 0 && ::close(pair[1]) == 0);
   // What a host sees of each system error: WinSock's own numbers.
   const std::pair<int, int> numbers[] = {
       {EMSGSIZE, 10040},     {EBADF, 10038},        {ENOTSOCK, 10038},      {EINVAL, 10022},
@@ -364,17 +438,64 @@ TEST_F(SysCallFailures, RefusalsAndNumbersThatAskNoSystemCall) {
       {ENOTCONN, 10057},     {EDESTADDRREQ, 10039}, {EAFNOSUPPORT, 10047},  {EMFILE, 10024},
       {ENOBUFS, 10055},      {EINTR, 10004},        {EFAULT, 10014},        {EIO, 10050},
       {EAGAIN, 10035}};
-  for (const auto &[e, wsa] : numbers) EXPECT_EQ(posix::WinSockErrorFor(e), wsa) << e;
+  for (const auto &[e, number] : numbers) EXPECT_EQ(posix::WinSockErrorFor(e), number) << e;
   // A cause noted without subject or text is handed out as the number alone.
   NoteOsFailure(nullptr, EIO, nullptr);
   EXPECT_EQ(GetErrorDetail(text, sizeof text), EIO);
   EXPECT_STREQ(text, "");
-  EXPECT_TRUE(injection.calls.empty()) << injection.calls.size() << " system calls";
-  // A line another program left at 5 or 6 bits reads back as such.
-  for (const auto &[size, bits] : {std::pair{CS5, 5}, {CS6, 6}}) {
-    tio.c_cflag = size;
-    EXPECT_EQ(posix::ReadComState(tio).ByteSize, bits);
+  ws_.closesocket(s);
+  ::close(pipe[0]);
+  ::close(pipe[1]);
+}
+
+// The names a host resolves, in the same descriptor set-up.
+class WinSockLoopback : public SysCallFailures {};
+
+TEST_F(WinSockLoopback, NamesAndAddresses) {
+  WsData data;
+  ASSERT_EQ(ws_.WSAStartup(0x0101, &data), 0);
+  EXPECT_EQ(data.wVersion, 0x0101);
+  char name[128];
+  ASSERT_EQ(ws_.gethostname(name, sizeof(name)), 0);
+  EXPECT_GT(std::strlen(name), 0u);
+  WsHostEnt *h = ws_.gethostbyname("localhost");
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->h_addrtype, AF_INET);
+  EXPECT_EQ(h->h_length, 4);
+  ASSERT_NE(h->h_addr_list[0], nullptr);
+  uint32_t address;
+  std::memcpy(&address, h->h_addr_list[0], 4);
+  EXPECT_EQ(std::string(ws_.inet_ntoa(address)).rfind("127.", 0), 0u);
+  EXPECT_EQ(ws_.gethostbyname("no-such-host.invalid"), nullptr);
+  EXPECT_EQ(ws_.WSAGetLastError(), 11001);
+  // Short forms, octal zero, no hex digits; a blank ends an address.
+  EXPECT_EQ(ws_.inet_addr("127.1"), htonl(0x7F000001));
+  EXPECT_EQ(ws_.inet_addr("0"), 0u);
+  EXPECT_EQ(ws_.inet_addr("255.255.255.255"), kWsInaddrNone);
+  EXPECT_EQ(ws_.inet_addr("0x"), kWsInaddrNone);
+  for (const char *blank : {"\t", "\n", "\v", "\f", "\r"}) {
+    EXPECT_EQ(ws_.inet_addr((std::string("1.2.3.4") + blank).c_str()), htonl(0x01020304));
   }
+  EXPECT_EQ((ws_.htons)(0x1234), htons(0x1234));
+  EXPECT_EQ((ws_.htonl)(0x01020304), htonl(0x01020304));
+  EXPECT_EQ(ws_.WSACleanup(), 0);
+
+  // The own name gives an address an adapter on the LAN can answer: the first IPv4 address of
+  // an interface that is up, whatever the hosts file says (127.0.1.1, or nothing at all).
+  std::vector<std::string> lan;
+  ifaddrs *list = nullptr;
+  ASSERT_EQ(::getifaddrs(&list), 0);
+  for (const ifaddrs *i = list; i != nullptr; i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+    if ((i->ifa_flags & IFF_UP) == 0 || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    lan.push_back(::inet_ntoa(reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr));
+  }
+  ::freeifaddrs(list);
+  h = ws_.gethostbyname(name);
+  if (lan.empty()) GTEST_SKIP() << "no interface but loopback here";
+  ASSERT_NE(h, nullptr) << name;
+  std::memcpy(&address, h->h_addr_list[0], 4);
+  EXPECT_EQ(ws_.inet_ntoa(address), lan[0]) << name;
 }
 
 }  // namespace

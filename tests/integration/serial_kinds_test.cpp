@@ -35,9 +35,9 @@ class Served {
  public:
   explicit Served(ByteLine &line) : server_(line) {
     std::string error;
-    started_ = server_.Start(&error);
-    EXPECT_TRUE(started_) << error;
-    if (started_) SetPortName(1, server_.SlavePath().c_str());
+    const bool started = server_.Start(&error);
+    EXPECT_TRUE(started) << error;
+    if (started) SetPortName(1, server_.SlavePath().c_str());
   }
   ~Served() {
     ExitCOMM();
@@ -49,23 +49,16 @@ class Served {
     std::lock_guard<std::mutex> lock(server_.ModelMutex());
     return fn();
   }
-  Micros Now() const { return server_.Now(); }
   // The far side goes away, as a pulled USB adapter does.
   void Close() { server_.Stop(); }
 
  private:
   PtyServer server_;
-  bool started_ = false;
-};
-
-class SerialKinds : public ::testing::Test {
- protected:
-  char reply_[VELDC_REPLY_SIZE] = "";
 };
 
 // Closing the pty's far side mid-transfer fails the upload at once with the port's error, and
 // the partial PC file is deleted as after any failed upload.
-TEST_F(SerialKinds, FarSideClosingMidTransferFailsAtOnce) {
+TEST(SerialKinds, FarSideClosingMidTransferFailsAtOnce) {
   Terminal terminal("Veld", 0);
   terminal.PutFile('C', "DATA", std::vector<std::string>(1000, "0123456789"));
   DirectLine line(terminal);
@@ -89,7 +82,7 @@ TEST_F(SerialKinds, FarSideClosingMidTransferFailsAtOnce) {
   EXPECT_EQ(std::fopen(path.c_str(), "rb"), nullptr) << "the partial file is deleted";
 }
 
-TEST_F(SerialKinds, AFifoAsThePcFileIsRefusedAtOnce) {
+TEST(SerialKinds, AFifoAsThePcFileIsRefusedAtOnce) {
   Terminal terminal("Dulm", 0, 'P');
   terminal.PutFile('C', "DATA", {"R1"});
   DirectLine line(terminal);

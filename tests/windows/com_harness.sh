@@ -4,8 +4,6 @@
 #   COM3           a direct terminal served by veldc-sim (when VELDC_LINUX_SIM names it), with
 #                  the file "data" on it; VELDC_SIM_DIR tells the program where its files are
 #   COM4           mapped to a path that does not exist
-#   COM5, COM6     a terminal-network interface (terminals 1 and 7) and a log-on line
-#                  (terminals 0 and 3) served by veldc-sim, reached through SetPortName
 # usage: com_harness.sh <wine-run.sh> <prefix dir> <program.exe> [program args...]
 set -u
 source "$(dirname "$0")/harness.sh" "$@"
@@ -34,12 +32,7 @@ if [ -n "$sim" ] && [ -x "$sim" ]; then
   serve sim "$ports" "$sim" --direct --files "$ports/in" --save "$ports/out" --reply-delay 1 \
     --line-gap 0 || exit 1
   export VELDC_SIM_DIR="Z:${ports//\//\\}"
-  # The other two serial kinds, reached by port names beyond COM4.
-  serve network "$ports" "$sim" --network -t 1 -t 7:Dulm --reply-delay 1 --line-gap 0 || exit 1
-  serve logon "$ports" "$sim" --logon -t 0 -t 3:Qyr --reply-delay 1 --line-gap 0 || exit 1
   map[3]=$(head -n1 "$ports/sim.path")
-  map[5]=$(head -n1 "$ports/network.path")
-  map[6]=$(head -n1 "$ports/logon.path")
 elif [ -n "${VELDC_REQUIRE_LINUX_SIM:-}" ]; then
   echo "com_harness: veldc-sim not found at '$sim'" >&2
   exit 1

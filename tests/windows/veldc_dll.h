@@ -11,23 +11,20 @@
 
 namespace veldc::test {
 
+// The entry points the tests bind by name: one list for the pointers and their binding.
+// clang-format off
+#define VELDC_DLL_ENTRIES(X)                                                                \
+  X(GetError) X(InitCOMM) X(ExitCOMM) X(SetTerminal) X(GetTime) X(SendFile) X(RecvFile)     \
+  X(EnableMeter) X(SetProgressCallback) X(SetIPAddress) X(PeloCommand) X(SetWinSockTimeOut)
+// clang-format on
+
 class VeldcDll {
  public:
   VeldcDll() : module_(LoadLibraryA("VELDC.DLL")) {
     if (module_ == nullptr) return;
-    Get("GetError", &GetError);
-    Get("InitCOMM", &InitCOMM);
-    Get("ExitCOMM", &ExitCOMM);
-    Get("SetTerminal", &SetTerminal);
-    Get("GetTime", &GetTime);
-    Get("SendFile", &SendFile);
-    Get("RecvFile", &RecvFile);
-    Get("EnableMeter", &EnableMeter);
-    Get("SetProgressCallback", &SetProgressCallback);
-    Get("SetIPAddress", &SetIPAddress);
-    Get("PeloCommand", &PeloCommand);
-    Get("SetWinSockTimeOut", &SetWinSockTimeOut);
-    Get("SetPortName", &SetPortName);
+#define VELDC_BIND(name) Get(#name, &name);
+    VELDC_DLL_ENTRIES(VELDC_BIND)
+#undef VELDC_BIND
     hCommId = reinterpret_cast<void **>(GetProcAddress(module_, "hCommId"));
   }
   ~VeldcDll() {
@@ -45,19 +42,9 @@ class VeldcDll {
     return std::to_string(code) + " " + text;
   }
 
-  int(VELDC_API *GetError)(char *) = nullptr;
-  int(VELDC_API *InitCOMM)(int, int, int, int) = nullptr;
-  int(VELDC_API *ExitCOMM)() = nullptr;
-  int(VELDC_API *SetTerminal)(int) = nullptr;
-  int(VELDC_API *GetTime)(char *) = nullptr;
-  int(VELDC_API *SendFile)(const char *, char *, int, int) = nullptr;
-  int(VELDC_API *RecvFile)(char *, const char *) = nullptr;
-  int(VELDC_API *EnableMeter)(int) = nullptr;
-  int(VELDC_API *SetProgressCallback)(VeldcProgressCallback, void *) = nullptr;
-  int(VELDC_API *SetIPAddress)(const char *) = nullptr;
-  int(VELDC_API *PeloCommand)(const char *, char *) = nullptr;
-  int(VELDC_API *SetWinSockTimeOut)(short) = nullptr;
-  int(VELDC_API *SetPortName)(int, const char *) = nullptr;
+#define VELDC_POINTER(name) decltype(&::name) name = nullptr;
+  VELDC_DLL_ENTRIES(VELDC_POINTER)
+#undef VELDC_POINTER
   void **hCommId = nullptr;
 
  private:

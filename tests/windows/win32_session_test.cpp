@@ -52,13 +52,6 @@ TEST_F(Win32SerialSession, TransfersBothWaysWithTheMeterShowing) {
   EXPECT_STREQ(target, "NEW") << "terminal names are upper-cased in place";
   watch.ExpectShownOnce(3);
 
-  // Meters off: no window and no reports.
-  dll_.EnableMeter(0);
-  watch.Restart();
-  char again[] = "data";
-  ASSERT_EQ(dll_.RecvFile(again, got.c_str()), 2) << dll_.Error();
-  EXPECT_EQ(watch.opens + watch.steps + watch.closes, 0);
-
   ASSERT_EQ(dll_.ExitCOMM(), 0) << dll_.Error();
   EXPECT_EQ(*dll_.hCommId, INVALID_HANDLE_VALUE);
   // The simulator saves what it received a moment after the transfer ends.
@@ -68,24 +61,6 @@ TEST_F(Win32SerialSession, TransfersBothWaysWithTheMeterShowing) {
     saved = ReadAll(value_ + "\\out\\NEW");
   }
   EXPECT_EQ(saved, "one\r\ntwo\r\nthree\r\n");
-}
-
-TEST_F(Win32SerialSession, NetworkAndLogonKindsOnPortsNamedByTheHost) {
-  struct {
-    const char *name;
-    int kind, address;
-  } lines[] = {{"COM5", DEV_SERIAL_NETWORK, 7}, {"\\\\.\\COM6", DEV_SERIAL_LOGON, 3}};
-  for (const auto &line : lines) {
-    SCOPED_TRACE(line.name);
-    ASSERT_EQ(dll_.SetPortName(2, line.name), 0) << dll_.Error();
-    ASSERT_EQ(dll_.InitCOMM(2, line.kind, 9600, 0), 760) << dll_.Error();
-    ASSERT_EQ(dll_.SetTerminal(line.address), 0) << dll_.Error();
-    char time[VELDC_REPLY_SIZE] = {};
-    EXPECT_EQ(dll_.GetTime(time), 0) << dll_.Error();
-    EXPECT_EQ(std::strlen(time), 6u) << time;
-    EXPECT_EQ(dll_.ExitCOMM(), 0) << dll_.Error();
-  }
-  EXPECT_EQ(dll_.SetPortName(2, nullptr), 0);
 }
 
 TEST_F(Win32SerialSession, PortWithoutADeviceFailsInItsSetUp) {

@@ -1,10 +1,14 @@
-// veldc's other parsers and escapes on any text, the first byte choosing which: parameter
-// files, link strings and character formats, parameter selections, the escapes of raw commands
-// and of what terminals send. Beyond "no crash": what is parsed and written out again parses
-// alike, and an escaped text holds no byte that could act on the user's terminal.
+// veldc's parsers on any text. cli_batch: the batch reader, each line split into words and
+// parsed as a command, each command's own checks run against every link kind; a refusal is a
+// usage error naming its line, never a crash or an exception, and words quoted again split back
+// alike. cli_text, the first byte choosing the parser: parameter files, link strings and
+// character formats, parameter selections, the escapes of raw commands and of what terminals
+// send; what is parsed and written out again parses alike, and an escaped text holds no byte
+// that could act on the user's terminal.
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "app.h"
 #include "check.h"
 #include "checks.h"
 #include "link.h"
@@ -18,6 +22,39 @@ using namespace veldc::cli;
 using veldc::fuzz::Check;
 
 namespace {
+
+void Batch(const uint8_t *data, size_t size) {
+  const std::string text(reinterpret_cast<const char *>(data), size);
+  std::vector<std::string> words, again;
+  std::string error, quoted;
+  if (SplitWords(text, &words, &error)) {
+    // A word holding both quote marks cannot be written again in one pair of them.
+    bool writable = true;
+    for (const std::string &w : words) {
+      const bool single = w.find('\'') != std::string::npos;
+      writable = writable && !(single && w.find('"') != std::string::npos);
+      const char q = single ? '"' : '\'';
+      quoted += q + w + q + ' ';
+    }
+    if (writable && SplitWords(quoted, &again, &error)) Check(again == words, "words quoted again");
+  }
+  std::istringstream in(text);
+  std::vector<Step> steps;
+  const Status status = ReadBatch(in, "f", &steps);
+  Check(status.ok() || (status.code == kUsageError && status.message.rfind("f:", 0) == 0),
+        "a refused line is a usage error naming the line");
+  Check(status.code != 0 || text.find('\0') == std::string::npos, "no zero byte taken");
+  for (const Step &step : steps) {
+    Check(!step.command.name.empty() && step.command.run != nullptr, "a command to run");
+    if (!step.command.check) continue;
+    for (LinkKind kind : {LinkKind::kSim, LinkKind::kLogon, LinkKind::kKov74, LinkKind::kPelo}) {
+      LinkSpec link;
+      link.kind = kind;
+      const int code = step.command.check(link).code;
+      Check(code == 0 || code == kUsageError || code == kHostFileError, "a check's code");
+    }
+  }
+}
 
 bool Prints(const std::string &text, bool newline = false) {
   for (unsigned char c : text) {
@@ -97,12 +134,13 @@ void Escapes(const std::string &text) {
   Check(latin1 == text && !nlohmann::json(utf8).dump().empty(), "terminal text in JSON");
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (size == 0) return 0;
+void Texts(const uint8_t *data, size_t size) {
+  if (size == 0) return;
   const std::string text(reinterpret_cast<const char *>(data) + 1, size - 1);
   static void (*const kParsers[])(const std::string &) = {ParamFile, Link, Selection, Escapes};
   kParsers[data[0] % 4](text);
-  return 0;
 }
+
+}  // namespace
+
+VELDC_FUZZ_ENTRIES(Batch, Texts)
