@@ -224,8 +224,8 @@ TEST(PosixFiles, AWriteRefusedPartWayFails) {
 
 // A handle that is none (0, -1, the standard streams, a closed descriptor) is refused by every
 // call, and null out-pointers are not written: a stray handle must never reach stdin or a
-// descriptor someone else now holds.
-TEST(PosixBackend, HandlesThatAreNoneAreRefused) {
+// descriptor someone else now holds. Names of nothing open or load nothing.
+TEST(PosixBackend, HandlesThatAreNoneAreRefusedModulesByName) {
   Platform &os = NativePlatform();
   const int closed = open("/dev/null", O_RDONLY);
   close(closed);
@@ -270,10 +270,7 @@ TEST(PosixBackend, HandlesThatAreNoneAreRefused) {
   EXPECT_STREQ(os.DefaultPortName(1), "/dev/ttyS0");
   EXPECT_STREQ(os.DefaultPortName(4), "/dev/ttyS3");
   EXPECT_EQ(os.DefaultPortName(5), nullptr);
-}
-
-TEST(PosixModules, BuiltInWinSockAndOwnVersion) {
-  Platform &os = NativePlatform();
+  // The built-in WinSock by name, whatever the case, and the library's own version.
   EXPECT_TRUE(os.ModuleOnSearchPath("WSOCK32.DLL"));
   const Handle ws = os.ModuleLoad("wsock32.dll");
   ASSERT_NE(ws, kNoHandle);
