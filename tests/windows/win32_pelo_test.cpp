@@ -43,8 +43,7 @@ TEST_F(Win32Pelo, AnAddressWithNoAdapterTimesOut) {
   const DWORD start = GetTickCount();
   EXPECT_EQ(dll_.SetIPAddress("192.168.0.20"), -1);
   const DWORD took = GetTickCount() - start;
-  char text[VELDC_ERROR_TEXT_SIZE] = {};
-  EXPECT_NE(dll_.GetError(text), 0) << text;
+  EXPECT_EQ(dll_.Error(), "79 WinSocket timeout expired");
   EXPECT_GE(took, 900u);
   EXPECT_LT(took, 5000u);
   EXPECT_EQ(dll_.ExitCOMM(), 0) << dll_.Error();
