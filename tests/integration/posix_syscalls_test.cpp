@@ -418,7 +418,7 @@ TEST_F(SysCallFailures, RefusalsAndTheirNumbers) {
   injection = Injection{};
   for (size_t i = 0; i < std::size(rows); ++i) {
     EXPECT_EQ(rows[i].number(), rows[i].expected) << rows[i].what;
-    if (i + 1 == kAsked) EXPECT_TRUE(injection.calls.empty()) << "system calls before " << i;
+    EXPECT_TRUE(i + 1 != kAsked || injection.calls.empty()) << "system calls by row " << i;
   }
   posix::sysHook = nullptr;
   // Beyond the numbers: no port or no bytes read nothing, unknown names load nothing.

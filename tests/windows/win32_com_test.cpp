@@ -55,7 +55,7 @@ class Win32ComPair : public ::testing::Test {
   }
   void TearDown() override {
     for (Handle port : {a_, b_}) {
-      if (port != kInvalidHandle) EXPECT_TRUE(Native().ComClose(port));
+      EXPECT_TRUE(port == kInvalidHandle || Native().ComClose(port));
     }
   }
   Handle a_ = kInvalidHandle;
