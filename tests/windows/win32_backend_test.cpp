@@ -138,8 +138,9 @@ TEST_F(Win32Library, FileVersionIsTheProjectVersionOrFailsCleanly) {
   EXPECT_STREQ(text, expected);
 
   // Files without a version block (this program has none) leave the numbers untouched.
-  char self[MAX_PATH];
-  ASSERT_GT(GetModuleFileNameA(nullptr, self, sizeof self), 0u);
+  char program[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(nullptr, program, sizeof program), 0u);
+  const char *self = program;
   for (const char *file : {"NOSUCHLIB.DLL", self, static_cast<const char *>(nullptr)}) {
     ms = ls = 0x1234;
     EXPECT_FALSE(Native().FileVersion(file, &ms, &ls)) << (file ? file : "null");
