@@ -14,6 +14,7 @@ import argparse, os, pathlib, random, re, shutil, subprocess, sys, time
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 FLIPS = {"==": "!=", "!=": "==", "<": ">=", ">=": "<", ">": "<=", "<=": ">"}
 COMPARISON = re.compile(r" (==|!=|<=|>=|<|>) ")
+LITERAL = re.compile(r'"(?:\\.|[^"\\])*"|\'(?:\\.|[^\'\\])*\'')
 CONSTANT = re.compile(r"(?<![\w.])(\d+)(?![\w.'])")
 CALL = re.compile(r"^(\s+)(?!return\b|if\b|while\b|for\b|switch\b|case\b|delete\b)"
                   r"[A-Za-z_][\w:.>-]*(?:<[^;]*>)?\([^;]*\);\s*$")
@@ -24,21 +25,8 @@ TARGETS = ["veldc_unit_tests", "veldc_posix_tests", "veldc_integration_tests"]
 
 def code_part(line):
     """The line with its string/char literals and its // comment blanked (same length)."""
-    out, quote, i = [], None, 0
-    while i < len(line):
-        c = line[i]
-        if quote:
-            out.append("  " if c == "\\" else " ")
-            i += 2 if c == "\\" else 1
-            quote = None if c == quote else quote
-            continue
-        if line.startswith("//", i):
-            break
-        if c in "\"'":
-            quote = c
-        out.append(" " if c in "\"'" else c)
-        i += 1
-    return "".join(out).ljust(len(line))[: len(line)]
+    line = LITERAL.sub(lambda m: " " * len(m.group()), line)
+    return line.split("//", 1)[0].ljust(len(line))
 
 
 def sites(src):

@@ -115,45 +115,34 @@ class ScriptAdapter : public platform::virt::DatagramPeer {
 };
 
 // The simulator's models behind the virtual COM port, KOV74C.DLL and UDP socket.
-class SerialLink : public platform::virt::SerialPeer {
- public:
-  explicit SerialLink(sim::ByteLine &line) : line_(line) {}
-  void FromHost(const uint8_t *data, size_t n, Micros now) override {
-    line_.FromHost(data, n, now);
-  }
-  void ToHost(Micros now, std::string *out) override { line_.ToHost(now, out); }
-  Micros NextDue() const override { return line_.NextDue(); }
-
- private:
-  sim::ByteLine &line_;
+struct SerialLink : platform::virt::SerialPeer {
+  explicit SerialLink(sim::ByteLine &model) : line(model) {}
+  void FromHost(const uint8_t *data, size_t n, Micros now) override { line.FromHost(data, n, now); }
+  void ToHost(Micros now, std::string *out) override { line.ToHost(now, out); }
+  Micros NextDue() const override { return line.NextDue(); }
+  sim::ByteLine &line;
 };
 
-class Kov74Link : public platform::virt::Kov74Peer {
- public:
-  explicit Kov74Link(sim::Kov74Network &net) : net_(net) {}
+struct Kov74Link : platform::virt::Kov74Peer {
+  explicit Kov74Link(sim::Kov74Network &model) : net(model) {}
   int Open(int port, int mode, int c, int option) override {
-    return net_.Open(port, mode, c, option);
+    return net.Open(port, mode, c, option);
   }
-  int SetSpeed(int code) override { return net_.SetSpeed(code); }
-  int Close() override { return net_.Close(); }
-  int Poll(int a, char *record, Micros now) override { return net_.Poll(a, record, now); }
-  int Send(int a, const char *text, Micros now) override { return net_.Send(a, text, now); }
-
- private:
-  sim::Kov74Network &net_;
+  int SetSpeed(int code) override { return net.SetSpeed(code); }
+  int Close() override { return net.Close(); }
+  int Poll(int a, char *record, Micros now) override { return net.Poll(a, record, now); }
+  int Send(int a, const char *text, Micros now) override { return net.Send(a, text, now); }
+  sim::Kov74Network &net;
 };
 
-class SimPeloLink : public platform::virt::DatagramPeer {
- public:
-  explicit SimPeloLink(VirtualPlatform &vp) : adapter(0xC0A8000A, sim::PeloAdapter::kNetwork) {
-    vp.AttachAdapter(this);
-  }
+struct SimPeloLink : platform::virt::DatagramPeer {
+  explicit SimPeloLink(VirtualPlatform &vp) { vp.AttachAdapter(this); }
   void FromHost(const uint8_t *data, size_t n, Micros now) override {
     adapter.FromHost(data, n, now);
   }
   bool ToHost(Micros now, std::string *d) override { return adapter.ToHost(now, d); }
   Micros NextDue() const override { return adapter.NextDue(); }
-  sim::PeloAdapter adapter;
+  sim::PeloAdapter adapter{0xC0A8000A, sim::PeloAdapter::kNetwork};
 };
 
 // PC files of one test, removed with it.

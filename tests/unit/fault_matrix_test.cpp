@@ -7,12 +7,8 @@
 // terminal. The cells come from the recorded sequence: a new call is covered by itself.
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <memory>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "sim/direct_line.h"
 #include "sim/kov74_network.h"
@@ -30,8 +26,8 @@ const std::string kRecords = "R1\r\nR2\r\nR3\r\n";
 // selected, the meter on, short time-outs, the PC files in a directory of their own.
 class World {
  public:
-  explicit World(Family family) {
-    terminal_ = std::make_unique<sim::Terminal>("Veld", Address(family));
+  explicit World(Family family)
+      : terminal_(std::make_unique<sim::Terminal>("Veld", Address(family))) {
     terminal_->PutFile('C', "DATA", {"R1", "R2", "R3"});
     files.Write("in.txt", kRecords);
     Set232TimeOut(1);
@@ -85,22 +81,9 @@ struct Outcome {
   int result = 0;
   std::string text, pcFile, terminalState;
   bool pcFileExists = false;
-  bool operator==(const Outcome &o) const {
-    return result == o.result && text == o.text && pcFile == o.pcFile &&
-           terminalState == o.terminalState && pcFileExists == o.pcFileExists;
-  }
+  auto Tied() const { return std::tie(result, text, pcFile, terminalState, pcFileExists); }
+  bool operator==(const Outcome &o) const { return Tied() == o.Tied(); }
 };
-
-// What a download leaves on the terminal, or an upload reads from it.
-std::string TerminalFiles(sim::Terminal &t) {
-  std::string out;
-  for (const auto &f : t.Files('C')) {
-    out += f.first + ":";
-    for (const auto &r : f.second.records) out += r + ",";
-    out += ";";
-  }
-  return out + "program:" + std::to_string(t.ProgramLoads());
-}
 
 enum class PcFile { kNone, kRead, kWritten };
 
@@ -152,7 +135,13 @@ Outcome Run(World &w, const Operation &op) {
   const char *file = op.pcFile == PcFile::kWritten ? "out.txt" : "in.txt";
   o.pcFileExists = w.files.Exists(file);
   o.pcFile = w.files.Read(file);
-  o.terminalState = TerminalFiles(w.Terminal());
+  // What a download leaves on the terminal, or an upload reads from it.
+  for (const auto &f : w.Terminal().Files('C')) {
+    o.terminalState += f.first + ":";
+    for (const auto &r : f.second.records) o.terminalState += r + ",";
+    o.terminalState += ";";
+  }
+  o.terminalState += "program:" + std::to_string(w.Terminal().ProgramLoads());
   return o;
 }
 
@@ -172,47 +161,41 @@ int OpenFilesLeft(const VirtualPlatform &vp) {
   return open;
 }
 
-struct Size {
-  int operations = 0, calls = 0, cells = 0;
-};
+class FaultMatrix : public ::testing::TestWithParam<Family> {};
 
-void RunMatrix(Family family, Size *size) {
+TEST_P(FaultMatrix, EveryCallFailedAtEveryOccurrence) {
+  int pairs = 0, cells = 0;
   for (const Operation &op : Operations()) {
     SCOPED_TRACE(op.name);
     std::map<Call, int> occurrences;
     Outcome good;
     {
-      World w(family);
+      World w(GetParam());
       ASSERT_TRUE(w.opened);
       good = Run(w, op);
       ASSERT_GE(good.result, 0) << ErrorState();
       // The good run moves the records whole, through every family.
-      if (op.pcFile == PcFile::kWritten) {
-        EXPECT_EQ(good.pcFile, kRecords);
-      } else if (std::string(op.name) == "SendFile") {
+      if (op.pcFile == PcFile::kWritten) EXPECT_EQ(good.pcFile, kRecords);
+      if (std::string(op.name) == "SendFile") {
         EXPECT_NE(good.terminalState.find("NEW:R1,R2,R3,;"), std::string::npos);
       }
       for (const auto &e : w.vp.Log()) {
         if (CanFail(e.call)) ++occurrences[e.call];
       }
     }
-    ++size->operations;
-    size->calls += static_cast<int>(occurrences.size());
+    pairs += static_cast<int>(occurrences.size());
     for (const auto &[call, count] : occurrences) {
-      for (int n = 1; n <= count; ++n) {
+      for (int n = 1; n <= count; ++n, ++cells) {
         SCOPED_TRACE("call " + std::to_string(static_cast<int>(call)) + " failed at occurrence " +
                      std::to_string(n) + " of " + std::to_string(count));
-        World w(family);
+        World w(GetParam());
         ASSERT_TRUE(w.opened);
         w.vp.Fail(call, n);
         const Outcome got = Run(w, op);
         const std::string error = ErrorState();
-        ++size->cells;
         EXPECT_FALSE(w.Terminal().Loading()) << "a load is left open on the terminal";
         EXPECT_EQ(OpenFilesLeft(w.vp), 0) << "a PC file is left open";
-        if (op.pcFile == PcFile::kRead) {
-          EXPECT_EQ(got.pcFile, kRecords) << "the PC file changed";
-        }
+        if (op.pcFile == PcFile::kRead) EXPECT_EQ(got.pcFile, kRecords) << "the PC file changed";
         if (got.result >= 0) {
           EXPECT_TRUE(got == good) << "a success unlike the good run's: " << got.result << " "
                                    << got.text << " / " << good.text << "; " << error;
@@ -228,27 +211,18 @@ void RunMatrix(Family family, Size *size) {
           EXPECT_TRUE(records.empty() || records == std::vector<std::string>({"R1", "R2", "R3"}))
               << records.size() << " records kept after " << error;
         }
-        if (op.pcFile == PcFile::kWritten) {
-          // Gone, or complete when only closing it failed.
-          if (error.rfind("67 ", 0) == 0) {
-            EXPECT_EQ(got.pcFile, good.pcFile);
-          } else {
-            EXPECT_FALSE(got.pcFileExists) << error;
-          }
+        // An upload's PC file is gone, or complete when only closing it failed.
+        if (op.pcFile == PcFile::kWritten && error.rfind("67 ", 0) == 0) {
+          EXPECT_EQ(got.pcFile, good.pcFile);
+        } else if (op.pcFile == PcFile::kWritten) {
+          EXPECT_FALSE(got.pcFileExists) << error;
         }
       }
     }
   }
-}
-
-class FaultMatrix : public ::testing::TestWithParam<Family> {};
-
-TEST_P(FaultMatrix, EveryCallFailedAtEveryOccurrence) {
-  Size size;
-  RunMatrix(GetParam(), &size);
-  std::printf("fault matrix: %d operations, %d (operation, call) pairs, %d cells\n",
-              size.operations, size.calls, size.cells);
-  EXPECT_GT(size.cells, 0);
+  std::printf("fault matrix: %zu operations, %d (operation, call) pairs, %d cells\n",
+              Operations().size(), pairs, cells);
+  EXPECT_GT(cells, 0);
 }
 
 std::string FamilyName(const ::testing::TestParamInfo<Family> &info) {

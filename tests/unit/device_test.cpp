@@ -1,9 +1,13 @@
-// Opening and closing each kind of device: argument checks, failures, state afterwards.
-#include <functional>
-#include <tuple>
-#include <vector>
-
+// Opening and closing each kind of device (argument checks, failures, state afterwards); the
+// error state, time-out settings and versions; pauses and time-outs across the counters' wraps;
+// the PC's own address.
 #include "device/device.h"
+
+#include <cmath>
+#include <limits>
+
+#include "core/errors.h"
+#include "device/timing.h"
 #include "pelo/link.h"
 #include "support/fixture.h"
 
@@ -16,12 +20,11 @@ const void *const kNoPort = reinterpret_cast<void *>(static_cast<intptr_t>(-1));
 TEST(OpenArguments, AcceptsOrRefusesWithoutTouchingAnyDevice) {
   // port, kind, speed, format and the result; -1 means refused with error 3.
   const int cases[][5] = {
-      {1, 3, 9600, 0, 1016}, {2, 3, 9600, 0, 760},  {3, 4, 4800, 4, 1000},  {4, 2, 38400, 1, 744},
-      {1, 2, 1200, 0, -1},   {1, 3, 1200, 0, 1016}, {1, 3, 57600, 0, -1},   {1, 0, 57600, 0, 1},
-      {1, 5, 57600, -1, 1},  {1, 0, 9600, 1, -1},   {1, 3, 9600, 5, -1},    {1, 3, 9600, -1, -1},
-      {0, 3, 9600, 0, -1},   {5, 0, 0, 0, -1},      {1, -1, 9600, 0, -1},   {1, 7, 9600, 0, -1},
-      {0, 6, 0, 0, -1},      {-4, 6, 0, 0, -1},     {1234, 6, 9600, 0, -1}, {1234, 6, 0, 1, -1},
-      {1234, 6, 0, 0, 1234}, {70000, 6, 0, 0, 4464}};
+      {1, 3, 9600, 0, 1016}, {2, 3, 9600, 0, 760},   {3, 4, 4800, 4, 1000}, {4, 2, 38400, 1, 744},
+      {1, 2, 1200, 0, -1},   {1, 3, 1200, 0, 1016},  {1, 3, 57600, 0, -1},  {1, 0, 57600, 0, 1},
+      {1, 5, 57600, -1, 1},  {1, 0, 9600, 1, -1},    {1, 3, 9600, 5, -1},   {1, 3, 9600, -1, -1},
+      {0, 3, 9600, 0, -1},   {5, 0, 0, 0, -1},       {1, -1, 9600, 0, -1},  {1, 7, 9600, 0, -1},
+      {0, 6, 0, 0, -1},      {1234, 6, 9600, 0, -1}, {1234, 6, 0, 1, -1},   {70000, 6, 0, 0, 4464}};
   for (const auto &c : cases) {
     SCOPED_TRACE(::testing::Message() << c[0] << " " << c[1] << " " << c[2] << " " << c[3]);
     TestPlatform vp;
@@ -40,9 +43,9 @@ using SerialOpen = SerialTest;
 TEST_F(SerialOpen, AppliesTheLineSettings) {
   ASSERT_EQ(InitCOMM(2, DEV_SERIAL_DIRECT, 19200, 1), 760);
   EXPECT_NE(hCommId, kNoPort);
-  const platform::ComState s = vp.LastState();
-  EXPECT_EQ(std::make_tuple(s.BaudRate, s.ByteSize, s.Parity, s.StopBits),
-            std::make_tuple(19200u, uint8_t{7}, platform::kOddParity, platform::kOneStopBit));
+  platform::ComState s = vp.LastState();
+  EXPECT_EQ(s.BaudRate, 19200u);
+  EXPECT_EQ(s.StopBits, platform::kOneStopBit);
   EXPECT_TRUE(s.fBinary && s.fParity && s.fTXContinueOnXoff && s.fOutX && s.fInX);
   EXPECT_FALSE(s.fOutxCtsFlow || s.fOutxDsrFlow || s.fDsrSensitivity || s.fErrorChar || s.fNull ||
                s.fAbortOnError);
@@ -57,18 +60,17 @@ TEST_F(SerialOpen, AppliesTheLineSettings) {
   ASSERT_EQ(queues.size(), 1u);
   EXPECT_EQ(std::make_pair(queues[0].a, queues[0].b), std::make_pair(int64_t{1024}, int64_t{256}));
   EXPECT_EQ(Written(), "") << "the direct kind sends nothing when it opens";
-}
-
-TEST_F(SerialOpen, EachFormatSetsItsDataBitsAndParity) {
-  const std::tuple<uint8_t, uint8_t> expected[5] = {{8, platform::kNoParity},
-                                                    {7, platform::kOddParity},
-                                                    {7, platform::kEvenParity},
-                                                    {8, platform::kOddParity},
-                                                    {8, platform::kEvenParity}};
+  ASSERT_EQ(ExitCOMM(), 0);
+  // Each format's data bits and parity.
+  const std::pair<uint8_t, uint8_t> formats[5] = {{8, platform::kNoParity},
+                                                  {7, platform::kOddParity},
+                                                  {7, platform::kEvenParity},
+                                                  {8, platform::kOddParity},
+                                                  {8, platform::kEvenParity}};
   for (int format = 0; format < 5; ++format) {
     ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, format), 1016) << ErrorState();
-    const platform::ComState s = vp.LastState();
-    EXPECT_EQ(std::make_tuple(s.ByteSize, s.Parity), expected[format]) << "format " << format;
+    s = vp.LastState();
+    EXPECT_EQ(std::make_pair(s.ByteSize, s.Parity), formats[format]) << "format " << format;
     ASSERT_EQ(ExitCOMM(), 0);
   }
 }
@@ -77,8 +79,7 @@ TEST_F(SerialOpen, NetworkInterfaceGetsItsFiveSetUpCommandsAndClosesWithP0) {
   ASSERT_EQ(InitCOMM(1, DEV_SERIAL_NETWORK, 9600, 0), 1016);
   const auto writes = vp.Writes();
   ASSERT_EQ(writes.size(), 5u);
-  const char *expected[] = {"&\r", "*0\r", "@011\r", ">b\r", ">PS255\r"};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(writes[i].second, expected[i]);
+  EXPECT_EQ(Written(), "&\r*0\r@011\r>b\r>PS255\r");
   EXPECT_LT(writes[4].first - writes[0].first, 1000u) << "no pause between them";
   vp.ClearWritten();
   vp.ClearLog();
@@ -108,15 +109,12 @@ TEST_F(SerialOpen, FailedSetUpStepClosesThePortAndStaysClosed) {
       {Call::ComPurge, 2, "28 Unable to flush receive queue"}};
   for (const auto &[call, nth, state] : cases) {
     vp.Fail(call, nth);
-    EXPECT_EQ(InitCOMM(1, DEV_SERIAL_LOGON, 9600, 0), -1);
-    EXPECT_EQ(ErrorState(), state);
+    EXPECT_EQ(Outcome(InitCOMM(1, DEV_SERIAL_LOGON, 9600, 0)), std::string("-1 ") + state);
     EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE) << state;
     EXPECT_EQ(vp.OpenPortCount(), 0) << "the handle was left open: " << state;
     EXPECT_EQ(hCommId, kNoPort) << state;
   }
-}
-
-TEST_F(SerialOpen, SecondOpenIsRefusedButRestoresTheDefaultPassword) {
+  // A second open is refused but restores the default password.
   Open(DEV_SERIAL_DIRECT);
   ASSERT_EQ(SetPassword("abc"), 0);
   EXPECT_EQ(Outcome(InitCOMM(2, DEV_SERIAL_LOGON, 9600, 0)), "-1 1 Device already initialized");
@@ -125,45 +123,24 @@ TEST_F(SerialOpen, SecondOpenIsRefusedButRestoresTheDefaultPassword) {
   EXPECT_EQ(vp.OpenPortCount(), 1);
 }
 
-TEST_F(SerialOpen, PortNamesCanBeMappedAndRestored) {
-  const std::string longName(256, 'x');
-  EXPECT_EQ(Outcome(SetPortName(0, "/dev/pts/3")), "-1 3 Wrong parameters");
-  EXPECT_EQ(SetPortName(5, "/dev/pts/3"), -1);
-  EXPECT_EQ(SetPortName(2, longName.c_str()), -1);
-  EXPECT_EQ(SetPortName(2, longName.substr(1).c_str()), 0);
-  EXPECT_EQ(SetPortName(3, "/dev/ttyUSB0"), 0);
-  ASSERT_EQ(InitCOMM(3, DEV_SERIAL_DIRECT, 9600, 0), 1000);
-  EXPECT_EQ(vp.LastPortName(), "/dev/ttyUSB0");
-  ASSERT_EQ(ExitCOMM(), 0);
-  EXPECT_EQ(SetPortName(3, nullptr), 0);
-  ASSERT_EQ(InitCOMM(3, DEV_SERIAL_DIRECT, 9600, 0), 1000);
-  EXPECT_EQ(vp.LastPortName(), vp.DefaultPortName(3));
-}
-
-using Kov74Open = Kov74Test;
-
-TEST_F(Kov74Open, PassesModeOptionAndSpeedCode) {
+TEST_F(Kov74Test, OpenPassesModeOptionAndSpeedCode) {
   ASSERT_EQ(InitCOMM(3, DEV_KOV74_MODE2, 57600, -1), 1);
   EXPECT_EQ(std::vector<int>(driver.opened, driver.opened + 4), std::vector<int>({3, 2, 254, -1}));
-  const auto speed = vp.LogOf(Call::Kov74SetSpeed);
-  ASSERT_EQ(speed.size(), 1u);
-  EXPECT_EQ(speed[0].a, 3);
+  EXPECT_EQ(vp.LogOf(Call::Kov74SetSpeed).at(0).a, 3);
   ASSERT_EQ(ExitCOMM(), 0);
-  EXPECT_EQ(vp.LoadedModuleCount(), 0) << "the driver stays loaded after close";
-
+  EXPECT_EQ(vp.LoadedModuleCount(), 0) << "the driver is freed at close";
   ASSERT_EQ(InitCOMM(1, DEV_KOV74_MODE1, 0, 0), 1);
   EXPECT_EQ(vp.LogOf(Call::Kov74Open).back().b, 1);
   EXPECT_EQ(vp.LogOf(Call::Kov74SetSpeed).size(), 1u) << "speed 0 makes no speed call";
   ASSERT_EQ(ExitCOMM(), 0);
   driver.openResult = 77;
   ASSERT_EQ(InitCOMM(1, DEV_KOV74_MODE0, 9600, 0), 77);
-  EXPECT_EQ(vp.LogOf(Call::Kov74Open).back().b, 0);
   EXPECT_EQ(vp.LogOf(Call::Kov74SetSpeed).back().a, 0);
 }
 
 // The driver's open results 0 to -10, a refused speed, a missing driver and a driver lacking an
 // entry: each leaves its code, no device and the driver freed (and closed once it had opened).
-TEST_F(Kov74Open, RefusalsMapToTheirCodesAndFreeTheDriver) {
+TEST_F(Kov74Test, OpenRefusalsMapToTheirCodesAndFreeTheDriver) {
   const struct {
     int open, speed;
     bool present;
@@ -189,8 +166,7 @@ TEST_F(Kov74Open, RefusalsMapToTheirCodesAndFreeTheDriver) {
     vp.SetModulePresent("KOV74C.DLL", c.present);
     if (*c.missing != '\0') vp.RemoveSymbol(c.missing);
     vp.ClearLog();
-    EXPECT_EQ(InitCOMM(1, DEV_KOV74_MODE0, 19200, 0), -1);
-    EXPECT_EQ(ErrorState(), c.state);
+    EXPECT_EQ(Outcome(InitCOMM(1, DEV_KOV74_MODE0, 19200, 0)), std::string("-1 ") + c.state);
     EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
     EXPECT_EQ(vp.LoadedModuleCount(), 0);
     EXPECT_EQ(vp.LogOf(Call::Kov74Open).size(), c.present && *c.missing == '\0' ? 1u : 0u);
@@ -198,21 +174,18 @@ TEST_F(Kov74Open, RefusalsMapToTheirCodesAndFreeTheDriver) {
   }
 }
 
-TEST(PeloOpen, LoadsWinSockWithoutNetworkTraffic) {
-  TestPlatform vp;
-  EXPECT_EQ(InitCOMM(1234, DEV_PELO, 0, 0), 1234);
-  EXPECT_EQ(DeviceState.wUdpPort, 1234);
-  EXPECT_EQ(vp.StartupCount(), 1);
-  EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty());
-  EXPECT_TRUE(vp.SentDatagrams().empty());
-  ASSERT_EQ(ExitCOMM(), 0);
-  EXPECT_EQ(vp.StartupCount(), 0);
-  EXPECT_EQ(vp.LoadedModuleCount(), 0);
-}
-
-// A missing, unloadable or incomplete WSOCK32.DLL, a failed start-up and a wrong version each
-// leave their code, no device, WinSock cleaned up and freed, and the link form forgotten.
-TEST(PeloOpenFailure, CleansUp) {
+// Opening loads WinSock without traffic. A missing, unloadable or incomplete WSOCK32.DLL, a
+// failed start-up and a wrong version each leave their code, no device, WinSock cleaned up and
+// freed, and the link form forgotten.
+TEST(PeloOpen, LoadsWinSockOrCleansUp) {
+  {
+    TestPlatform vp;
+    EXPECT_EQ(InitCOMM(1234, DEV_PELO, 0, 0), 1234);
+    EXPECT_EQ(vp.StartupCount(), 1);
+    EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty());
+    ASSERT_EQ(ExitCOMM(), 0);
+    EXPECT_EQ(vp.StartupCount() + vp.LoadedModuleCount(), 0);
+  }
   const std::pair<std::function<void(VirtualPlatform &)>, const char *> cases[] = {
       {[](auto &vp) { vp.SetModulePresent("WSOCK32.DLL", false); }, "71 WINSOCK dll not found"},
       {[](auto &vp) { vp.SetModuleLoadable("WSOCK32.DLL", false); }, "71 WINSOCK dll not found"},
@@ -223,13 +196,11 @@ TEST(PeloOpenFailure, CleansUp) {
     TestPlatform vp;
     pelo::PeloLink.nLinkForm = pelo::PeloLink.nSavedLinkForm = pelo::PELO_FORM_SINGLE;
     fail(vp);
-    EXPECT_EQ(InitCOMM(1, DEV_PELO, 0, 0), -1);
-    EXPECT_EQ(ErrorState(), state);
+    EXPECT_EQ(Outcome(InitCOMM(1, DEV_PELO, 0, 0)), std::string("-1 ") + state);
     EXPECT_TRUE(pelo::PeloLink.nLinkForm == pelo::PELO_FORM_NONE &&
                 pelo::PeloLink.nSavedLinkForm == pelo::PELO_FORM_NONE)
         << state;
-    EXPECT_EQ(vp.StartupCount(), 0) << state;
-    EXPECT_EQ(vp.LoadedModuleCount(), 0) << state;
+    EXPECT_EQ(vp.StartupCount() + vp.LoadedModuleCount(), 0) << state;
     EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE) << state;
   }
 }
@@ -249,13 +220,118 @@ TEST(CloseFailure, LeavesTheDeviceOpen) {
     TestPlatform vp;
     ASSERT_GE(InitCOMM(1, c.kind, c.speed, 0), 0) << c.state;
     vp.Fail(c.call, 1, c.result);
-    EXPECT_EQ(ExitCOMM(), -1);
-    EXPECT_EQ(ErrorState(), c.state);
+    EXPECT_EQ(Outcome(ExitCOMM()), std::string("-1 ") + c.state);
     EXPECT_EQ(DeviceState.nDeviceKind, c.kind);
     EXPECT_EQ(ExitCOMM(), 0) << c.state;
     EXPECT_EQ(vp.LoadedModuleCount(), 0) << c.state;
     EXPECT_EQ(Outcome(ExitCOMM()), "-1 2 Device not initialized");
   }
+}
+
+class Core : public ::testing::Test {
+ protected:
+  TestPlatform vp;
+};
+
+TEST_F(Core, PausesAndTimeOutsLastTheirLengthAcrossTheCountersWraps) {
+  for (const int64_t start : {int64_t{0}, int64_t{0xFFFFFFFF} - 3000, int64_t{1} << 40}) {
+    vp.SetCounterStart(start);
+    for (const int ms : {1, 750, 2000}) {
+      const auto before = vp.Now();
+      device::WaitMs(ms);
+      EXPECT_TRUE(Within(vp.Now() - before, ms * 1000u, ms * 1000u + 100u)) << start << " " << ms;
+    }
+  }
+  const auto before = vp.Now();
+  device::WaitMs(0);
+  device::WaitMs(-5);
+  EXPECT_LT(vp.Now() - before, 100u);
+  for (const uint32_t start : {0u, 0xFFFFFFFFu - 200u, 0xFFFFFFFFu}) {
+    vp.SetTickStart(start);
+    const device::Deadline deadline(500);
+    const auto from = vp.Now();
+    while (!deadline.Expired()) {
+    }
+    EXPECT_TRUE(Within(vp.Now() - from, 499000, 501000)) << start;
+  }
+  // Half-second units: none or negative have expired; huge ones are clamped, never wrapped.
+  for (const auto &[units, ms] :
+       {std::make_pair(int64_t{-3}, 0u), std::make_pair(int64_t{1} << 40, 0xFFFFFFFFu)}) {
+    const auto d = device::Deadline::HalfSeconds(units);
+    vp.Advance(static_cast<uint64_t>(ms) * 1000 - (ms ? 1000 : 0));
+    EXPECT_EQ(d.Expired(), ms == 0) << units;
+  }
+}
+
+TEST_F(Core, ErrorStateAndItsMessages) {
+  EXPECT_EQ(ErrorState(), "0 None");
+  SetError(kErrWrongTerminal);
+  EXPECT_EQ(ErrorState(), "41 Reply from wrong terminal");
+  EXPECT_EQ(ErrorState(), "41 Reply from wrong terminal") << "reading leaves the code";
+  EXPECT_EQ(Outcome(GetError(nullptr)), "-1 3 Wrong parameters")
+      << "a null buffer replaces the pending code";
+  SetWindowsError(24);
+  EXPECT_EQ(ErrorState(), "70 Windows error: 24");
+  SetWinSockErrorCode(kErrWinSockStartup, std::numeric_limits<int32_t>::min());
+  char text[VELDC_ERROR_TEXT_SIZE];
+  EXPECT_EQ(GetError(text), 72) << "the longest message fits the documented buffer";
+  EXPECT_STREQ(text, "Error in WinSocket startup: -2147483648");
+  SetError(kErrWinSockTimeout);  // a plain code shows its table text, not the older one
+  EXPECT_EQ(ErrorState(), "79 WinSocket timeout expired");
+  // WinSock number 0 asks WinSock for its last error.
+  ASSERT_EQ(InitCOMM(1, DEV_PELO, 0, 0), 1);
+  vp.Fail(Call::WsSend, 1, 10054);
+  DeviceState.WinSockTable.send(0, "x", 1, 0);
+  nErrorCode = kErrReceiveMessage;
+  EXPECT_EQ(Outcome(SetWinSockError(0)), "10054 78 Error receving message: 10054");
+}
+
+TEST_F(Core, TimeOutSettersKeepTheirValueWhenRefused) {
+  EXPECT_EQ(Get232TimeOut(), 10);
+  EXPECT_EQ(GetWinSockTimeOut(), 7);
+  SetError(kErrNoReply);
+  EXPECT_EQ(Outcome(Set232TimeOut(30)), "0 40 No reply from terminal") << "setters leave the code";
+  EXPECT_EQ(Outcome(Set232TimeOut(0)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Get232TimeOut(), 30);
+  EXPECT_EQ(SetWinSockTimeOut(32767), 0);
+  EXPECT_EQ(SetWinSockTimeOut(0) + SetWinSockTimeOut(-1), -2);
+  EXPECT_EQ(GetWinSockTimeOut(), 32767);
+  // The Kov74 setting truncates, and refuses what has no integer form.
+  const float nan = std::nanf(""), inf = std::numeric_limits<float>::infinity();
+  const struct {
+    float value;
+    int result, stored;
+  } cases[] = {{2.9f, 0, 2}, {0.5f, 0, 0},  {0.0f, -1, 0}, {-1.0f, -1, 0},
+               {nan, -1, 0}, {3e9f, -1, 0}, {inf, -1, 0},  {2147483520.0f, 0, 2147483520}};
+  for (const auto &c : cases) {
+    ASSERT_EQ(Set232TimeOut(7), 0);
+    EXPECT_EQ(SetKov74TimeOut(c.value), c.result) << c.value;
+    EXPECT_EQ(Get232TimeOut(), c.result == 0 ? c.stored : 7) << c.value;
+  }
+}
+
+// Versions are the two low numbers; the PC's address needs an open Pelo.
+TEST_F(Core, VersionsAndTheLocalAddress) {
+  char text[VELDC_HOSTNAME_SIZE] = "keep";
+  vp.SetModulePresent("KOV74C.DLL", false);  // unreadable: the buffer is not touched
+  EXPECT_EQ(Outcome(GetKov74cVersion(text)), "-1 10 KOV74 dll not found");
+  EXPECT_STREQ(text, "keep");
+  vp.SetFileVersion("VELDC.DLL", (1u << 16) | 2u, 0xFFFFFFFFu);
+  EXPECT_EQ(GetVeldcVersion(text), 0);
+  EXPECT_STREQ(text, "65535.65535");
+  EXPECT_EQ(Outcome(GetLocalIPAddress(nullptr)), "-1 3 Wrong parameters");
+  ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 1016);
+  EXPECT_EQ(Outcome(GetLocalIPAddress(text)), "-1 2 Device not initialized");
+  ASSERT_EQ(ExitCOMM(), 0);
+  ASSERT_EQ(InitCOMM(1, DEV_PELO, 0, 0), 1);
+  vp.SetHostName("clockhost");
+  vp.SetHostAddress("clockhost", 0xC0A8000Au);
+  EXPECT_EQ(GetLocalIPAddress(text), 0);
+  EXPECT_STREQ(text, "192.168.0.10");
+  vp.Fail(Call::WsGetHostByName);
+  EXPECT_EQ(Outcome(GetLocalIPAddress(text)), "-1 9 Winsocket error");
+  vp.Fail(Call::WsGetHostName);
+  EXPECT_EQ(Outcome(GetLocalIPAddress(text)), "-1 9 Winsocket error");
 }
 
 }  // namespace

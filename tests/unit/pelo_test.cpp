@@ -1,0 +1,624 @@
+// The Pelo adapter against a scripted one: the datagram link (numbering, acknowledgements, the
+// clean-out read), connecting and resetting, commands to the adapter itself, and the terminal
+// exchanges and selection over it.
+#include <algorithm>
+#include <cstring>
+
+#include "core/errors.h"
+#include "device/device.h"
+#include "pelo/link.h"
+#include "protocol/exchange.h"
+#include "support/fixture.h"
+
+namespace veldc::test {
+namespace {
+
+using namespace veldc::pelo;
+using device::bySelectedTerminal;
+using device::DeviceState;
+using sim::PeloPacket;
+using Datagrams = std::vector<std::string>;
+
+constexpr uint16_t kUdpPort = 5000;
+constexpr uint32_t kAddress10 = 0x0A00A8C0, kAddress11 = 0x0B00A8C0;  // network byte order
+
+std::string Ack(uint16_t seq) { return Datagram(PeloPacket::kAck, seq); }
+std::string Network(uint8_t address, const std::string &text) {
+  return std::string(1, static_cast<char>(address)) + text;
+}
+
+// A datagram made by `make` from its count ready at every read; the scripted adapter hears
+// everything the host sends.
+class FloodPeer : public platform::virt::DatagramPeer {
+ public:
+  FloodPeer(ScriptAdapter *behind, std::function<std::string(int)> make)
+      : behind_(behind), make_(std::move(make)) {}
+  void FromHost(const uint8_t *data, size_t n, Micros now) override {
+    behind_->FromHost(data, n, now);
+  }
+  bool ToHost(Micros, std::string *datagram) override {
+    *datagram = make_(++count);
+    return true;
+  }
+  int count = 0;
+
+ private:
+  ScriptAdapter *behind_;
+  std::function<std::string(int)> make_;
+};
+
+// A platform call failed at its `nth` call with `error`; none when `nth` is 0.
+struct Fault {
+  Call call;
+  int nth, error;
+  void Arm(VirtualPlatform &vp) const {
+    if (nth != 0) vp.Fail(call, nth, error);
+  }
+};
+
+class Pelo : public ::testing::Test {
+ public:
+  void SetUp() override { vp.AttachAdapter(&adapter); }
+
+  // Answers the status request with `status`; everything else goes to `next`.
+  static ScriptAdapter::Responder Status(std::string status,
+                                         ScriptAdapter::Responder next = nullptr) {
+    return [status, next](const PeloPacket &p) -> ScriptAdapter::Answers {
+      if (p.type == PeloPacket::kCommand && p.text == "X") {
+        return {{1000, Datagram(PeloPacket::kCommand, p.seq, status)}};
+      }
+      return next ? next(p) : ScriptAdapter::Answers{};
+    };
+  }
+  // Each datagram of `type` from the host gets the answers, each after its delay in us and
+  // made from the number of the datagram it answers.
+  using Answer = std::function<std::string(uint16_t seq)>;
+  using Script = std::vector<std::pair<Micros, Answer>>;
+  void OnEach(uint16_t type, Script answers) {
+    adapter.SetResponder([type, answers](const PeloPacket &p) -> ScriptAdapter::Answers {
+      ScriptAdapter::Answers out;
+      for (const auto &a : answers) {
+        if (p.type == type) out.emplace_back(a.first, a.second(p.seq));
+      }
+      return out;
+    });
+  }
+  // A datagram of `type` numbered `offset` after the one it answers.
+  static Answer Reply(uint16_t type, int offset = 0, std::string text = std::string()) {
+    return [=](uint16_t seq) { return Datagram(type, static_cast<uint16_t>(seq + offset), text); };
+  }
+  static Answer AckIt() { return Reply(PeloPacket::kAck); }
+  static Answer Fixed(std::string bytes) {
+    return [bytes](uint16_t) { return bytes; };
+  }
+
+  void Open() { ASSERT_EQ(InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort); }
+  // Opens the Pelo kind and connects to 192.168.0.10, which reports `status`.
+  void Connect(const std::string &status = "V2 C3\r") {
+    Open();
+    adapter.SetResponder(Status(status));
+    ASSERT_EQ(SetIPAddress("192.168.0.10"), 0) << ErrorState();
+    DeviceState.nWinSockTimeOut = 1000;
+    vp.ClearLog();
+  }
+  // Closes the device and forgets the traffic and the script, for the next row of a table.
+  void Close() {
+    ASSERT_EQ(ExitCOMM(), 0);
+    vp.ClearLog();
+    adapter = ScriptAdapter();
+  }
+  // The datagrams the library sent since the log was cleared, and their instants.
+  Datagrams Sent() const {
+    Datagrams out;
+    for (const auto &e : vp.LogOf(Call::WsSend)) out.push_back(e.text);
+    return out;
+  }
+  std::vector<Micros> SendTimes() const {
+    std::vector<Micros> out;
+    for (const auto &e : vp.LogOf(Call::WsSend)) out.push_back(e.at);
+    return out;
+  }
+
+  TestPlatform vp;
+  ScriptAdapter adapter;
+  char reply[VELDC_REPLY_SIZE] = "";
+};
+
+using PeloLinkTest = Pelo;
+
+// Numbers run 1 to 255, then 0, and are never reset; an acknowledgement copies the number
+// between two 4 ms pauses.
+TEST_F(PeloLinkTest, NumbersAndAcknowledgements) {
+  EXPECT_EQ(PeloNextSeq(), 1) << "the first number after load";
+  for (int expected = 2; expected <= 255; ++expected) ASSERT_EQ(PeloNextSeq(), expected);
+  EXPECT_EQ(PeloNextSeq(), 0);
+  EXPECT_EQ(PeloNextSeq(), 1);
+  Connect();
+  ASSERT_EQ(ExitCOMM(), 0);
+  Connect();
+  EXPECT_EQ(PeloNextSeq(), 2) << "neither opening nor connecting starts the count again";
+  for (const bool fails : {false, true}) {
+    vp.ClearLog();
+    adapter.SendAt(0, Datagram(PELO_PKT_DATA, 300, "x"));
+    ASSERT_EQ(PeloPoll(), PollResult::kDatagram);
+    if (fails) vp.Fail(Call::WsSend, 1, 10055);
+    const Micros before = vp.Now();
+    EXPECT_EQ(PeloAck(), !fails);
+    ASSERT_EQ(Sent(), Datagrams{std::string("\x04\x00\x2C\x01\x00", 5)});
+    const Micros sentAt = SendTimes()[0];
+    EXPECT_TRUE(Within(sentAt - before, 4000, 4100));
+    // A send that failed skips the second pause and records no error.
+    EXPECT_TRUE(Within(vp.Now() - sentAt, fails ? 0 : 4000, fails ? 100 : 4100)) << fails;
+    EXPECT_EQ(ErrorState(), "0 None");
+  }
+}
+
+TEST_F(PeloLinkTest, AFloodHoldsTheCleanOutNoLongerThanTheTimeOut) {
+  Connect();
+  FloodPeer flood(&adapter, [](int n) {
+    return Datagram(PELO_PKT_DATA, static_cast<uint16_t>(n), "\x01" + std::string("flood"));
+  });
+  vp.AttachAdapter(&flood);
+  DeviceState.nWinSockTimeOut = 200;
+  const Micros start = vp.Now();
+  EXPECT_TRUE(PeloFlush());
+  EXPECT_TRUE(Within(vp.Now() - start, 200000, 230000));
+  // The first datagram and the last one read are acknowledged.
+  EXPECT_EQ(Sent(), (Datagrams{Ack(1), Ack(static_cast<uint16_t>(flood.count))}));
+}
+
+using PeloSetup = Pelo;
+
+// The greeting acknowledgement, then after a 100 ms pause the unnumbered "X"; the status reply
+// decides the form. Again: the earlier socket is closed first; a greeting that cannot be sent is
+// no failure; data already waiting is acknowledged, drained and the last read acknowledged.
+TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
+  Open();
+  const std::string greeting("\x04\x00\x00\x00\x00", 5), status("\x06\x00\x00\x00X\x00", 6);
+  const uint16_t seqBefore = PeloLink.wSeqCounter;
+  struct {
+    const char *status;
+    int32_t form;
+    Fault fault;
+    bool waiting;
+  } const cases[] = {{"V2.1 C3\r", PELO_FORM_NETWORK, {}, false},
+                     {"V1\r", PELO_FORM_SINGLE, {Call::WsSend, 1, 10065}, false},
+                     {"C3 V\r", PELO_FORM_NETWORK, {}, true},
+                     {"VC1C\r", PELO_FORM_SINGLE, {}, false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.status);
+    vp.ClearLog();
+    adapter.SetResponder(Status(c.status));
+    c.fault.Arm(vp);
+    if (c.waiting) {
+      adapter.SendAt(0, Datagram(PELO_PKT_DATA, 31, "\x01late"));
+      adapter.SendAt(0, Datagram(PELO_PKT_DATA, 32, "\x01later"));
+    }
+    ASSERT_EQ(Outcome(SetIPAddress("192.168.0.10")), "0 0 None");
+    EXPECT_TRUE(vp.SocketNonBlocking());
+    EXPECT_EQ(vp.BoundPort(), kUdpPort);
+    EXPECT_EQ(vp.BoundAddress(), 0u);
+    EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Au);
+    EXPECT_EQ(vp.LogOf(Call::WsConnect).at(0).b, kUdpPort) << "the adapter's port is the same";
+    EXPECT_EQ(Sent(), c.waiting ? Datagrams{greeting, Ack(31), Ack(32), status}
+                                : Datagrams{greeting, status});
+    EXPECT_GE(SendTimes().back() - SendTimes()[0], 100000u);
+    EXPECT_EQ(PeloLink.wSeqCounter, seqBefore);
+    EXPECT_EQ(PeloLink.nLinkForm, c.form);
+    EXPECT_EQ(PeloLink.nSavedLinkForm, c.form);
+    EXPECT_EQ(PeloLink.dwConnectedPeloAddr, kAddress10);
+    EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
+    const auto &log = vp.Log();
+    const auto first = [&log](Call call) {
+      return std::find_if(log.begin(), log.end(), [call](const auto &e) { return e.call == call; });
+    };
+    if (c.fault.nth != 0 || c.waiting) EXPECT_LT(first(Call::WsCloseSocket), first(Call::WsSocket));
+  }
+}
+
+TEST_F(PeloSetup, OnlyCanonicalAddressesAreAccepted) {
+  Connect("V\r");
+  for (const char *text : {"192.168.000.010", "192.168.0.10 ", "0xC0A8000A", "192.168.10",
+                           "255.255.255.255", "1.2.34", "", "192.168.0.256", " 1.2.3.4"}) {
+    SCOPED_TRACE('"' + std::string(text) + '"');
+    bySelectedTerminal = 7;
+    PeloLink.nLinkForm = PeloLink.nSavedLinkForm = PELO_FORM_SINGLE;
+    EXPECT_EQ(Outcome(SetIPAddress(text)), "-1 3 Wrong parameters");
+    // The earlier socket is left alone, but the selection and the forms are not.
+    EXPECT_TRUE(vp.LogOf(Call::WsCloseSocket).empty() && vp.LogOf(Call::WsSocket).empty());
+    EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Au);
+    EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
+    EXPECT_EQ(PeloLink.nLinkForm + PeloLink.nSavedLinkForm, 2 * PELO_FORM_NETWORK);
+  }
+  for (const char *text : {"1.2.3.4", "255.255.255.254", "0.0.0.0"}) {
+    EXPECT_EQ(SetIPAddress(text), 0) << text << " " << ErrorState();
+  }
+}
+
+TEST_F(PeloSetup, NullAddressWrongOrNoDevice) {
+  bySelectedTerminal = 3;
+  EXPECT_EQ(Outcome(SetIPAddress(nullptr)), "-1 3 Wrong parameters") << "checked first";
+  EXPECT_EQ(bySelectedTerminal, 3) << "a null address changes nothing else";
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 2 Device not initialized");
+  ASSERT_GE(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 0) << ErrorState();
+  bySelectedTerminal = 0;
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 5 Wrong communication device");
+  EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL) << "the serial device needs a new selection";
+  EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty());
+}
+
+// Failures up to the socket's mode close the device; later ones keep the socket, the forms and
+// the addresses, and close the meter.
+TEST_F(PeloSetup, FailuresAndWhatTheyLeave) {
+  const std::string error = Datagram(PELO_PKT_ERROR, 1);
+  const struct {
+    Fault fault;
+    const char *state;
+    int closes;  // sockets closed; -1: the device stays open
+    bool waiting, errorForStatus;
+  } cases[] = {
+      {{Call::WsSocket, 1, 10024}, "74 Error creating socket: 10024", 0},
+      {{Call::WsBind, 1, 10048}, "75 Error binding socket: 10048", 1},
+      {{Call::WsIoctl, 1, 10045}, "76 Error setting socket mode: 10045", 1},
+      {{Call::WsConnect, 1, 10049}, "89 Error connecting socket: 10049", -1},
+      {{Call::WsSend, 2, 10065}, "77 Error sending message: 10065", -1},
+      {{Call::WsRecv, 1, 10054}, "78 Error receving message: 10054", -1},  // clean-out
+      {{Call::WsRecv, 3, 10050}, "78 Error receving message: 10050", -1},  // reply
+      {{}, "96 Error packet received", -1, true},
+      {{}, "96 Error packet received", -1, false, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.state);
+    Open();
+    PeloLink.dwConnectedPeloAddr = PeloLink.dwSelectedPeloAddr = 0x01020304;
+    adapter.SetResponder(Status("V C1\r"));
+    if (c.errorForStatus) OnEach(PELO_PKT_COMMAND, {{500, Fixed(error)}});
+    if (c.waiting) adapter.SendAt(0, error);
+    c.fault.Arm(vp);
+    bySelectedTerminal = 4;
+    EnableMeter(1);
+    EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), std::string("-1 ") + c.state);
+    EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
+    EXPECT_EQ(vp.OpenMeterCount(), 0) << "the meter is closed on failure";
+    EnableMeter(0);
+    if (c.closes < 0) {
+      EXPECT_TRUE(vp.SocketOpen());
+      EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
+      EXPECT_EQ(PeloLink.nSavedLinkForm, PELO_FORM_NETWORK);
+      EXPECT_EQ(PeloLink.dwConnectedPeloAddr, 0x01020304u);
+      EXPECT_EQ(PeloLink.dwSelectedPeloAddr, 0x01020304u);
+      Close();
+      continue;
+    }
+    EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
+    EXPECT_EQ(DeviceState.hSocket, platform::kWsInvalidSocket);
+    EXPECT_FALSE(vp.SocketOpen());
+    EXPECT_EQ(vp.StartupCount(), 0) << "WSACleanup was called";
+    EXPECT_EQ(vp.LoadedModuleCount(), 0) << "WSOCK32.DLL was freed";
+    EXPECT_EQ(vp.LogOf(Call::WsCloseSocket).size(), static_cast<size_t>(c.closes));
+    EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty());
+    vp.ClearLog();
+  }
+}
+
+TEST_F(PeloSetup, ResetSendsThreeEqualDatagramsAndWaitsForNothing) {
+  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized");
+  ASSERT_GE(InitCOMM(2, DEV_SERIAL_NETWORK, 9600, 0), 0);
+  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized") << "not 5";
+  ASSERT_EQ(ExitCOMM(), 0);
+  Connect("V C1\r");
+  OnEach(PELO_PKT_COMMAND, {{10, Fixed(Datagram(PELO_PKT_INIT, 5))}});
+  const uint16_t seq = PeloLink.wSeqCounter;
+  ASSERT_EQ(PeloReset(), 0) << ErrorState();
+  const std::string reset =
+      std::string("\x06\x00", 2) + char(seq + 1) + std::string("\x00%\x00", 3);
+  EXPECT_EQ(Sent(), (Datagrams{reset, reset, reset}));
+  EXPECT_TRUE(vp.LogOf(Call::WsRecv).empty());
+  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
+  EXPECT_EQ(PeloNextSeq(), seq + 2);
+  vp.ClearLog();
+  vp.Fail(Call::WsSend, 2, 10051);
+  EXPECT_EQ(Outcome(PeloReset()), "-1 77 Error sending message: 10051");
+  EXPECT_EQ(vp.LogOf(Call::WsSend).size(), 2u) << "the third is not sent";
+}
+
+class PeloCommandTest : public Pelo {
+ public:
+  void SetUp() override {
+    Pelo::SetUp();
+    Connect();
+    std::memset(reply, '#', sizeof reply - 1);
+  }
+  void OnCommand(Script answers) { OnEach(PELO_PKT_COMMAND, std::move(answers)); }
+  std::string Untouched() const { return std::string(sizeof reply - 1, '#'); }
+};
+
+TEST_F(PeloCommandTest, RefusedBeforeAnyTraffic) {
+  const uint16_t seq = PeloLink.wSeqCounter;
+  EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(PeloCommand("X", nullptr)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(PeloCommand(std::string(128, 'q').c_str(), reply)), "-1 3 Wrong parameters");
+  EXPECT_TRUE(vp.Log().empty());
+  EXPECT_EQ(PeloLink.wSeqCounter, seq);
+  // Only the Pelo kind is accepted, and the device is checked first.
+  ASSERT_EQ(ExitCOMM(), 0);
+  EXPECT_EQ(Outcome(PeloCommand(nullptr, nullptr)), "-1 2 Device not initialized");
+  ASSERT_GE(InitCOMM(1, DEV_SERIAL_LOGON, 9600, 0), 0);
+  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 2 Device not initialized");
+  // Before any socket the clean-out read fails, and the number is spent.
+  ASSERT_EQ(ExitCOMM(), 0);
+  Open();
+  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 78 Error receving message: 10038");
+  EXPECT_EQ(PeloLink.wSeqCounter, seq + 1);
+}
+
+// Replies (the status reply trimmed at its CR), and what else ends the wait.
+TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
+  const std::string longest(127, 'q');
+  const auto says = [](const char *text) {
+    return Script{{2000, Reply(PELO_PKT_COMMAND, 500, text)}};  // any number will do
+  };
+  const Answer done = Reply(PELO_PKT_COMMAND, 0, "done"), empty = Fixed("");
+  const Answer init = Fixed(Datagram(PELO_PKT_INIT, 300)), odd = Fixed(Datagram(7, 1, "odd"));
+  const Answer data = Fixed(Datagram(PELO_PKT_DATA, 17, "\x05TIME 120000"));
+  const Answer oversized = Reply(PELO_PKT_COMMAND, 0, std::string(196, 'o'));
+  struct Case {
+    const char *command, *outcome, *reply;  // reply null: the buffer is left untouched
+    Datagrams acks;                         // sent after the command
+    Fault fault;
+    Script answers;
+  } const cases[] = {
+      {"X", "0 0 None", "V2.1 C3", {}, {}, says("V2.1 C3\r")},
+      {"X", "0 0 None", "", {}, {}, says("V")},
+      {"XX", "0 0 None", "V2.1\r", {}, {}, says("V2.1\r")},
+      {longest.c_str(), "0 0 None", "ok", {}, {}, says("ok")},
+      {"", "0 0 None", "ok", {}, {}, says("ok")},
+      // An acknowledgement of our number ends it; one of another number does not.
+      {"Q", "0 0 None", nullptr, {}, {}, {{1000, Reply(PELO_PKT_ACK, 1)}, {2000, AckIt()}}},
+      // An init is acknowledged and the wait goes on; unknown types are dropped.
+      {"Q", "0 0 None", "done", {Ack(300)}, {}, {{1000, init}, {2000, odd}, {30000, done}}},
+      // Terminal data is acknowledged and ends it without a code.
+      {"Q", "-1 0 None", nullptr, {Ack(17)}, {}, {{1000, data}}},
+      {"Q", "-1 96 Error packet received", nullptr, {}, {}, {{1000, Reply(PELO_PKT_ERROR)}}},
+      // An empty datagram is a runt, not the end: the reply behind it is taken.
+      {"Q", "0 0 None", "done", {}, {}, {{1000, empty}, {2000, done}}},
+      {"Q", "-1 78 Error receving message: 10040", nullptr, {}, {}, {{1000, oversized}}},
+      {"Q", "-1 78 Error receving message: 10054", nullptr, {}, {Call::WsRecv, 3, 10054}, {}},
+      {"Q", "-1 77 Error sending message: 10055", nullptr, {}, {Call::WsSend, 1, 10055}, {}},
+      {"Q", "-1 78 Error receving message: 10050", nullptr, {}, {Call::WsRecv, 1, 10050}, {}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.command).substr(0, 9) + " " + c.outcome);
+    vp.ClearLog();
+    std::memset(reply, '#', sizeof reply - 1);
+    OnCommand(c.answers);
+    c.fault.Arm(vp);
+    const auto seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
+    EXPECT_EQ(Outcome(PeloCommand(c.command, reply)), c.outcome);
+    EXPECT_EQ(std::string(reply), c.reply ? c.reply : Untouched());
+    EXPECT_EQ(PeloLink.wSeqCounter, seq);
+    // Header, text and its zero: 132 bytes for the longest command, 5 for the empty one.
+    Datagrams sent{Datagram(PELO_PKT_COMMAND, seq, c.command)};
+    EXPECT_EQ(sent[0].size(), std::strlen(c.command) + 5);
+    if (c.fault.call == Call::WsRecv && c.fault.nth == 1) sent.clear();  // failed clean-out
+    sent.insert(sent.end(), c.acks.begin(), c.acks.end());
+    EXPECT_EQ(Sent(), sent);
+    // An acknowledgement is followed by a 4 ms pause before anything else.
+    if (!c.acks.empty()) EXPECT_GE(vp.Now() - SendTimes().back(), 4000u);
+  }
+}
+
+// The reset waits at least 4 s for an init or the acknowledgement of its number; data is
+// acknowledged on the way.
+TEST_F(PeloCommandTest, ResetWaitsAndItsFailures) {
+  OnCommand({{1000, Fixed(Datagram(PELO_PKT_DATA, 50, "\x01x"))},
+             {2000, Reply(PELO_PKT_ACK, 1)},
+             {3000, Fixed(Datagram(PELO_PKT_COMMAND, 0, "cmd"))},
+             {4000, AckIt()}});
+  ASSERT_EQ(PeloCommand("%", reply), 0) << ErrorState();
+  EXPECT_EQ(std::string(reply), Untouched());
+  EXPECT_EQ(Sent().at(1), Ack(50));
+  OnCommand({{1000, Fixed(Datagram(PELO_PKT_INIT, 51))}});
+  vp.Fail(Call::WsSend, 2, 10065);  // the acknowledgement of the init is lost
+  EXPECT_EQ(Outcome(PeloCommand("%", reply)), "0 0 None");
+  EXPECT_STREQ(reply, "UDP_INIT");
+  adapter = ScriptAdapter();
+  vp.ClearLog();
+  EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 79 WinSocket timeout expired");
+  ASSERT_EQ(Sent().size(), 1u) << "sent once";
+  EXPECT_TRUE(Within(vp.Now() - SendTimes()[0], 3999000, 4002000)) << "of a 1 s time-out";
+  OnCommand({{1000, Reply(PELO_PKT_ERROR)}});
+  EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 96 Error packet received");
+  // A failed reconnection is reported; the form is not switched.
+  PeloLink.dwSelectedPeloAddr = kAddress11;
+  PeloLink.nSavedLinkForm = PELO_FORM_SINGLE;
+  vp.Fail(Call::WsConnect, 1, 10049);
+  EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 89 Error connecting socket: 10049");
+  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
+}
+
+class PeloExchange : public Pelo {
+ public:
+  // Opens the link in `form` with terminal `address` selected, without traffic.
+  void Select(int32_t form, int address) {
+    Connect(form == PELO_FORM_NETWORK ? "V C3\r" : "V C1\r");
+    ASSERT_EQ(ChgTerminal(address), 0) << ErrorState();
+    vp.ClearLog();
+  }
+  void OnData(Script answers) { OnEach(PELO_PKT_DATA, std::move(answers)); }
+  Datagrams SentData() const {
+    Datagrams out;
+    for (const auto &d : Sent()) {
+      if (d.size() > 1 && d[0] == PELO_PKT_DATA) out.push_back(d);
+    }
+    return out;
+  }
+};
+
+TEST_F(PeloExchange, NetworkFormCarriesTheAddressByteBothWays) {
+  Select(PELO_FORM_NETWORK, 200);
+  OnData({{1000, AckIt()},
+          {2000, Fixed(Datagram(PELO_PKT_DATA, 70, Network(7, "TIME 999999")))},
+          {3000, Fixed(Datagram(PELO_PKT_DATA, 71, Network(200, "TIME 120000")))}});
+  const uint16_t seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
+  ASSERT_EQ(SendCommand("TIME", reply), 0) << ErrorState();
+  EXPECT_STREQ(reply, "TIME 120000");
+  EXPECT_EQ(Sent(),
+            (Datagrams{Datagram(PELO_PKT_DATA, seq, Network(200, "TIME")), Ack(70), Ack(71)}))
+      << "the other terminal's datagram is acknowledged and dropped";
+  EXPECT_EQ(PeloLink.wLastDataSeq, 71);
+}
+
+TEST_F(PeloExchange, SingleFormEndsTheCommandWithACarriageReturn) {
+  Select(PELO_FORM_SINGLE, 0);
+  const Answer ok = Fixed(Datagram(PELO_PKT_DATA, 80, "OK\r"));
+  OnData({{1000, AckIt()}, {2000, ok}, {3000, ok}});
+  ASSERT_EQ(SendCommand("TIME", reply), 0) << ErrorState();
+  EXPECT_STREQ(reply, "OK");
+  EXPECT_EQ(SentData()[0].substr(4), std::string("TIME\r\0", 6));
+  // The repetition is acknowledged and dropped: nothing more comes.
+  vp.ClearLog();
+  EXPECT_EQ(Outcome(GetMsgEx(reply)), "-1 79 WinSocket timeout expired");
+  EXPECT_EQ(Sent(), Datagrams{Ack(80)});
+  // Lengths: 127 characters at most; a null command is the empty one, a carriage return alone.
+  OnData({{1000, AckIt()}, {2000, Reply(PELO_PKT_DATA, 100, "R\r")}});
+  ASSERT_EQ(SendCommand(std::string(127, 'L').c_str(), reply), 0) << ErrorState();
+  EXPECT_EQ(SentData()[0].size(), 133u);
+  vp.ClearLog();
+  EXPECT_EQ(Outcome(SendCommand(std::string(128, 'L').c_str(), reply)), "-1 3 Wrong parameters");
+  EXPECT_TRUE(vp.Log().empty());
+  ASSERT_EQ(SendCommand(nullptr, reply), 0) << ErrorState();
+  EXPECT_EQ(SentData()[0].substr(4), std::string("\r\0", 2));
+}
+
+// Three unacknowledged attempts time out (data before the acknowledgement is no reply); an
+// empty datagram before the acknowledgement and before the reply is a runt, not the end.
+TEST_F(PeloExchange, AttemptsAndRunts) {
+  Select(PELO_FORM_NETWORK, 5);
+  OnData({{1000, Reply(PELO_PKT_ACK, 1)},
+          {2000, Fixed(Datagram(PELO_PKT_DATA, 3, Network(5, "early")))}});
+  const Micros start = vp.Now();
+  EXPECT_EQ(Outcome(SendCommand("X1", reply)), "-1 79 WinSocket timeout expired");
+  const auto data = SentData();
+  ASSERT_EQ(data.size(), 3u);
+  EXPECT_EQ(data, Datagrams(3, data[0]));
+  EXPECT_TRUE(Within(vp.Now() - start, 2999000, 3100000));
+  EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF);
+  OnData({{500, Fixed("")},
+          {1000, AckIt()},
+          {1500, Fixed("")},
+          {2000, Reply(PELO_PKT_DATA, 1, Network(5, "CFG 07=1"))}});
+  vp.ClearLog();
+  const auto seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
+  EXPECT_EQ(Outcome(SendCommand("CFG 07=1", reply)), "0 0 None");
+  EXPECT_STREQ(reply, "CFG 07=1");
+  EXPECT_EQ(SentData().size(), 1u);
+  EXPECT_EQ(Sent().back(), Ack(static_cast<uint16_t>(seq + 1)));
+}
+
+TEST_F(PeloExchange, FailuresOfSendAndPostCommand) {
+  const Answer error = Fixed(Datagram(PELO_PKT_ERROR, 1));
+  const Answer oversized = Fixed(Datagram(PELO_PKT_DATA, 9, std::string(150, 'o')));
+  struct Case {
+    bool post;  // PostCommand in the single form, else SendCommand to terminal 5
+    const char *state;
+    size_t sends;
+    Fault fault;
+    Script answers;
+  } const cases[] = {
+      {false, "96 Error packet received", 1, {}, {{1000, error}}},  // for the acknowledgement
+      {false, "79 WinSocket timeout expired", 3, {}, {{1000, AckIt()}, {2000, error}}},  // reply
+      {false, "78 Error receving message: 10054", 0, {Call::WsRecv, 1, 10054}, {}},  // clean-out
+      {false, "79 WinSocket timeout expired", 3, {}, {{1000, AckIt()}, {2000, oversized}}},
+      {true, "92 Init packet received", 2, {}, {{1000, Fixed(Datagram(PELO_PKT_INIT, 8))}}},
+      {true, "79 WinSocket timeout expired", 3, {}, {}},
+      {true, "77 Error sending message: 10065", 1, {Call::WsSend, 1, 10065}, {}},
+      {true, "78 Error receving message: 10054", 1, {Call::WsRecv, 1, 10054}, {}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.state);
+    const int address = c.post ? 0 : 5;
+    Select(c.post ? PELO_FORM_SINGLE : PELO_FORM_NETWORK, address);
+    OnData(c.answers);
+    c.fault.Arm(vp);
+    const auto seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
+    EXPECT_EQ(Outcome(c.post ? PostCommand("TIME") : SendCommand("TIME", reply)),
+              std::string("-1 ") + c.state);
+    EXPECT_EQ(PeloLink.wSeqCounter, seq) << "every call takes a new number";
+    EXPECT_EQ(Sent().size(), c.sends);
+    EXPECT_EQ(bySelectedTerminal, address) << "the terminal stays selected";
+    Close();
+  }
+}
+
+TEST_F(PeloExchange, PostedCommandAndGetResponse) {
+  Select(PELO_FORM_NETWORK, 12);
+  adapter.SendAt(0, Datagram(PELO_PKT_DATA, 40, Network(12, "stale")));
+  OnData({{1000, AckIt()}, {50000, Fixed(Datagram(PELO_PKT_DATA, 41, Network(12, "OK")))}});
+  const auto seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
+  EXPECT_EQ(PostCommand("TIME"), 0) << ErrorState();
+  // No clean-out: the send comes first, and the stale datagram is only acknowledged.
+  EXPECT_EQ(vp.Log().front().call, Call::WsSend);
+  EXPECT_EQ(Sent(), (Datagrams{Datagram(PELO_PKT_DATA, seq, Network(12, "TIME")), Ack(40)}));
+  vp.Advance(60000);
+  vp.ClearLog();
+  ASSERT_EQ(GetResponse(reply), 0) << ErrorState();
+  EXPECT_STREQ(reply, "OK");
+  EXPECT_EQ(Sent(), Datagrams{Ack(41)});
+  vp.ClearLog();
+  EXPECT_EQ(Outcome(GetResponse(reply)), "-1 79 WinSocket timeout expired");
+  EXPECT_EQ(vp.LogOf(Call::WsRecv).size(), 7u) << "seven polls, no waiting";
+  struct Case {
+    Datagrams datagrams;
+    const char *outcome;
+  } const cases[] = {
+      {{Datagram(PELO_PKT_INIT, 1)}, "-1 92 Init packet received"},
+      {{Datagram(PELO_PKT_ERROR, 1)}, "-1 96 Error packet received"},
+      {{Datagram(PELO_PKT_DATA, 2, Network(13, "other"))}, "-1 79 WinSocket timeout expired"},
+      {{Datagram(PELO_PKT_ACK, 2), Datagram(PELO_PKT_DATA, 3, Network(12, "mine"))}, "0 0 None"},
+  };
+  for (const auto &c : cases) {
+    for (const auto &d : c.datagrams) adapter.SendAt(vp.Now(), d);
+    EXPECT_EQ(Outcome(GetResponse(reply)), c.outcome);
+  }
+  // Seven polls in all, whatever they read.
+  for (int i = 0; i < 7; ++i) adapter.SendAt(vp.Now(), Datagram(PELO_PKT_ACK, 4));
+  adapter.SendAt(vp.Now(), Datagram(PELO_PKT_DATA, 4, Network(12, "eighth")));
+  EXPECT_EQ(Outcome(GetResponse(reply)), "-1 79 WinSocket timeout expired");
+  EXPECT_STREQ(reply, "mine");
+}
+
+TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
+  // Status null: no SetIPAddress, the form is still none.
+  const std::tuple<const char *, int, const char *> cases[] = {
+      {nullptr, 0, "91 No selected Pelo"},
+      {"V C3\r", 0, "3 Wrong parameters"},
+      {"V C3\r", 255, "3 Wrong parameters"},
+      {"V C3\r", 254, "0 None"},
+      {"V C3\r", 1, "0 None"},
+      {"V C1\r", 1, "3 Wrong parameters"},
+      {"V C1\r", -1, "3 Wrong parameters"},
+      {"V C1\r", 0, "0 None"}};
+  for (const auto &[status, address, state] : cases) {
+    SCOPED_TRACE(std::to_string(address) + (status ? status : " no status"));
+    Open();
+    if (status != nullptr) {
+      adapter.SetResponder(Status(status));
+      ASSERT_EQ(SetIPAddress("192.168.0.10"), 0);
+    }
+    vp.ClearLog();
+    bySelectedTerminal = 9;
+    PeloLink.wLastDataSeq = 3;
+    const bool ok = std::string(state) == "0 None";
+    EXPECT_EQ(Outcome(ChgTerminal(address)), (ok ? "0 " : "-1 ") + std::string(state));
+    EXPECT_EQ(bySelectedTerminal, ok ? address : 255);
+    if (address >= 0 && address <= 254) EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF);
+    // SetTerminal refuses the same addresses; neither sends anything.
+    if (!ok) EXPECT_EQ(Outcome(SetTerminal(address)), std::string("-1 ") + state);
+    EXPECT_TRUE(Sent().empty());
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace veldc::test

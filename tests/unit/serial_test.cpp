@@ -1,0 +1,608 @@
+// The serial and Kov74 families: the command frame, the reply readers and posted commands;
+// selecting terminals (address rules, device preparation, identification, log-on); dialling and
+// hanging up a modem.
+#include <algorithm>
+#include <cstring>
+
+#include "core/errors.h"
+#include "device/device.h"
+#include "protocol/exchange.h"
+#include "support/fixture.h"
+
+namespace veldc::test {
+namespace {
+
+using namespace std::string_literals;
+using device::bySelectedTerminal;
+
+// Sends `command` (or collects a posted reply) and returns "0 reply" or the error state.
+std::string Send(const char *command) {
+  char reply[VELDC_REPLY_SIZE] = "untouched";
+  return SendCommand(command, reply) == 0 ? std::string("0 ") + reply : ErrorState();
+}
+std::string Collect() {
+  char reply[VELDC_REPLY_SIZE] = "";
+  return GetResponse(reply) == 0 ? std::string("0 ") + reply : ErrorState();
+}
+
+using SerialExchange = SerialTest;
+
+TEST_F(SerialExchange, NetworkFrameCarriesTheAddressBothWays) {
+  Select(DEV_SERIAL_NETWORK, 5);
+  peer.Reply("005OK\r");
+  EXPECT_EQ(Send("TIME"), "0 OK");
+  EXPECT_EQ(Written(), "005TIME\r");
+  // Unaddressed lines (the modem dialogue) are taken whole; "~S"/"~R" still fail them.
+  const std::tuple<int, const char *, const char *> cases[] = {
+      {1, "007OK\r", "41 Reply from wrong terminal"},
+      {1, "005~S\r", "42 Cannot send a message"},
+      {1, "005~R\r", "88 Cannot receive a message"},
+      {1, "05\r", "88 Cannot receive a message"},
+      {1, "005\r", "88 Cannot receive a message"},
+      {1, "005A~S~S\r", "0 A~S~S"},
+      {1, "\n005OK\r", "0 OK"},
+      {0, "OK\r", "0 OK"},
+      {0, "~S\r", "42 Cannot send a message"},
+      {0, "X~R\r", "88 Cannot receive a message"},
+      {0, "\r", "0 "}};
+  for (const auto &[addressed, line, result] : cases) {
+    protocol::bAddressedReplies = addressed;
+    peer.Reply(line);
+    EXPECT_EQ(Send("TIME"), result) << line;
+  }
+  // The one failure that still hands over the text.
+  protocol::bAddressedReplies = 1;
+  peer.Reply("006HELLO\r");
+  char reply[VELDC_REPLY_SIZE] = "";
+  EXPECT_EQ(SendCommand("X", reply), -1);
+  EXPECT_STREQ(reply, "HELLO");
+}
+
+// What the direct line hears for each command and what becomes of each kind of line.
+TEST_F(SerialExchange, LinesOfTheDirectKind) {
+  Select(DEV_SERIAL_DIRECT, 0);
+  const std::string longest(127, 'C'), x127(127, 'x');
+  const struct {
+    const char *command;  // nullptr: the empty command
+    int echo;             // bLineEcho
+    std::string line, result;
+  } cases[] = {
+      {longest.c_str(), 0, "OK\r", "0 OK"},
+      {nullptr, 0, "E\r", "0 E"},
+      {"A", 0, std::string(128, 'x'), "93 Record buffer overflow"},
+      {"A", 0, x127 + "\r", "0 " + x127},
+      {"A", 0, "0123456789", "35 Bad RS232 end of record"},
+      {"A", 0, "", "40 No reply from terminal"},
+      {"%%", 0, "\0\0!!!\r"s, "0 !!!"},
+      {"X%%", 0, "\0AB\r"s, "0 "},  // only the exact reset command skips NULs
+      {"TIME", 1, "TIME\rTIME 101010\r", "0 TIME 101010"},
+  };
+  for (const auto &c : cases) {
+    vp.ClearWritten();
+    protocol::bLineEcho = c.echo;
+    peer.Reply(c.line);
+    EXPECT_EQ(Send(c.command), c.result) << c.line;
+    EXPECT_EQ(Written(), std::string(c.command != nullptr ? c.command : "") + "\r");
+  }
+}
+
+// Ordinary commands wait the larger of the setting and 10 half-seconds, "%%" the setting in
+// seconds; a wait may end up to 1 ms short (the tick count's steps). A complete line is
+// followed by a 10 ms pause, except an addressed network line.
+TEST_F(SerialExchange, WaitsFollowTheSettingAndPauseAfterALine) {
+  Select(DEV_SERIAL_DIRECT, 0);
+  const std::tuple<int, const char *, Micros> waits[] = {{10, "TIME", 5000},
+                                                         {10, "%%", 10000},
+                                                         {4, "%%", 4000},
+                                                         {20, "TIME", 10000},
+                                                         {20, "A%%B", 20000}};
+  for (const auto &[setting, command, ms] : waits) {
+    ASSERT_EQ(Set232TimeOut(setting), 0);
+    const Micros start = vp.Now();
+    Send(command);
+    EXPECT_TRUE(Within((vp.Now() - start) / 1000, ms - 1, ms + 10)) << setting << command;
+  }
+  ASSERT_EQ(ExitCOMM(), 0);
+  const struct {
+    int kind, address, addressed;
+    const char *line;
+    Micros pause;
+  } cases[] = {{DEV_SERIAL_LOGON, 3, 1, "OK\r", 10000},
+               {DEV_SERIAL_NETWORK, 5, 1, "005OK\r", 0},
+               {DEV_SERIAL_NETWORK, 5, 0, "OK\r", 10000}};
+  peer.replyDelay = 1000;
+  for (const auto &c : cases) {
+    Select(c.kind, c.address);
+    protocol::bAddressedReplies = c.addressed;
+    peer.Reply(c.line);
+    const Micros start = vp.Now();
+    EXPECT_EQ(Send("T"), "0 OK") << c.kind;
+    EXPECT_TRUE(Within(vp.Now() - start, 1000u + c.pause, 1000u + c.pause + 2500u)) << c.kind;
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+}
+
+// Line errors ride out a reply or fail the call; the wait after an empty read ends the moment
+// the reply comes, but bytes during the pause after the line do not shorten it. A port whose
+// device goes away mid-wait fails the call at that instant with the port's error.
+TEST_F(SerialExchange, LineErrorsAndWaitsThatEndWithTheReplyOrTheHangUp) {
+  Select(DEV_SERIAL_DIRECT, 0);
+  vp.QueueClearErrorMask(24);
+  peer.replyDelay = 2500000;  // the line completes only after the pause
+  peer.Reply("OK\r");
+  Micros start = vp.Now();
+  EXPECT_EQ(Send("TIME"), "0 OK");
+  EXPECT_GE(vp.Now() - start, 2000000u);
+  EXPECT_EQ(ErrorState(), "70 Windows error: 24") << "the ride-out leaves its code";
+  vp.QueueClearErrorMask(8);
+  EXPECT_EQ(Send("TIME"), "70 Windows error: 8");
+  vp.FailWriteFile(true);
+  vp.QueueClearErrorMask(4);
+  EXPECT_EQ(Send("TIME"), "70 Windows error: 4");
+  vp.FailWriteFile(false);
+  peer.replyDelay = 700;
+  peer.Reply("OK\r");
+  start = vp.Now();
+  peer.SendAt(start + 3000, "X");
+  EXPECT_EQ(Send("T"), "0 OK");
+  EXPECT_TRUE(Within(vp.Now() - start, 10700, 10800));
+  start = vp.Now();
+  vp.HangUpAt(start + 300000);
+  EXPECT_EQ(Send("T"), "70 Windows error: 1024");
+  EXPECT_TRUE(Within(vp.Now() - start, 300000, 300100));
+  // Later calls fail as soon as they look, and writes are refused the same way.
+  char text[VELDC_REPLY_SIZE];
+  start = vp.Now();
+  EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 70 Windows error: 1024");
+  EXPECT_LT(vp.Now() - start, 100u);
+  EXPECT_EQ(Send("T"), "70 Windows error: 1024");
+}
+
+// The checks of the four exchange calls, in their order, none causing traffic: the codes with
+// no device open, with no terminal selected and with terminal 0 selected, one digit each.
+TEST_F(SerialExchange, ChecksComeFirstAndCauseNoTraffic) {
+  char text[VELDC_REPLY_SIZE];
+  const std::string tooLong(128, 'C');
+  const std::pair<std::function<int()>, std::string> cases[] = {
+      {[&] { return SendCommand("TIME", text); }, "24"},
+      {[&] { return GetMsgEx(text); }, "24"},
+      {[&] { return PostCommand("TIME"); }, "24"},
+      {[&] { return GetResponse(text); }, "24"},
+      {[&] { return SendCommand(tooLong.c_str(), text); }, "243"},
+      {[&] { return PostCommand(tooLong.c_str()); }, "243"},
+      {[&] { return SendCommand("TIME", nullptr); }, "243"},
+      {[&] { return GetMsgEx(nullptr); }, "333"},
+      {[&] { return GetResponse(nullptr); }, "333"},
+  };
+  for (size_t state = 0; state < 3; ++state) {
+    if (state > 0) Select(DEV_SERIAL_DIRECT, state == 1 ? device::NO_TERMINAL : 0);
+    for (const auto &[call, codes] : cases) {
+      if (state >= codes.size()) continue;
+      EXPECT_EQ(call(), -1) << codes << " " << state;
+      EXPECT_EQ(nErrorCode, codes[state] - '0') << codes << " " << state;
+    }
+    if (state > 0) ASSERT_EQ(ExitCOMM(), 0);
+  }
+  EXPECT_EQ(Written(), "");
+}
+
+TEST_F(SerialExchange, PostReturnsAtOnceAndTheReplyIsCollectedLater) {
+  Select(DEV_SERIAL_NETWORK, 12);
+  peer.Reply("012OK\r");
+  const Micros start = vp.Now();
+  EXPECT_EQ(PostCommand("TIME"), 0);
+  EXPECT_LT(vp.Now() - start, 1000u);
+  EXPECT_EQ(Written(), "012TIME\r");
+  EXPECT_EQ(vp.LogOf(Call::ComPurge).back().a, static_cast<int64_t>(platform::kPurgeTxClear))
+      << "only the output queue is purged";
+  vp.Advance(50000);
+  EXPECT_EQ(Collect(), "0 OK");
+  EXPECT_EQ(Collect(), "40 No reply from terminal");
+  vp.FailWriteFile(true);
+  EXPECT_EQ(PostCommand(nullptr), 0) << "a failed write is not reported";
+  EXPECT_EQ(ErrorState(), "0 None");
+  // Collecting checks the address even after the modem dialogue.
+  vp.FailWriteFile(false);
+  protocol::bAddressedReplies = 0;
+  peer.SendAt(vp.Now(), "013OK\r012~S\r01\r012OK\r");
+  vp.Advance(1000);
+  for (const char *state : {"41 Reply from wrong terminal", "42 Cannot send a message",
+                            "88 Cannot receive a message", "0 OK"}) {
+    EXPECT_EQ(Collect(), state);
+  }
+}
+
+// Collecting never waits: an empty queue fails at once, an unfinished line after 1024 reads,
+// and every line error counts (the number of empty reads is that of ClearCommError calls).
+TEST_F(SerialExchange, CollectionFailuresOnTheDirectLine) {
+  Select(DEV_SERIAL_DIRECT, 0);
+  const std::tuple<std::string, uint32_t, const char *, size_t> cases[] = {
+      {"PARTIAL", 0, "35 Bad RS232 end of record", 1024 - 7},
+      {std::string(128, 'y'), 0, "93 Record buffer overflow", 0},
+      {"", 24, "70 Windows error: 24", 1},
+      {"\n", 0, "40 No reply from terminal", 1}};
+  for (const auto &[input, mask, state, emptyReads] : cases) {
+    if (!input.empty()) peer.SendAt(vp.Now(), input);
+    if (mask != 0) vp.QueueClearErrorMask(mask);
+    vp.Advance(1000);
+    vp.ClearLog();
+    EXPECT_EQ(Collect(), state);
+    EXPECT_EQ(vp.LogOf(Call::ComClearError).size(), emptyReads) << state;
+  }
+}
+
+// The plain text goes to the selected terminal after a discarding poll; the sender is checked,
+// refused sends are tried three times, 120 characters at most; the reply wait follows the
+// setting in seconds, listening one second; a posted command is one send, collecting one poll.
+TEST_F(Kov74Test, ExchangesThroughTheDriver) {
+  Open();
+  bySelectedTerminal = 9;
+  driver.responder = [](int address, const std::string &sent) {
+    return ScriptKov74::Messages{{address == 9 ? 9 : 10, "ECHO " + sent}};
+  };
+  EXPECT_EQ(Send("TIME"), "0 ECHO TIME");
+  EXPECT_EQ(driver.sent, (ScriptKov74::Messages{{9, "TIME"}}));
+  EXPECT_EQ(driver.polls.front(), 9) << "a discarding poll comes before the send";
+  bySelectedTerminal = 4;
+  EXPECT_EQ(Send("TIME"), "41 Reply from wrong terminal");
+  driver.sendResults = {1, 1, 1};
+  driver.sent.clear();
+  driver.polls.clear();
+  EXPECT_EQ(Send("TIME"), "42 Cannot send a message");
+  EXPECT_EQ(driver.sent.size(), 3u);
+  EXPECT_EQ(driver.polls.size(), 3u) << "one discarding poll before each send";
+  EXPECT_EQ(Send(std::string(121, 'x').c_str()), "3 Wrong parameters");
+  EXPECT_EQ(driver.sent.size(), 3u);
+  driver.responder = nullptr;
+  ASSERT_EQ(Set232TimeOut(4), 0);  // seconds here
+  Micros start = vp.Now();
+  EXPECT_EQ(Send(std::string(120, 'x').c_str()), "40 No reply from terminal");
+  EXPECT_EQ(driver.sent.size(), 4u);
+  EXPECT_TRUE(Within(vp.Now() - start, 3999000, 4010000));
+  start = vp.Now();
+  char message[VELDC_REPLY_SIZE];
+  EXPECT_EQ(Outcome(GetMsgEx(message)), "-1 40 No reply from terminal");
+  EXPECT_TRUE(Within(vp.Now() - start, 999000, 1010000));
+  bySelectedTerminal = 3;
+  driver.sendResults = {1};
+  EXPECT_EQ(Outcome(PostCommand("TIME")), "-1 42 Cannot send a message");
+  EXPECT_EQ(driver.sent.size(), 5u);
+  EXPECT_EQ(Outcome(PostCommand(std::string(121, 'k').c_str())), "-1 3 Wrong parameters");
+  EXPECT_EQ(Collect(), "40 No reply from terminal");
+  driver.waiting.push_back({4, "OK"});
+  EXPECT_EQ(Collect(), "41 Reply from wrong terminal");
+  driver.waiting.push_back({3, "OK"});
+  EXPECT_EQ(Collect(), "0 OK");
+}
+
+class Selection : public SerialTest {
+ protected:
+  // A terminal answering each line with the function's text and a CR ("" = silence).
+  void Terminal(std::function<std::string(const std::string &)> terminal) {
+    Answer([terminal](const std::string &line) -> std::optional<std::string> {
+      const std::string reply = terminal(line);
+      return reply.empty() ? std::nullopt : std::optional<std::string>(reply);
+    });
+  }
+  size_t Count(size_t from, const std::string &prefix) const {
+    return std::count_if(Heard().begin() + from, Heard().end(),
+                         [&](const std::string &l) { return l.rfind(prefix, 0) == 0; });
+  }
+};
+
+TEST_F(Selection, RefusedAddressesLeaveNoTerminalAndCauseNoTraffic) {
+  EXPECT_EQ(Outcome(SetTerminal(1)), "-1 2 Device not initialized");
+  const std::pair<int, int> refused[] = {
+      {DEV_SERIAL_NETWORK, 0}, {DEV_SERIAL_DIRECT, 1}, {DEV_SERIAL_LOGON, 32}};
+  for (const auto &[kind, outOfRange] : refused) {
+    Open(kind);
+    for (const int address : {255, -1, outOfRange}) {
+      for (auto *select : {&SetTerminal, &ChgTerminal}) {
+        bySelectedTerminal = 1;
+        EXPECT_EQ(Outcome(select(address)), "-1 3 Wrong parameters") << kind << " " << address;
+        EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
+      }
+    }
+    EXPECT_EQ(Written(), "");
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+  // The password: five characters at most, never empty; setting it leaves the code.
+  SetError(40);
+  EXPECT_EQ(SetPassword("123456") + SetPassword("") + SetPassword(nullptr), -3);
+  EXPECT_EQ(SetPassword("12345"), 0);
+  EXPECT_STREQ(device::DeviceState.szPassword, "12345");
+  EXPECT_EQ(ErrorState(), "40 No reply from terminal");
+}
+
+// Both calls switch the interface alike: XON, 2 s, the input purged, ">PS", 100 ms; only
+// SetTerminal goes on to identify.
+TEST_F(Selection, NetworkInterfaceSelectionTimingAndFrames) {
+  Open(DEV_SERIAL_NETWORK);
+  peer.SetResponder([](const std::string &line) {
+    return line == "012%XI" ? std::string("012Dulm 3\r") : std::string();
+  });
+  for (auto *select : {&SetTerminal, &ChgTerminal}) {
+    vp.ClearWritten();
+    vp.ClearLog();
+    ASSERT_EQ(select(12), 0) << ErrorState();
+    const auto writes = vp.Writes();
+    const bool identifies = select == &SetTerminal;
+    ASSERT_EQ(writes.size(), identifies ? 3u : 2u);
+    EXPECT_EQ(writes[0].second, "\x11");
+    EXPECT_EQ(writes[1].second, ">PS012\r");
+    EXPECT_TRUE(Within(writes[1].first - writes[0].first, 2000000, 2000100));
+    const auto purges = vp.LogOf(Call::ComPurge);
+    ASSERT_GE(purges.size(), 1u);
+    EXPECT_EQ(purges[0].a, static_cast<int64_t>(platform::kPurgeRxClear));
+    EXPECT_TRUE(Within(purges[0].at, writes[0].first + 2000000u, writes[1].first + 1));
+    EXPECT_EQ(writes.back().second, identifies ? "012%XI\r" : ">PS012\r");
+    const Micros next = identifies ? writes[2].first : vp.Now();
+    EXPECT_TRUE(Within(next - writes[1].first, 100000, 100100));
+    EXPECT_EQ(bySelectedTerminal, 12);
+  }
+  EXPECT_EQ(protocol::bSorvikModel, 0);
+}
+
+TEST_F(Selection, DirectLineProbesTheEchoAndIdentifies) {
+  for (const int echoes : {0, 1}) {
+    Open(DEV_SERIAL_DIRECT);
+    const size_t heard = Heard().size();
+    peer.SetResponder([echoes](const std::string &line) {
+      const std::string answer = line == "%XI" ? "Sorvik 1 P" : line == "QRX" ? "?" : "OK";
+      return (echoes ? line + "\r" : "") + answer + "\r";
+    });
+    ASSERT_EQ(SetTerminal(0), 0) << ErrorState();
+    EXPECT_EQ(protocol::bLineEcho, echoes);
+    ASSERT_GE(Heard().size(), heard + 3);
+    EXPECT_EQ(Lines(Heard().begin() + heard, Heard().begin() + heard + 3),
+              (Lines{"QRX", "", "%XI"}));
+    EXPECT_EQ(Send("HELLO"), "0 OK") << "an echo is read and dropped before the reply";
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+  EXPECT_EQ(protocol::bSorvikModel, 1);
+}
+
+// A first "%XI" reply that names no model: the terminal is reset and asked again. A locked
+// terminal is opened with the password (read from parameter 89 when the host set none).
+TEST_F(Selection, UnknownModelIsResetAndAskedAgainAndPasswordRescue) {
+  const struct {
+    const char *reset, *second, *outcome;  // replies to "%%" and the second "%XI"
+  } cases[] = {{"RESET !!!", "Qyr 9 F", "0 0 None"},
+               {"", "Veld", "-1 43 Reset command ignored"},
+               {"done", "Veld", "-1 44 Reset not performed"},
+               {"!!!", "", "-1 46 No reply to ID request"},
+               {"!!!", "vELD", "-1 66 Bad reply to ID request"}};
+  for (const auto &c : cases) {
+    Open(DEV_SERIAL_DIRECT);
+    int ids = 0;
+    Terminal([&ids, &c](const std::string &line) -> std::string {
+      if (line == "%XI") return ++ids == 1 ? "nobody" : c.second;
+      if (line == "%%") return c.reset;
+      if (line == "\x04") return "\x04*";
+      return line == "QRX" ? "?" : "OK";
+    });
+    EXPECT_EQ(Outcome(SetTerminal(0)), c.outcome);
+    EXPECT_EQ(bySelectedTerminal, c.outcome[0] == '0' ? 0 : device::NO_TERMINAL) << c.outcome;
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+  for (const bool rightPassword : {true, false}) {
+    Open(DEV_SERIAL_DIRECT);
+    bool loggedOn = false;
+    Terminal([&](const std::string &line) -> std::string {
+      if (line == "PW 80264") loggedOn = true;
+      if (line == "CFG 89") return rightPassword ? "CFG 89 80264" : "CFG 89 11111";
+      if (!loggedOn) return line == "\x04" ? ".." : "";
+      return line == "%XI" ? "Veld" : "OK";
+    });
+    EXPECT_EQ(Outcome(SetTerminal(0)), rightPassword ? "0 0 None" : "-1 43 Reset command ignored");
+    EXPECT_TRUE(loggedOn) << "the password was sent";
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+}
+
+TEST_F(Selection, LogonLine) {
+  struct {
+    int address;
+    const char *logoff;              // the reply to every "LOGOFF" ("" = silence)
+    std::vector<std::string> logon;  // the replies to successive "LOGON nnn"
+    const char *outcome;
+    int selected;
+    size_t logons;  // "LOGON nnn" lines sent
+  } cases[] = {
+      {7, "LOGOFF ??", {"LOGON 007"}, "0 0 None", 7, 1},
+      {7, "LOGOFF", {"LOGON 999", "LOGON 007"}, "0 0 None", 7, 2},
+      {3, "LOGOFF", {"LOGON 999", "NO"}, "-1 81 Bad reply to LOGON", 3, 2},
+      {3, "BYE", {}, "-1 80 Bad reply to LOGOFF", 3, 0},
+      {3, "LOGOFF", {""}, "-1 40 No reply from terminal", 3, 1},
+      {0, "LOGOFF", {}, "0 0 None", 0, 0},
+      // A silent LOGOFF is retried once the terminal has identified itself.
+      {5, "", {}, "-1 40 No reply from terminal", device::NO_TERMINAL, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::to_string(c.address) + " " + c.logoff);
+    Open(DEV_SERIAL_LOGON);
+    const size_t heard = Heard().size();
+    size_t logons = 0;
+    Terminal([&](const std::string &line) -> std::string {
+      if (line == "LOGOFF") return c.logoff;
+      if (line.rfind("LOGON", 0) == 0) return logons < c.logon.size() ? c.logon[logons++] : "";
+      return line == "%XI" ? "Veld" : "";
+    });
+    EXPECT_EQ(Outcome(SetTerminal(c.address)), c.outcome);
+    EXPECT_EQ(bySelectedTerminal, c.selected);
+    EXPECT_EQ(Count(heard, "LOGON"), c.logons);
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+  // ChgTerminal ignores the replies (of a silent terminal: the loop's script is gone with it).
+  Terminal([](const std::string &) { return std::string(); });
+  Open(DEV_SERIAL_LOGON);
+  const size_t heard = Heard().size();
+  EXPECT_EQ(ChgTerminal(0), 0);
+  EXPECT_EQ(HeardSince(heard), Lines{"LOGOFF"});
+  EXPECT_EQ(ChgTerminal(31), 0);
+  EXPECT_EQ(Heard().back(), "LOGON 031");
+}
+
+TEST_F(Selection, SorvikYearIsCorrectedOnlyInTheYear2000) {
+  for (const int year : {2000, 2026}) {
+    vp.SetUtcYear(year);
+    Open(DEV_SERIAL_DIRECT);
+    const size_t heard = Heard().size();
+    peer.SetResponder([](const std::string &line) -> std::string {
+      if (line == "%XI") return "Sorvik F\r";
+      if (line == "DATE") return "DATE 3991231\r";
+      return line.rfind("DATE ", 0) == 0 ? line + "\r" : "?\r";
+    });
+    ASSERT_EQ(SetTerminal(0), 0) << ErrorState();
+    EXPECT_EQ(Count(heard, "DATE 3001231"), year == 2000 ? 1u : 0u);
+    EXPECT_EQ(Count(heard, "DATE"), year == 2000 ? 2u : 0u);
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+}
+
+TEST_F(Kov74Test, SelectionPollsForThePresenceOrGivesUpAfterTenPolls) {
+  Open();
+  EXPECT_EQ(Outcome(SetTerminal(5)), "-1 47 Cannot talk with terminal");
+  EXPECT_EQ(driver.polls.size(), 10u);
+  EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
+  EXPECT_EQ(Outcome(SetTerminal(0)), "-1 3 Wrong parameters");
+  const size_t before = vp.Log().size();
+  EXPECT_EQ(ChgTerminal(5), 0);
+  EXPECT_EQ(vp.Log().size(), before) << "no traffic";
+  driver.waiting.push_back({5, "OLD"});
+  driver.present = true;
+  driver.responder = [](int address, const std::string &text) {
+    return ScriptKov74::Messages{{address, text == "%XI" ? "Veld" : "\x04*"}};
+  };
+  ASSERT_EQ(SetTerminal(5), 0) << ErrorState();
+  ASSERT_GE(driver.sent.size(), 2u);
+  EXPECT_EQ(driver.sent[0].second, "\x04") << "a waiting message is answered with EOT";
+  EXPECT_EQ(driver.sent.back().second, "%XI");
+}
+
+// A Hayes modem: echoes command lines, answers OK, connects on ATD; empty texts: the usual.
+struct ModemScript {
+  std::string setupEcho;                            // echo to the set-up command
+  std::string dialAnswer = "\r\nCONNECT 9600\r\n";  // comes when the carrier does
+  std::string initReply = "", dialEcho = "";        // to the init string, to ATD
+  bool silent = false;
+};
+
+class Modem : public SerialTest {
+ protected:
+  void SetUp() override {
+    SerialTest::SetUp();
+    Open(DEV_SERIAL_DIRECT);
+  }
+  void Script(ModemScript m) {
+    peer.SetResponder([this, m](const std::string &line) -> std::string {
+      const auto mine = [&line](const std::string &s) { return s.empty() ? line : s; };
+      if (m.silent || line.empty()) return "";
+      if (line.rfind("ATE1Q0S7=", 0) == 0) return mine(m.setupEcho) + "\r\r\nOK\r\n";
+      if (line.rfind("ATD", 0) == 0) {
+        peer.SendLater(m.dialAnswer, 3000000);
+        return mine(m.dialEcho) + "\r";
+      }
+      return m.initReply.empty() ? line + "\r\r\nOK\r\n" : m.initReply;
+    });
+  }
+  // A modem that answers only the escape and the hang-up command.
+  void OnHangUp(std::string escape, std::string hangUp) {
+    peer.SetResponder([escape, hangUp](const std::string &line) {
+      return line == "+++" ? escape : line == "ATH0" ? hangUp : std::string();
+    });
+  }
+  size_t TxPurges() const {
+    const auto purges = vp.LogOf(Call::ComPurge);
+    return std::count_if(purges.begin(), purges.end(),
+                         [](const auto &e) { return e.a == platform::kPurgeTxClear; });
+  }
+};
+
+TEST_F(Modem, DialsAndConnects) {
+  Script({});
+  ASSERT_EQ(DialNumber("AT&F", "0123456", 45), 0) << ErrorState();
+  EXPECT_EQ(Heard(), (Lines{"", "ATE1Q0S7=45", "ATE1Q0S7=45", "AT&F", "ATD0123456"}));
+  EXPECT_EQ(protocol::bAddressedReplies, 1);
+  EXPECT_STREQ(protocol::szReplyText, "CONNECT 9600");
+  // A lone carriage return, then the set-up command after 750 ms.
+  const auto writes = vp.Writes();
+  ASSERT_GE(writes.size(), 2u);
+  EXPECT_TRUE(Within(writes[1].first - writes[0].first, 750000, 750100));
+}
+
+TEST_F(Modem, ArgumentsAndFamilyAreCheckedBeforeAnyWrite) {
+  const std::string n32(32, '1'), n33(33, '1');
+  const std::tuple<const char *, const char *, int> refused[] = {
+      {nullptr, n33.c_str(), 30}, {nullptr, "", 30},      {n33.c_str(), "1", 30},
+      {nullptr, "1", 121},        {nullptr, nullptr, 30}, {nullptr, "1", -1}};
+  for (const auto &[init, number, timeout] : refused) {
+    EXPECT_EQ(Outcome(DialNumber(init, number, timeout)), "-1 3 Wrong parameters");
+  }
+  EXPECT_EQ(Written(), "");
+  Script({});
+  EXPECT_EQ(DialNumber(n32.c_str(), n32.c_str(), 120), 0) << ErrorState();
+  EXPECT_EQ(Heard()[1], "ATE1Q0S7=120");
+  ASSERT_EQ(ExitCOMM(), 0);
+  for (int kind : {DEV_PELO, DEV_KOV74_MODE2}) {
+    ASSERT_GE(InitCOMM(1, kind, 0, 0), 0);
+    const size_t calls = vp.Log().size();
+    EXPECT_EQ(Outcome(DialNumber(nullptr, "1", 1)), "-1 5 Wrong communication device");
+    EXPECT_EQ(Outcome(HangUp()), "-1 5 Wrong communication device");
+    EXPECT_EQ(vp.Log().size(), calls) << kind;
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
+  EXPECT_EQ(Outcome(HangUp()), "-1 2 Device not initialized");
+}
+
+TEST_F(Modem, WrongEchoesAndAnswers) {
+  const struct {
+    ModemScript script;
+    const char *init;
+    const char *state;
+  } cases[] = {{{"ATE1Q0S7=4X"}, nullptr, "85 Not able to initialize modem"},
+               {{"ERROR"}, nullptr, "85 Not able to initialize modem"},
+               {{"", "\r\nNO CARRIER\r\n"}, nullptr, "83 Bad reply to dial command"},
+               {{"", "\r\n\r\nBUSY\r\n"}, nullptr, "83 Bad reply to dial command"},
+               {{"", ""}, nullptr, "83 Bad reply to dial command"},
+               {{"", "", "ATZ!\r"}, "ATZ", "86 Bad modem initialization reply"},
+               {{"", "", "", "ATDX"}, nullptr, "82 Bad echo to dial command"},
+               {{"", "", "", "", true}, nullptr, "87 Bad modem echo"}};
+  for (const auto &c : cases) {
+    Script(c.script);
+    EXPECT_EQ(DialNumber(c.init, "555", 4), -1);
+    EXPECT_EQ(ErrorState(), c.state);
+    EXPECT_EQ(protocol::bAddressedReplies, 1) << c.state;
+  }
+}
+
+// 1 s, two escapes of 0.75 s + 2 x 2.5 s, then 0.75 s, "ATH0" with its echo and two lines, and
+// 0.75 s; the output queue is purged at the end; a network interface is deselected first.
+TEST_F(Modem, HangsUpEvenWhenTheEscapeIsNotAnswered) {
+  const struct {
+    std::string hangUp;
+    const char *outcome;
+  } cases[] = {{"ATH0\r\r\nOK\r\n", "0 0 None"},
+               {"ATH0\r\r\nERROR\r\n", "-1 84 Not able to hangup"},
+               {"", "-1 87 Bad modem echo"}};
+  for (const auto &c : cases) {
+    OnHangUp("", c.hangUp);
+    vp.ClearWritten();
+    vp.ClearLog();
+    const Micros start = vp.Now();
+    EXPECT_EQ(Outcome(HangUp()), c.outcome);
+    EXPECT_EQ(Written(), "++++++ATH0\r");
+    EXPECT_EQ(TxPurges(), 1u) << c.outcome;
+    EXPECT_EQ(protocol::bAddressedReplies, 1);
+    const Micros least = 1000000u + 2 * (750000u + 5000000u) + 750000u + 750000u;
+    if (c.outcome[0] == '0') EXPECT_TRUE(Within(vp.Now() - start, least, least + 100000u));
+  }
+  ASSERT_EQ(ExitCOMM(), 0);
+  Open(DEV_SERIAL_NETWORK);
+  OnHangUp("\r\nOK\r\n", "ATH0\r\r\nOK\r\n");
+  ASSERT_EQ(HangUp(), 0) << ErrorState();
+  EXPECT_EQ(Written().rfind(">P0\r+++", 0), 0u);
+}
+
+}  // namespace
+}  // namespace veldc::test
