@@ -127,7 +127,7 @@ const std::vector<Operation> &Operations() {
   return ops;
 }
 
-Outcome Run(World &w, const Operation &op) {
+Outcome Perform(World &w, const Operation &op) {
   Outcome o;
   char text[256] = {};
   o.result = op.run(w, text);
@@ -172,10 +172,12 @@ TEST_P(FaultMatrix, EveryCallFailedAtEveryOccurrence) {
     {
       World w(GetParam());
       ASSERT_TRUE(w.opened);
-      good = Run(w, op);
+      good = Perform(w, op);
       ASSERT_GE(good.result, 0) << ErrorState();
       // The good run moves the records whole, through every family.
-      if (op.pcFile == PcFile::kWritten) EXPECT_EQ(good.pcFile, kRecords);
+      if (op.pcFile == PcFile::kWritten) {
+        EXPECT_EQ(good.pcFile, kRecords);
+      }
       if (std::string(op.name) == "SendFile") {
         EXPECT_NE(good.terminalState.find("NEW:R1,R2,R3,;"), std::string::npos);
       }
@@ -191,11 +193,13 @@ TEST_P(FaultMatrix, EveryCallFailedAtEveryOccurrence) {
         World w(GetParam());
         ASSERT_TRUE(w.opened);
         w.vp.Fail(call, n);
-        const Outcome got = Run(w, op);
+        const Outcome got = Perform(w, op);
         const std::string error = ErrorState();
         EXPECT_FALSE(w.Terminal().Loading()) << "a load is left open on the terminal";
         EXPECT_EQ(OpenFilesLeft(w.vp), 0) << "a PC file is left open";
-        if (op.pcFile == PcFile::kRead) EXPECT_EQ(got.pcFile, kRecords) << "the PC file changed";
+        if (op.pcFile == PcFile::kRead) {
+          EXPECT_EQ(got.pcFile, kRecords) << "the PC file changed";
+        }
         if (got.result >= 0) {
           EXPECT_TRUE(got == good) << "a success unlike the good run's: " << got.result << " "
                                    << got.text << " / " << good.text << "; " << error;
