@@ -78,6 +78,7 @@ TEST_F(Services, ChecksComeFirstAndCauseNoTraffic) {
       {"upload nine", [&] { return RecvFile(nine, out.c_str()); }, "", "", "-1 3"},
       {"drive", [] { return ChgDrv(nullptr); }, "-1 2", "", "-1 3"},
       {"drive D", [&] { return ChgDrv(bad); }, "", "", "-1 3"},
+      {"drive blank", [] { return ChgDrv(" A"); }, "", "", "-1 3"},
       {"delete", [&] { return DeleFile(name); }, "-1 2", "", ""},
       {"delete null", [] { return DeleFile(nullptr); }, "-1 3", "", "-1 3"},
       {"list", [] { return ListFiles(nullptr, nullptr); }, "-1 2", "", "-1 3"},
@@ -158,6 +159,7 @@ TEST_F(Services, CommandsAndTheirReplies) {
        "CFG 99 " + v32 + "\r"},
       {"CFG 05 Y\r", [] { return Outcome(SetParameter(5, "y")); },
        "-1 51 Configuration command ignored", "CFG 05 y\r"},
+      {"CFG 07 x\r", [&] { return value(GetParameter(7, v)); }, "= x", "CFG 07\r"},  // 1 char
       {"CFG 07 hello world\r", [&] { return value(GetParameter(7, v)); }, "= hello world",
        "CFG 07\r"},
       {"", [&] { return value(GetParameter(0, v)); }, "-1 40 No reply from terminal", "CFG 00\r"},
