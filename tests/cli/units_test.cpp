@@ -1,4 +1,5 @@
-// The tool's own parsing and formatting where the process tests do not reach.
+// The tools' own parsing and formatting where the process tests (veldc_test.py) do not reach, and
+// where the simulator saves a load.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -6,13 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
-#include <tuple>
 
+#include "files.h"
 #include "link.h"
 #include "param_file.h"
 #include "ports.h"
-#include "process.h"
 #include "progress.h"
 #include "text_args.h"
 #include "trace_log.h"
@@ -25,17 +26,25 @@ const unsigned char *Bytes(const std::string &text) {
   return reinterpret_cast<const unsigned char *>(text.data());
 }
 
-TEST(EscapeTest, EscapesRoundTripAndBrokenHexIsRefused) {
+// A fresh folder under /tmp, removed with the test.
+struct Folder {
+  Folder() {
+    char name[] = "/tmp/veldc-cli-XXXXXX";
+    path = mkdtemp(name);
+  }
+  ~Folder() { std::filesystem::remove_all(path); }
+  std::filesystem::path path;
+};
+
+// Escapes as the screen shows them; the round trip of any bytes is the cli_text fuzz target's.
+TEST(EscapeTest, EscapesAndBrokenHexIsRefused) {
   for (const auto &[raw, escaped] : {std::pair<std::string, std::string>{"TIME\r", "TIME\\r"},
                                      {std::string("\x04*", 2), "\\x04*"},
                                      {"a\\b\t\n", "a\\\\b\\t\\n"},
                                      {"\x7f\xff ~", "\\x7f\\xff ~"}}) {
     EXPECT_EQ(EscapeBytes(Bytes(raw), static_cast<int>(raw.size())), escaped);
   }
-  std::string all, back, error;
-  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
-  ASSERT_TRUE(Unescape(EscapeBytes(Bytes(all), static_cast<int>(all.size())), &back, &error));
-  EXPECT_EQ(back, all);
+  std::string back, error;
   for (const char *bad : {"\\x4", "\\xZZ", "AB\\x", "\\x00"}) {
     EXPECT_FALSE(Unescape(bad, &back, &error)) << bad;
   }
@@ -43,27 +52,12 @@ TEST(EscapeTest, EscapesRoundTripAndBrokenHexIsRefused) {
   EXPECT_EQ(back, "C:\\q\\");  // an unknown escape and a trailing backslash stay as they are
 }
 
-TEST(TraceFormatTest, RecordsOfEveryKind) {
-  const std::tuple<int, std::string, std::string> cases[] = {
-      {VELDC_TRACE_UDP_OUT, std::string("\x03\x00\x05\x00TIME\r\x00", 10),
-       "udp -> DATA #5 TIME\\r"},
-      {VELDC_TRACE_UDP_IN, std::string("\x04\x00\x07\x01\x00", 5), "udp <- ACK #263"},
-      {VELDC_TRACE_UDP_IN, std::string("\x09\x00\x01\x00", 4), "udp <- type 9 #1"},
-      {VELDC_TRACE_UDP_IN, "\x03", "udp <- short \\x03"},
-      {VELDC_TRACE_DRIVER_OUT, "\x0cTIME", "kov74 -> @12 TIME"},
-      {VELDC_TRACE_DRIVER_IN, "\x0c", "kov74 <- @12 "},
-  };
-  for (const auto &[kind, bytes, text] : cases) {
-    EXPECT_EQ(FormatRecord(kind, Bytes(bytes), static_cast<int>(bytes.size()), false), text);
-  }
-  EXPECT_EQ(FormatRecord(VELDC_TRACE_PORT_OUT, Bytes("TIME\r"), 5, true),
-            "port -> TIME\\r\n    hex 54 49 4d 45 0d");
-}
-
 TraceLog::Clock::time_point fakeNow;
 TraceLog::Clock::time_point FakeNow() { return fakeNow; }
 
-TEST(TraceLogTest, SerialBytesGatherIntoLinesUntilACarriageReturnTurnOrPause) {
+// Serial bytes gather into lines until a carriage return, a turn or a pause; datagrams and
+// driver messages are a line each.
+TEST(TraceLogTest, RecordsOfEveryKind) {
   char *text = nullptr;
   size_t size = 0;
   std::FILE *file = open_memstream(&text, &size);
@@ -75,7 +69,15 @@ TEST(TraceLogTest, SerialBytesGatherIntoLinesUntilACarriageReturnTurnOrPause) {
     log.Add(VELDC_TRACE_PORT_OUT, Bytes("\x11"), 1);  // a turn ends the part-line before it
     fakeNow += TraceLog::kGap;
     log.Add(VELDC_TRACE_PORT_OUT, Bytes(">PS001\r"), 7);
-    log.Add(VELDC_TRACE_UDP_OUT, Bytes(std::string("\x06\x00\x00\x00X\x00", 6)), 6);
+    for (const auto &[kind, bytes] :
+         {std::pair<int, std::string>{VELDC_TRACE_UDP_OUT, {"\x06\x00\x00\x00X\x00", 6}},
+          {VELDC_TRACE_UDP_IN, {"\x04\x00\x07\x01\x00", 5}},
+          {VELDC_TRACE_UDP_IN, {"\x09\x00\x01\x00", 4}},
+          {VELDC_TRACE_UDP_IN, "\x03"},
+          {VELDC_TRACE_DRIVER_OUT, "\x0cTIME"},
+          {VELDC_TRACE_DRIVER_IN, "\x0c"}}) {
+      log.Add(kind, Bytes(bytes), static_cast<int>(bytes.size()));
+    }
     log.Add(VELDC_TRACE_PORT_IN, Bytes("AB"), 2);
     fakeNow += TraceLog::kGap - std::chrono::milliseconds(1);
     log.Add(VELDC_TRACE_PORT_IN, Bytes("C\r"), 2);  // soon enough to stay on the line
@@ -86,16 +88,19 @@ TEST(TraceLogTest, SerialBytesGatherIntoLinesUntilACarriageReturnTurnOrPause) {
   const std::string all(text, size);
   std::free(text);
   EXPECT_EQ(all.substr(all.empty() ? 0 : all.size() - 1), "\n") << "the last line is ended too";
-  std::vector<std::string> lines = test::Lines(all);
-  for (std::string &line : lines) {
+  std::vector<std::string> lines;
+  std::istringstream in(all);
+  for (std::string line; std::getline(in, line);) {
     // Dated: a trace kept in a file outlives its day.
     EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )")))
         << line;
-    line.erase(0, 24);
+    lines.push_back(line.erase(0, 24));
   }
-  std::vector<std::string> expected = {
-      "port -> TIME\\r",   "port <- TIME 120000\\r", "port <- TI",     "port -> \\x11",
-      "port -> >PS001\\r", "udp -> COMMAND #0 X",    "port <- ABC\\r", "port <- D"};
+  const std::vector<std::string> expected = {
+      "port -> TIME\\r",    "port <- TIME 120000\\r", "port <- TI",      "port -> \\x11",
+      "port -> >PS001\\r",  "udp -> COMMAND #0 X",    "udp <- ACK #263", "udp <- type 9 #1",
+      "udp <- short \\x03", "kov74 -> @12 TIME",      "kov74 <- @12 ",   "port <- ABC\\r",
+      "port <- D"};
   EXPECT_EQ(lines, expected);
 }
 
@@ -121,19 +126,17 @@ TEST(ParserTest, MistakesAreRefused) {
     EXPECT_FALSE(ParseLink(bad, &link, &error)) << bad;
   }
   // The character formats by name or number.
-  const std::pair<const char *, int> formats[] = {{"8N1", 0}, {"7O1", 1}, {"7E1", 2},
-                                                  {"8O1", 3}, {"8E1", 4}, {"-1", -1}};
-  for (const auto &f : formats) {
-    int format = 42;
-    ASSERT_TRUE(ParseFormat(f.first, &format, &error)) << f.first;
-    EXPECT_EQ(format, f.second) << f.first;
+  int format = 42;
+  for (const auto &[name, number] : {std::pair<const char *, int>{"8N1", 0},
+                                     {"7O1", 1},
+                                     {"7E1", 2},
+                                     {"8O1", 3},
+                                     {"8E1", 4},
+                                     {"-1", -1}}) {
+    EXPECT_TRUE(ParseFormat(name, &format, &error) && format == number) << name;
   }
-  int format = 0;
   EXPECT_FALSE(ParseFormat("8n1", &format, &error));
   EXPECT_FALSE(ParseFormat("5", &format, &error));
-}
-
-TEST(ParamFileTest, MistakesNameTheirLine) {
   for (const auto &[text, message] :
        {std::pair<const char *, const char *>{
             "x=1\n", "line 1: parameter number must be 0 to 99, not \"x\""},
@@ -141,7 +144,6 @@ TEST(ParamFileTest, MistakesNameTheirLine) {
         {"5=a\n05=b\n", "line 2: parameter 5 is given twice"}}) {
     std::istringstream in(text);
     std::map<int, std::string> values;
-    std::string error;
     EXPECT_FALSE(ReadParamFile(in, &values, &error)) << text;
     EXPECT_EQ(error, message);
   }
@@ -162,8 +164,8 @@ TEST(ProgressLineTest, TransferAndConnectBars) {
 // maker is listed; a UART the kernel reserved without hardware and a virtual console are not.
 TEST(PortsTest, ListsWhatTheKernelKnowsOfEachSerialDevice) {
   namespace fs = std::filesystem;
-  test::TempDir root;
-  const fs::path sys = root.File("sys"), dev = root.File("dev"), drivers = sys / "bus";
+  Folder root;
+  const fs::path sys = root.path / "sys", dev = root.path / "dev", drivers = sys / "bus";
   const fs::path usb = sys / "devices/usb1/1-1", uart = sys / "devices/platform/serial8250";
   for (const fs::path &dir :
        {usb / "1-1:1.0/ttyUSB0", uart, drivers / "usb-serial/drivers/ftdi_sio",
@@ -192,6 +194,32 @@ TEST(PortsTest, ListsWhatTheKernelKnowsOfEachSerialDevice) {
             std::vector<std::string>{(dev / "serial/by-id/usb-FTDI_FT232R-if00-port0").string()});
   EXPECT_EQ(ports[0].driver, "ftdi_sio");
   EXPECT_EQ(ports[0].description, "FTDI FT232R USB UART (USB 0403:6001)");
+}
+
+// veldc-sim --save writes a load only directly inside the save directory, whatever its name.
+TEST(SaveLoadsTest, LoadsNeverLeaveTheSaveDirectory) {
+  namespace fs = std::filesystem;
+  Folder base;
+  fs::create_directories(base.path / "a/save");
+  std::ofstream(base.path / "X1") << "keep";
+  sim::Terminal terminal;
+  for (const char *name : {"../EVIL", "../../X1", "/ABS", "A/B", "..", ".", "GOOD", "..GOOD"}) {
+    for (const std::string &command :
+         {std::string("LOAD ") + name, std::string("R1"), std::string("\x04")}) {
+      terminal.Handle(command, 0);
+    }
+  }
+  size_t saved = 0;
+  EXPECT_TRUE(simtool::SaveLoads((base.path / "a/save").string(), terminal, &saved));
+  EXPECT_EQ(saved, 8u);
+  std::set<std::string> files;
+  for (const auto &entry : fs::recursive_directory_iterator(base.path)) {
+    if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), base.path).string());
+  }
+  EXPECT_EQ(files, (std::set<std::string>{"X1", "a/save/GOOD", "a/save/..GOOD"}));
+  std::string kept;
+  std::getline(std::ifstream(base.path / "X1"), kept);
+  EXPECT_EQ(kept, "keep");
 }
 
 }  // namespace

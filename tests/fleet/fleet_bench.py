@@ -11,7 +11,7 @@ import sys
 import tempfile
 import time
 
-from fleet_sim import descendants, make_fleet, write_inventory
+from fleet_sim import descendants, make_fleet, running, write_inventory
 
 
 def proc_fields(pid, name):
@@ -39,9 +39,7 @@ def measure(args, folder, devices, records):
     """One collection: wall, the run's CPU (coordinator and workers), the simulators' CPU and the
     peak resident memory of the run's processes."""
     tag = f"B{time.time_ns() % 100000}"
-    for d in devices:
-        d.start(args.sim, folder, records, tag)
-    try:
+    with running(devices, args.sim, folder, records, tag):
         inventory = os.path.join(folder, f"bench-{len(devices)}.toml")
         write_inventory(inventory, devices, os.path.join(folder, f"bench-{tag}.db"))
         sims = -sum(cpu_of(d.proc.pid) for d in devices)
@@ -56,9 +54,6 @@ def measure(args, folder, devices, records):
         cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
         return {"ok": proc.returncode == 0, "wall": wall, "cpu": cpu, "sim_cpu": sims,
                 "peak_rss_mb": peak / 1024}
-    finally:
-        for d in devices:
-            d.stop()
 
 
 def main():

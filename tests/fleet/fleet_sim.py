@@ -1,6 +1,7 @@
 """Simulated fleets for the veldc fleet tests and benchmark: veldc-sim lines on ptys and Pelo
 adapters on 127.0.0.x, their inventory and records, and a PostgreSQL server of the test's own."""
 
+import contextlib
 import json
 import os
 import random
@@ -76,6 +77,18 @@ def make_fleet(count, pelo=0, direct=0, per_network=4, prefix="dev"):
             return "pelo", [1]
         return ("direct", [0]) if i < pelo + direct else ("network", list(range(1, per_network + 1)))
     return [Device(f"{prefix}-{i:03d}", *kind(i)) for i in range(count)]
+
+
+@contextlib.contextmanager
+def running(devices, sim, folder, records, tag, extra=lambda d: []):
+    """`devices` started for the block; yields the records each terminal holds."""
+    try:
+        for d in devices:
+            d.start(sim, folder, records, tag, extra(d))
+        yield {(d.name, t): d.records for d in devices for t in d.terminals}
+    finally:
+        for d in devices:
+            d.stop()
 
 
 def write_inventory(path, devices, store, lease=60):

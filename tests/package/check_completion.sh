@@ -18,17 +18,13 @@ veldc --link pelo:1.2.3.4:5 dr|drive
 veldc --tr|--trace --trace-file
 veldc --model S|Sorvik
 veldc --link ne|network:
-veldc -f 7|7O1 7E1
 veldc params |get set
 veldc drive |A B C
 veldc listen --s|--seconds
-veldc po|post ports
-veldc --st|--stream
 veldc fleet |run records status --help
 veldc fleet records sites.toml --format |csv json
 veldc-sim --pelo-f|--pelo-form
 veldc-sim --dial-result b|busy
 veldc-sim --network-failure |none send receive
-veldc-sim --pelo-dr|--pelo-drop-chance
 LINES
 exit $((failures > 0))
