@@ -53,18 +53,12 @@ void ScriptPeer::ToHost(Micros now, std::string *out) {
   for (; !out_.empty() && out_.front().first <= now; out_.pop_front()) *out += out_.front().second;
 }
 
-int ScriptKov74::Open(int port, int mode, int constant, int option) {
-  const int args[4] = {port, mode, constant, option};
-  std::copy(args, args + 4, opened);
-  return openResult;
-}
-
 int ScriptKov74::Poll(int address, char *record, Micros now) {
   polls.push_back(address);
   for (; !due_.empty() && due_.front().first <= now; due_.pop_front()) {
     waiting.push_back(due_.front().second);
   }
-  if (waiting.empty()) return present ? 1 : 0;
+  if (waiting.empty()) return 0;
   record[0] = static_cast<char>(waiting.front().first);
   std::strcpy(record + 1, waiting.front().second.c_str());
   waiting.pop_front();
@@ -79,7 +73,7 @@ int ScriptKov74::Send(int address, const char *text, Micros now) {
   }
   sent.emplace_back(address, text);
   if (r == 0 && responder) {
-    for (auto &m : responder(address, text)) due_.emplace_back(now + replyDelay, m);
+    for (auto &m : responder(address, text)) due_.emplace_back(now + 3000, m);
   }
   return r;
 }
@@ -89,7 +83,6 @@ void ScriptAdapter::SendAt(Micros at, std::string bytes) { Schedule(out_, at, st
 void ScriptAdapter::FromHost(const uint8_t *data, size_t length, Micros now) {
   sim::PeloPacket p;
   if (!sim::PeloPacket::Decode(data, length, &p)) p.type = 0xFFFF;
-  heard.push_back(p);
   if (!responder_) return;
   for (auto &answer : responder_(p)) SendAt(now + answer.first, std::move(answer.second));
 }

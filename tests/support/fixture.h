@@ -73,16 +73,13 @@ class ScriptKov74 : public platform::virt::Kov74Peer {
  public:
   using Messages = std::vector<std::pair<int, std::string>>;  // (address, text)
   int openResult = 1, speedResult = 0;
-  int opened[4] = {};           // the last Open's port, mode, constant and option
   std::deque<int> sendResults;  // in order, then 0
-  bool present = false;         // a poll with nothing waiting answers "there"
   std::deque<std::pair<int, std::string>> waiting;
   std::function<Messages(int address, const std::string &text)> responder;
   Messages sent;
   std::vector<int> polls;
-  Micros replyDelay = 3000;
 
-  int Open(int port, int mode, int constant, int option) override;
+  int Open(int, int, int, int) override { return openResult; }
   int SetSpeed(int) override { return speedResult; }
   int Close() override { return 0; }
   int Poll(int address, char *record, Micros now) override;
@@ -96,8 +93,8 @@ inline std::string Datagram(uint16_t type, uint16_t seq, const std::string &text
   return sim::PeloPacket{type, seq, text}.Encode();
 }
 
-// A Pelo adapter sending datagrams at given instants and answering each one the host sends;
-// it keeps what it heard, decoded (runts with type 0xFFFF).
+// A Pelo adapter sending datagrams at given instants and answering each one the host sends,
+// decoded (runts with type 0xFFFF).
 class ScriptAdapter : public platform::virt::DatagramPeer {
  public:
   using Answers = std::vector<std::pair<Micros, std::string>>;  // (delay, bytes)
@@ -107,7 +104,6 @@ class ScriptAdapter : public platform::virt::DatagramPeer {
   void FromHost(const uint8_t *data, size_t length, Micros now) override;
   bool ToHost(Micros now, std::string *datagram) override;
   Micros NextDue() const override { return out_.empty() ? platform::virt::kNever : out_[0].first; }
-  std::vector<sim::PeloPacket> heard;
 
  private:
   std::deque<std::pair<Micros, std::string>> out_;

@@ -123,38 +123,16 @@ TEST_F(SerialOpen, FailedSetUpStepClosesThePortAndStaysClosed) {
   EXPECT_EQ(vp.OpenPortCount(), 1);
 }
 
-TEST_F(Kov74Test, OpenPassesModeOptionAndSpeedCode) {
-  ASSERT_EQ(InitCOMM(3, DEV_KOV74_MODE2, 57600, -1), 1);
-  EXPECT_EQ(std::vector<int>(driver.opened, driver.opened + 4), std::vector<int>({3, 2, 254, -1}));
-  EXPECT_EQ(vp.LogOf(Call::Kov74SetSpeed).at(0).a, 3);
-  ASSERT_EQ(ExitCOMM(), 0);
-  EXPECT_EQ(vp.LoadedModuleCount(), 0) << "the driver is freed at close";
-  ASSERT_EQ(InitCOMM(1, DEV_KOV74_MODE1, 0, 0), 1);
-  EXPECT_EQ(vp.LogOf(Call::Kov74Open).back().b, 1);
-  EXPECT_EQ(vp.LogOf(Call::Kov74SetSpeed).size(), 1u) << "speed 0 makes no speed call";
-  ASSERT_EQ(ExitCOMM(), 0);
-  driver.openResult = 77;
-  ASSERT_EQ(InitCOMM(1, DEV_KOV74_MODE0, 9600, 0), 77);
-  EXPECT_EQ(vp.LogOf(Call::Kov74SetSpeed).back().a, 0);
-}
-
-// The driver's open results 0 to -10, a refused speed, a missing driver and a driver lacking an
-// entry: each leaves its code, no device and the driver freed (and closed once it had opened).
+// The driver's open results (one table: its ends and one between), a refused speed, a missing
+// driver and a driver lacking an entry: each leaves its code, no device and the driver freed (and
+// closed once it had opened).
 TEST_F(Kov74Test, OpenRefusalsMapToTheirCodesAndFreeTheDriver) {
   const struct {
     int open, speed;
     bool present;
     const char *missing, *state;
   } cases[] = {{0, 0, true, "", "11 KOV74 com port not found"},
-               {-1, 0, true, "", "12 Wrong KOV74 parameters"},
-               {-2, 0, true, "", "13 KOV74 com port not available"},
-               {-3, 0, true, "", "14 KOV74 already initialized"},
-               {-4, 0, true, "", "15 Bad KOV74 timeout"},
                {-5, 0, true, "", "16 Unable to set KOV74 port state"},
-               {-6, 0, true, "", "17 Unable to set KOV74 port touts"},
-               {-7, 0, true, "", "18 Unable to set KOV74 port mask"},
-               {-8, 0, true, "", "19 KOV74 OS not supported"},
-               {-9, 0, true, "", "20 Unable to setup KOV74 port"},
                {-10, 0, true, "", "20 Unable to setup KOV74 port"},
                {1, -1, true, "", "21 Wrong KOV74 speed"},
                {1, 0, false, "", "10 KOV74 dll not found"},
@@ -188,7 +166,6 @@ TEST(PeloOpen, LoadsWinSockOrCleansUp) {
   }
   const std::pair<std::function<void(VirtualPlatform &)>, const char *> cases[] = {
       {[](auto &vp) { vp.SetModulePresent("WSOCK32.DLL", false); }, "71 WINSOCK dll not found"},
-      {[](auto &vp) { vp.SetModuleLoadable("WSOCK32.DLL", false); }, "71 WINSOCK dll not found"},
       {[](auto &vp) { vp.RemoveSymbol("sendto"); }, "7 No required WinSocket functions"},
       {[](auto &vp) { vp.SetStartupResult(10091); }, "72 Error in WinSocket startup: 10091"},
       {[](auto &vp) { vp.SetWsaVersion(0x0202); }, "73 Error in WinSocket version: 514"}};
@@ -234,9 +211,9 @@ class Core : public ::testing::Test {
 };
 
 TEST_F(Core, PausesAndTimeOutsLastTheirLengthAcrossTheCountersWraps) {
-  for (const int64_t start : {int64_t{0}, int64_t{0xFFFFFFFF} - 3000, int64_t{1} << 40}) {
+  for (const int64_t start : {int64_t{0xFFFFFFFF} - 3000, int64_t{1} << 40}) {
     vp.SetCounterStart(start);
-    for (const int ms : {1, 750, 2000}) {
+    for (const int ms : {1, 2000}) {
       const auto before = vp.Now();
       device::WaitMs(ms);
       EXPECT_TRUE(Within(vp.Now() - before, ms * 1000u, ms * 1000u + 100u)) << start << " " << ms;
@@ -246,7 +223,7 @@ TEST_F(Core, PausesAndTimeOutsLastTheirLengthAcrossTheCountersWraps) {
   device::WaitMs(0);
   device::WaitMs(-5);
   EXPECT_LT(vp.Now() - before, 100u);
-  for (const uint32_t start : {0u, 0xFFFFFFFFu - 200u, 0xFFFFFFFFu}) {
+  for (const uint32_t start : {0xFFFFFFFFu - 200u, 0xFFFFFFFFu}) {
     vp.SetTickStart(start);
     const device::Deadline deadline(500);
     const auto from = vp.Now();
@@ -297,12 +274,12 @@ TEST_F(Core, TimeOutSettersKeepTheirValueWhenRefused) {
   EXPECT_EQ(SetWinSockTimeOut(0) + SetWinSockTimeOut(-1), -2);
   EXPECT_EQ(GetWinSockTimeOut(), 32767);
   // The Kov74 setting truncates, and refuses what has no integer form.
-  const float nan = std::nanf(""), inf = std::numeric_limits<float>::infinity();
+  const float nan = std::nanf("");
   const struct {
     float value;
     int result, stored;
-  } cases[] = {{2.9f, 0, 2}, {0.5f, 0, 0},  {0.0f, -1, 0}, {-1.0f, -1, 0},
-               {nan, -1, 0}, {3e9f, -1, 0}, {inf, -1, 0},  {2147483520.0f, 0, 2147483520}};
+  } cases[] = {{2.9f, 0, 2}, {0.5f, 0, 0},  {0.0f, -1, 0},
+               {nan, -1, 0}, {3e9f, -1, 0}, {2147483520.0f, 0, 2147483520}};
   for (const auto &c : cases) {
     ASSERT_EQ(Set232TimeOut(7), 0);
     EXPECT_EQ(SetKov74TimeOut(c.value), c.result) << c.value;

@@ -462,26 +462,6 @@ TEST_F(Selection, SorvikYearIsCorrectedOnlyInTheYear2000) {
   }
 }
 
-TEST_F(Kov74Test, SelectionPollsForThePresenceOrGivesUpAfterTenPolls) {
-  Open();
-  EXPECT_EQ(Outcome(SetTerminal(5)), "-1 47 Cannot talk with terminal");
-  EXPECT_EQ(driver.polls.size(), 10u);
-  EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
-  EXPECT_EQ(Outcome(SetTerminal(0)), "-1 3 Wrong parameters");
-  const size_t before = vp.Log().size();
-  EXPECT_EQ(ChgTerminal(5), 0);
-  EXPECT_EQ(vp.Log().size(), before) << "no traffic";
-  driver.waiting.push_back({5, "OLD"});
-  driver.present = true;
-  driver.responder = [](int address, const std::string &text) {
-    return ScriptKov74::Messages{{address, text == "%XI" ? "Veld" : "\x04*"}};
-  };
-  ASSERT_EQ(SetTerminal(5), 0) << ErrorState();
-  ASSERT_GE(driver.sent.size(), 2u);
-  EXPECT_EQ(driver.sent[0].second, "\x04") << "a waiting message is answered with EOT";
-  EXPECT_EQ(driver.sent.back().second, "%XI");
-}
-
 // A Hayes modem: echoes command lines, answers OK, connects on ATD; empty texts: the usual.
 struct ModemScript {
   std::string setupEcho;                            // echo to the set-up command
