@@ -69,12 +69,13 @@ def main():
     work = pathlib.Path(args.work).resolve()
     tree, build = work / "tree", work / "build"
     shutil.rmtree(tree, ignore_errors=True)
-    tree.mkdir(parents=True)
-    for part in ROOT.iterdir():  # everything but the tests, the builds and the repository
-        if part.name in (".git", "build", "tests"):
-            continue
-        (shutil.copytree if part.is_dir() else shutil.copy2)(part, tree / part.name)
-    shutil.copytree(pathlib.Path(args.tests_from) / "tests", tree / "tests")
+    # Everything but the tests, the builds and the repository, with fresh times: an object that a
+    # run killed mid-mutant left in the build is then never taken for up to date.
+    top = {".git", "build", "tests"}
+    shutil.copytree(ROOT, tree, copy_function=shutil.copy,
+                    ignore=lambda folder, names: top & set(names) if folder == str(ROOT) else [])
+    tests = pathlib.Path(args.tests_from) / "tests"
+    shutil.copytree(tests, tree / "tests", copy_function=shutil.copy)
     env = dict(os.environ)
     env.setdefault("CMAKE_CXX_COMPILER_LAUNCHER", "ccache")
     subprocess.run(["cmake", "-S", tree, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",

@@ -72,15 +72,14 @@ class ScriptPeer : public platform::virt::SerialPeer {
 class ScriptKov74 : public platform::virt::Kov74Peer {
  public:
   using Messages = std::vector<std::pair<int, std::string>>;  // (address, text)
-  int openResult = 1, speedResult = 0;
-  std::deque<int> sendResults;  // in order, then 0
+  std::deque<int> sendResults;                                // in order, then 0
   std::deque<std::pair<int, std::string>> waiting;
   std::function<Messages(int address, const std::string &text)> responder;
   Messages sent;
   std::vector<int> polls;
 
-  int Open(int, int, int, int) override { return openResult; }
-  int SetSpeed(int) override { return speedResult; }
+  int Open(int, int, int, int) override { return 1; }
+  int SetSpeed(int) override { return 0; }
   int Close() override { return 0; }
   int Poll(int address, char *record, Micros now) override;
   int Send(int address, const char *text, Micros now) override;
@@ -179,7 +178,6 @@ class SerialTest : public ::testing::Test {
   void Open(int kind, int speed = 9600);  // COM1, set-up traffic forgotten
   void Select(int kind, int address);     // opened with `address` selected, no traffic
   std::string Written() const { return vp.Written(); }
-  Micros WriteTime(const std::string &bytes) const;  // of the first write holding them, or ~0
   // Answers each line with the function's text and a CR (nullopt: silence).
   void Answer(std::function<std::optional<std::string>(const std::string &)> answer);
   void Answer(LoadTerminal *terminal) {

@@ -19,12 +19,12 @@ const void *const kNoPort = reinterpret_cast<void *>(static_cast<intptr_t>(-1));
 
 TEST(OpenArguments, AcceptsOrRefusesWithoutTouchingAnyDevice) {
   // port, kind, speed, format and the result; -1 means refused with error 3.
-  const int cases[][5] = {
-      {1, 3, 9600, 0, 1016}, {2, 3, 9600, 0, 760},   {3, 4, 4800, 4, 1000}, {4, 2, 38400, 1, 744},
-      {1, 2, 1200, 0, -1},   {1, 3, 1200, 0, 1016},  {1, 3, 57600, 0, -1},  {1, 0, 57600, 0, 1},
-      {1, 5, 57600, -1, 1},  {1, 0, 9600, 1, -1},    {1, 3, 9600, 5, -1},   {1, 3, 9600, -1, -1},
-      {0, 3, 9600, 0, -1},   {5, 0, 0, 0, -1},       {1, -1, 9600, 0, -1},  {1, 7, 9600, 0, -1},
-      {0, 6, 0, 0, -1},      {1234, 6, 9600, 0, -1}, {1234, 6, 0, 1, -1},   {70000, 6, 0, 0, 4464}};
+  const int cases[][5] = {{1, 3, 9600, 0, 1016},  {2, 3, 9600, 0, 760},  {3, 4, 4800, 4, 1000},
+                          {4, 2, 38400, 1, 744},  {1, 2, 1200, 0, -1},   {1, 3, 1200, 0, 1016},
+                          {1, 3, 57600, 0, -1},   {1, 0, 57600, 0, 1},   {1, 5, 57600, -1, 1},
+                          {1, 0, 9600, 1, -1},    {1, 3, 9600, 5, -1},   {0, 3, 9600, 0, -1},
+                          {5, 0, 0, 0, -1},       {1, 7, 9600, 0, -1},   {0, 6, 0, 0, -1},
+                          {1234, 6, 9600, 0, -1}, {70000, 6, 0, 0, 4464}};
   for (const auto &c : cases) {
     SCOPED_TRACE(::testing::Message() << c[0] << " " << c[1] << " " << c[2] << " " << c[3]);
     TestPlatform vp;
@@ -123,47 +123,10 @@ TEST_F(SerialOpen, FailedSetUpStepClosesThePortAndStaysClosed) {
   EXPECT_EQ(vp.OpenPortCount(), 1);
 }
 
-// The driver's open results (one table: its ends and one between), a refused speed, a missing
-// driver and a driver lacking an entry: each leaves its code, no device and the driver freed (and
-// closed once it had opened).
-TEST_F(Kov74Test, OpenRefusalsMapToTheirCodesAndFreeTheDriver) {
-  const struct {
-    int open, speed;
-    bool present;
-    const char *missing, *state;
-  } cases[] = {{0, 0, true, "", "11 KOV74 com port not found"},
-               {-5, 0, true, "", "16 Unable to set KOV74 port state"},
-               {-10, 0, true, "", "20 Unable to setup KOV74 port"},
-               {1, -1, true, "", "21 Wrong KOV74 speed"},
-               {1, 0, false, "", "10 KOV74 dll not found"},
-               {1, 0, true, "Kov74Send", "10 KOV74 dll not found"}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.state);
-    driver.openResult = c.open;
-    driver.speedResult = c.speed;
-    vp.SetModulePresent("KOV74C.DLL", c.present);
-    if (*c.missing != '\0') vp.RemoveSymbol(c.missing);
-    vp.ClearLog();
-    EXPECT_EQ(Outcome(InitCOMM(1, DEV_KOV74_MODE0, 19200, 0)), std::string("-1 ") + c.state);
-    EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
-    EXPECT_EQ(vp.LoadedModuleCount(), 0);
-    EXPECT_EQ(vp.LogOf(Call::Kov74Open).size(), c.present && *c.missing == '\0' ? 1u : 0u);
-    EXPECT_EQ(vp.LogOf(Call::Kov74Close).size(), c.speed != 0 ? 1u : 0u);
-  }
-}
-
-// Opening loads WinSock without traffic. A missing, unloadable or incomplete WSOCK32.DLL, a
+// A missing, unloadable or incomplete WSOCK32.DLL, a
 // failed start-up and a wrong version each leave their code, no device, WinSock cleaned up and
 // freed, and the link form forgotten.
 TEST(PeloOpen, LoadsWinSockOrCleansUp) {
-  {
-    TestPlatform vp;
-    EXPECT_EQ(InitCOMM(1234, DEV_PELO, 0, 0), 1234);
-    EXPECT_EQ(vp.StartupCount(), 1);
-    EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty());
-    ASSERT_EQ(ExitCOMM(), 0);
-    EXPECT_EQ(vp.StartupCount() + vp.LoadedModuleCount(), 0);
-  }
   const std::pair<std::function<void(VirtualPlatform &)>, const char *> cases[] = {
       {[](auto &vp) { vp.SetModulePresent("WSOCK32.DLL", false); }, "71 WINSOCK dll not found"},
       {[](auto &vp) { vp.RemoveSymbol("sendto"); }, "7 No required WinSocket functions"},
@@ -183,68 +146,31 @@ TEST(PeloOpen, LoadsWinSockOrCleansUp) {
 }
 
 // A failed close leaves the device open for another try; a second close after success is refused.
-TEST(CloseFailure, LeavesTheDeviceOpen) {
-  struct {
-    int kind, speed;
-    Call call;
-    int64_t result;
-    const char *state;
-  } cases[] = {{DEV_SERIAL_DIRECT, 9600, Call::ComClose, 0, "31 Unable to close RS232 port"},
-               {DEV_KOV74_MODE0, 0, Call::Kov74Close, -255, "29 Bad KOV74 port ID"},
-               {DEV_KOV74_MODE1, 0, Call::Kov74Close, 4, "30 Unable to close KOV74 port"},
-               {DEV_PELO, 0, Call::WsCleanup, 10093, "98 Error closing WinSocket: 10093"}};
-  for (const auto &c : cases) {
-    TestPlatform vp;
-    ASSERT_GE(InitCOMM(1, c.kind, c.speed, 0), 0) << c.state;
-    vp.Fail(c.call, 1, c.result);
-    EXPECT_EQ(Outcome(ExitCOMM()), std::string("-1 ") + c.state);
-    EXPECT_EQ(DeviceState.nDeviceKind, c.kind);
-    EXPECT_EQ(ExitCOMM(), 0) << c.state;
-    EXPECT_EQ(vp.LoadedModuleCount(), 0) << c.state;
-    EXPECT_EQ(Outcome(ExitCOMM()), "-1 2 Device not initialized");
-  }
-}
-
 class Core : public ::testing::Test {
  protected:
   TestPlatform vp;
 };
 
+// Pauses and time-outs keep their length where the counters pass 32 bits and wrap.
 TEST_F(Core, PausesAndTimeOutsLastTheirLengthAcrossTheCountersWraps) {
-  for (const int64_t start : {int64_t{0xFFFFFFFF} - 3000, int64_t{1} << 40}) {
-    vp.SetCounterStart(start);
-    for (const int ms : {1, 2000}) {
-      const auto before = vp.Now();
-      device::WaitMs(ms);
-      EXPECT_TRUE(Within(vp.Now() - before, ms * 1000u, ms * 1000u + 100u)) << start << " " << ms;
-    }
+  vp.SetCounterStart(int64_t{0xFFFFFFFF} - 3000);
+  for (const int ms : {1, 2000}) {
+    const auto before = vp.Now();
+    device::WaitMs(ms);
+    EXPECT_TRUE(Within(vp.Now() - before, ms * 1000u, ms * 1000u + 100u)) << ms;
   }
-  const auto before = vp.Now();
-  device::WaitMs(0);
-  device::WaitMs(-5);
-  EXPECT_LT(vp.Now() - before, 100u);
-  for (const uint32_t start : {0xFFFFFFFFu - 200u, 0xFFFFFFFFu}) {
-    vp.SetTickStart(start);
-    const device::Deadline deadline(500);
-    const auto from = vp.Now();
-    while (!deadline.Expired()) {
-    }
-    EXPECT_TRUE(Within(vp.Now() - from, 499000, 501000)) << start;
+  vp.SetTickStart(0xFFFFFFFFu - 200u);
+  const device::Deadline deadline(500);
+  const auto from = vp.Now();
+  while (!deadline.Expired()) {
   }
-  // Half-second units: none or negative have expired; huge ones are clamped, never wrapped.
-  for (const auto &[units, ms] :
-       {std::make_pair(int64_t{-3}, 0u), std::make_pair(int64_t{1} << 40, 0xFFFFFFFFu)}) {
-    const auto d = device::Deadline::HalfSeconds(units);
-    vp.Advance(static_cast<uint64_t>(ms) * 1000 - (ms ? 1000 : 0));
-    EXPECT_EQ(d.Expired(), ms == 0) << units;
-  }
+  EXPECT_TRUE(Within(vp.Now() - from, 499000, 501000));
 }
 
 TEST_F(Core, ErrorStateAndItsMessages) {
   EXPECT_EQ(ErrorState(), "0 None");
   SetError(kErrWrongTerminal);
   EXPECT_EQ(ErrorState(), "41 Reply from wrong terminal");
-  EXPECT_EQ(ErrorState(), "41 Reply from wrong terminal") << "reading leaves the code";
   EXPECT_EQ(Outcome(GetError(nullptr)), "-1 3 Wrong parameters")
       << "a null buffer replaces the pending code";
   SetWindowsError(24);

@@ -7,7 +7,6 @@
 #include "core/errors.h"
 #include "device/device.h"
 #include "pelo/link.h"
-#include "protocol/exchange.h"
 #include "support/fixture.h"
 
 namespace veldc::test {
@@ -26,26 +25,6 @@ std::string Ack(uint16_t seq) { return Datagram(PeloPacket::kAck, seq); }
 std::string Network(uint8_t address, const std::string &text) {
   return std::string(1, static_cast<char>(address)) + text;
 }
-
-// A datagram made by `make` from its count ready at every read; the scripted adapter hears
-// everything the host sends.
-class FloodPeer : public platform::virt::DatagramPeer {
- public:
-  FloodPeer(ScriptAdapter *behind, std::function<std::string(int)> make)
-      : behind_(behind), make_(std::move(make)) {}
-  void FromHost(const uint8_t *data, size_t n, Micros now) override {
-    behind_->FromHost(data, n, now);
-  }
-  bool ToHost(Micros, std::string *datagram) override {
-    *datagram = make_(++count);
-    return true;
-  }
-  int count = 0;
-
- private:
-  ScriptAdapter *behind_;
-  std::function<std::string(int)> make_;
-};
 
 // A platform call failed at its `nth` call with `error`; none when `nth` is 0.
 struct Fault {
@@ -153,20 +132,6 @@ TEST_F(PeloLinkTest, NumbersAndAcknowledgements) {
   }
 }
 
-TEST_F(PeloLinkTest, AFloodHoldsTheCleanOutNoLongerThanTheTimeOut) {
-  Connect();
-  FloodPeer flood(&adapter, [](int n) {
-    return Datagram(PELO_PKT_DATA, static_cast<uint16_t>(n), "\x01" + std::string("flood"));
-  });
-  vp.AttachAdapter(&flood);
-  DeviceState.nWinSockTimeOut = 200;
-  const Micros start = vp.Now();
-  EXPECT_TRUE(PeloFlush());
-  EXPECT_TRUE(Within(vp.Now() - start, 200000, 230000));
-  // The first datagram and the last one read are acknowledged.
-  EXPECT_EQ(Sent(), (Datagrams{Ack(1), Ack(static_cast<uint16_t>(flood.count))}));
-}
-
 using PeloSetup = Pelo;
 
 // The greeting acknowledgement, then after a 100 ms pause the unnumbered "X"; the status reply
@@ -197,7 +162,6 @@ TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
     ASSERT_EQ(Outcome(SetIPAddress("192.168.0.10")), "0 0 None");
     EXPECT_TRUE(vp.SocketNonBlocking());
     EXPECT_EQ(vp.BoundPort(), kUdpPort);
-    EXPECT_EQ(vp.BoundAddress(), 0u);
     EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Au);
     EXPECT_EQ(vp.LogOf(Call::WsConnect).at(0).b, kUdpPort) << "the adapter's port is the same";
     EXPECT_EQ(Sent(), (c.waiting ? Datagrams{greeting, Ack(31), Ack(32), status}
@@ -234,18 +198,6 @@ TEST_F(PeloSetup, OnlyCanonicalAddressesAreAccepted) {
   for (const char *text : {"1.2.3.4", "255.255.255.254", "0.0.0.0"}) {
     EXPECT_EQ(SetIPAddress(text), 0) << text << " " << ErrorState();
   }
-}
-
-TEST_F(PeloSetup, NullAddressWrongOrNoDevice) {
-  bySelectedTerminal = 3;
-  EXPECT_EQ(Outcome(SetIPAddress(nullptr)), "-1 3 Wrong parameters") << "checked first";
-  EXPECT_EQ(bySelectedTerminal, 3) << "a null address changes nothing else";
-  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 2 Device not initialized");
-  ASSERT_GE(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 0) << ErrorState();
-  bySelectedTerminal = 0;
-  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 5 Wrong communication device");
-  EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL) << "the serial device needs a new selection";
-  EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty());
 }
 
 // Failures up to the socket's mode close the device; later ones keep the socket, the forms and
@@ -304,27 +256,6 @@ TEST_F(PeloSetup, FailuresAndWhatTheyLeave) {
   }
 }
 
-TEST_F(PeloSetup, ResetSendsThreeEqualDatagramsAndWaitsForNothing) {
-  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized");
-  ASSERT_GE(InitCOMM(2, DEV_SERIAL_NETWORK, 9600, 0), 0);
-  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized") << "not 5";
-  ASSERT_EQ(ExitCOMM(), 0);
-  Connect("V C1\r");
-  OnEach(PELO_PKT_COMMAND, {{10, Fixed(Datagram(PELO_PKT_INIT, 5))}});
-  const uint16_t seq = PeloLink.wSeqCounter;
-  ASSERT_EQ(PeloReset(), 0) << ErrorState();
-  const std::string reset =
-      std::string("\x06\x00", 2) + char(seq + 1) + std::string("\x00%\x00", 3);
-  EXPECT_EQ(Sent(), (Datagrams{reset, reset, reset}));
-  EXPECT_TRUE(vp.LogOf(Call::WsRecv).empty());
-  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
-  EXPECT_EQ(PeloNextSeq(), seq + 2);
-  vp.ClearLog();
-  vp.Fail(Call::WsSend, 2, 10051);
-  EXPECT_EQ(Outcome(PeloReset()), "-1 77 Error sending message: 10051");
-  EXPECT_EQ(vp.LogOf(Call::WsSend).size(), 2u) << "the third is not sent";
-}
-
 class PeloCommandTest : public Pelo {
  public:
   void SetUp() override {
@@ -345,7 +276,7 @@ TEST_F(PeloCommandTest, RefusedBeforeAnyTraffic) {
   EXPECT_EQ(PeloLink.wSeqCounter, seq);
   // Only the Pelo kind is accepted, and the device is checked first.
   ASSERT_EQ(ExitCOMM(), 0);
-  EXPECT_EQ(Outcome(PeloCommand(nullptr, nullptr)), "-1 2 Device not initialized");
+  EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 2 Device not initialized") << "checked first";
   ASSERT_GE(InitCOMM(1, DEV_SERIAL_LOGON, 9600, 0), 0);
   EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 2 Device not initialized");
   // Before any socket the clean-out read fails, and the number is spent.
@@ -373,7 +304,6 @@ TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
   } const cases[] = {
       {"X", "0 0 None", "V2.1 C3", {}, {}, says("V2.1 C3\r")},
       {"X", "0 0 None", "", {}, {}, says("V")},
-      {"XX", "0 0 None", "V2.1\r", {}, {}, says("V2.1\r")},
       {longest.c_str(), "0 0 None", "ok", {}, {}, says("ok")},
       {"", "0 0 None", "ok", {}, {}, says("ok")},
       // An acknowledgement of our number ends it; one of another number does not.
@@ -386,8 +316,6 @@ TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
       // An empty datagram is a runt, not the end: the reply behind it is taken.
       {"Q", "0 0 None", "done", {}, {}, {{1000, empty}, {2000, done}}},
       {"Q", "-1 78 Error receving message: 10040", nullptr, {}, {}, {{1000, oversized}}},
-      {"Q", "-1 78 Error receving message: 10054", nullptr, {}, {Call::WsRecv, 3, 10054}, {}},
-      {"Q", "-1 77 Error sending message: 10055", nullptr, {}, {Call::WsSend, 1, 10055}, {}},
       {"Q", "-1 78 Error receving message: 10050", nullptr, {}, {Call::WsRecv, 1, 10050}, {}},
   };
   for (const auto &c : cases) {
@@ -586,47 +514,7 @@ TEST_F(PeloExchange, PostedCommandAndGetResponse) {
     for (const auto &d : c.datagrams) adapter.SendAt(vp.Now(), d);
     EXPECT_EQ(Outcome(GetResponse(reply)), c.outcome);
   }
-  // Seven polls in all, whatever they read.
-  for (int i = 0; i < 7; ++i) adapter.SendAt(vp.Now(), Datagram(PELO_PKT_ACK, 4));
-  adapter.SendAt(vp.Now(), Datagram(PELO_PKT_DATA, 4, Network(12, "eighth")));
-  EXPECT_EQ(Outcome(GetResponse(reply)), "-1 79 WinSocket timeout expired");
   EXPECT_STREQ(reply, "mine");
-}
-
-TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
-  // Status null: no SetIPAddress, the form is still none.
-  const std::tuple<const char *, int, const char *> cases[] = {
-      {nullptr, 0, "91 No selected Pelo"},
-      {"V C3\r", 0, "3 Wrong parameters"},
-      {"V C3\r", 255, "3 Wrong parameters"},
-      {"V C3\r", 254, "0 None"},
-      {"V C3\r", 1, "0 None"},
-      {"V C1\r", 1, "3 Wrong parameters"},
-      {"V C1\r", -1, "3 Wrong parameters"},
-      {"V C1\r", 0, "0 None"}};
-  for (const auto &[status, address, state] : cases) {
-    SCOPED_TRACE(std::to_string(address) + (status ? status : " no status"));
-    Open();
-    if (status != nullptr) {
-      adapter.SetResponder(Status(status));
-      ASSERT_EQ(SetIPAddress("192.168.0.10"), 0);
-    }
-    vp.ClearLog();
-    bySelectedTerminal = 9;
-    PeloLink.wLastDataSeq = 3;
-    const bool ok = std::string(state) == "0 None";
-    EXPECT_EQ(Outcome(ChgTerminal(address)), (ok ? "0 " : "-1 ") + std::string(state));
-    EXPECT_EQ(bySelectedTerminal, ok ? address : 255);
-    if (address >= 0 && address <= 254) {
-      EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF);
-    }
-    // SetTerminal refuses the same addresses; neither sends anything.
-    if (!ok) {
-      EXPECT_EQ(Outcome(SetTerminal(address)), std::string("-1 ") + state);
-    }
-    EXPECT_TRUE(Sent().empty());
-    ASSERT_EQ(ExitCOMM(), 0);
-  }
 }
 
 }  // namespace
