@@ -78,8 +78,10 @@ class ScriptKov74 : public platform::virt::Kov74Peer {
   Messages sent;
   std::vector<int> polls;
 
-  int Open(int, int, int, int) override { return 1; }
-  int SetSpeed(int) override { return 0; }
+  int openResult = 1, speedResult = 0;  // what the driver's open and set-speed return
+
+  int Open(int, int, int, int) override { return openResult; }
+  int SetSpeed(int) override { return speedResult; }
   int Close() override { return 0; }
   int Poll(int address, char *record, Micros now) override;
   int Send(int address, const char *text, Micros now) override;
