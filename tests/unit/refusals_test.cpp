@@ -82,6 +82,10 @@ TEST_F(Kov74Test, SelectionGivesUpAfterTenPollsAndNeedsAnAddress) {
   EXPECT_EQ(driver.polls.size(), 10u);
   EXPECT_EQ(device::bySelectedTerminal, device::NO_TERMINAL);
   EXPECT_EQ(Outcome(SetTerminal(0)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(ChgTerminal(0)), "-1 3 Wrong parameters");
+  const size_t before = vp.Log().size();
+  EXPECT_EQ(ChgTerminal(5), 0);
+  EXPECT_EQ(vp.Log().size(), before) << "no traffic";
 }
 
 TEST_F(SerialTest, ACollectedReplyOnAHungUpLineFailsWithThePortsError) {
