@@ -1,10 +1,8 @@
 // The fault matrix: each service, on each device family, against the simulated terminal. A good
-// run records the platform calls the service makes; then every call that can fail is failed at
-// each of its occurrences in turn, on a fresh device, and the outcome is judged: a failure
-// with a code, or a success identical to the good run's (never a failure reported as
-// success); the PC file unchanged after a download, gone (or complete when only its close
-// failed) after an upload; every PC file opened is closed; and no load left open on the
-// terminal. The cells come from the recorded sequence: a new call is covered by itself.
+// run records the platform calls the service makes; then each call that can fail is failed at
+// each of its occurrences in turn, on a fresh device: the service fails with a code or succeeds
+// as the good run did; the PC file is unchanged after a download, gone (or complete when only
+// its close failed) after an upload; no PC file or terminal load is left open.
 #include <cstdio>
 #include <cstring>
 #include <map>

@@ -1,6 +1,5 @@
-// The Pelo adapter against a scripted one: the datagram link (numbering, acknowledgements, the
-// clean-out read), connecting and resetting, commands to the adapter itself, and the terminal
-// exchanges and selection over it.
+// The Pelo adapter against a scripted one: the datagram link, connecting, commands to the
+// adapter itself, and the terminal exchanges over it.
 #include <algorithm>
 #include <cstring>
 

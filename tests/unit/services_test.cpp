@@ -1,11 +1,11 @@
-// The terminal services on the direct line: argument checks before any traffic, the commands on
-// the wire, echo acceptance, the codes of each refusal and the clean-up after it; the progress
-// meters and the host's cancel request.
+// The terminal services on the direct line: checks before any traffic, the commands on the wire,
+// each refusal's code and the clean-up after it; the transfer meter; the host's cancel request.
 #include <cstring>
 #include <initializer_list>
 
 #include "core/errors.h"
 #include "platform/platform.h"
+#include "services/files.h"
 #include "services/record_reader.h"
 #include "support/fixture.h"
 
@@ -134,7 +134,6 @@ TEST_F(Services, CommandsAndTheirReplies) {
       {"DEL ??\r", [&] { return Outcome(DeleFile(keep)); }, "-1 65 Del command ignored",
        "DEL KEEP\r"},
       {"TIME 0\r", [&] { return value(GetTime(v)); }, "= 0", "TIME\r"},
-      {"TIME\r", [&] { return value(GetTime(v)); }, "-1 49 Time command ignored", "TIME\r"},
       {"", [&] { return value(GetTime(v)); }, "-1 40 No reply from terminal", "TIME\r"},
       {"DATE 3261206\r", [&] { return value(GetDate(v)); }, "= 3261206", "DATE\r"},
       {"DATE\r", [&] { return value(GetDate(v)); }, "-1 50 Date command ignored", "DATE\r"},
@@ -295,11 +294,10 @@ TEST_F(Services, ListingEntriesCountsAndLimits) {
     return line + "\r" + Joined({"A.DAT      12", "A-VERY-LONG-LINE-OF-TEXT"}) + "\x04" + "2";
   });
   Entries e;
-  char empty[] = "", seven[] = "abcdefg";
+  char seven[] = "abcdefg";
   EXPECT_EQ(ListFiles(nullptr, e.slots), 2) << ErrorState();
-  EXPECT_EQ(ListFiles(empty, e.slots), 2) << ErrorState();
   EXPECT_EQ(ListFiles(seven, e.slots), 2) << ErrorState();
-  EXPECT_EQ(Heard(), (Lines{"DIR", "DIR", "DIR ABCDEFG"}));
+  EXPECT_EQ(Heard(), (Lines{"DIR", "DIR ABCDEFG"}));
   EXPECT_EQ(e.Slot(0), std::string("A.DAT      12\0##", 16));
   // A line too long for its slot is cut to 15 characters; the next slot is not touched.
   EXPECT_EQ(e.Slot(1), std::string("A-VERY-LONG-LIN") + '\0');
@@ -375,6 +373,19 @@ TEST_F(Services, ViewFile) {
     }
     EXPECT_EQ(Written(), c.written) << c.typed;
   }
+}
+
+// The EOT's acknowledgement is looked for in three more lines of 10 s at most; the code stays.
+TEST_F(Services, EndTransferWaitsForTheAcknowledgementAndKeepsTheCode) {
+  peer.Reply("a\rb\rc\rd\re\r");
+  SetError(kErrRecordTooLong);
+  services::EndTransfer();
+  EXPECT_EQ(ErrorState(), "57 Record too long");
+  EXPECT_EQ(Heard().back(), kEot);
+  EXPECT_EQ(vp.PendingInput(), 2u) << "the fifth line is left unread";
+  const Micros start = vp.Now();
+  services::EndTransfer();  // a silent terminal: the EOT exchange's 5 s, then three times 10 s
+  EXPECT_TRUE(Within(vp.Now() - start, 35 * kSecond, 36 * kSecond));
 }
 
 // The selection and value slots of the block calls; unused slots hold '#'.
