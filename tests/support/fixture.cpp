@@ -159,6 +159,13 @@ void SerialTest::Select(int kind, int address) {
   device::bySelectedTerminal = static_cast<uint8_t>(address);
 }
 
+Micros SerialTest::WriteTime(const std::string &bytes) const {
+  for (const auto &w : vp.Writes()) {
+    if (w.second.find(bytes) != std::string::npos) return w.first;
+  }
+  return ~Micros{0};
+}
+
 void SerialTest::Answer(std::function<std::optional<std::string>(const std::string &)> answer) {
   peer.SetResponder([answer](const std::string &line) {
     const std::optional<std::string> text = answer(line);

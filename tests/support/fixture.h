@@ -180,6 +180,7 @@ class SerialTest : public ::testing::Test {
   void Open(int kind, int speed = 9600);  // COM1, set-up traffic forgotten
   void Select(int kind, int address);     // opened with `address` selected, no traffic
   std::string Written() const { return vp.Written(); }
+  Micros WriteTime(const std::string &bytes) const;  // of the first write holding them, or ~0
   // Answers each line with the function's text and a CR (nullopt: silence).
   void Answer(std::function<std::optional<std::string>(const std::string &)> answer);
   void Answer(LoadTerminal *terminal) {

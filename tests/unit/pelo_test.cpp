@@ -25,6 +25,26 @@ std::string Network(uint8_t address, const std::string &text) {
   return std::string(1, static_cast<char>(address)) + text;
 }
 
+// A datagram made by `make` from its count ready at every read; the scripted adapter hears
+// everything the host sends.
+class FloodPeer : public platform::virt::DatagramPeer {
+ public:
+  FloodPeer(ScriptAdapter *behind, std::function<std::string(int)> make)
+      : behind_(behind), make_(std::move(make)) {}
+  void FromHost(const uint8_t *data, size_t n, Micros now) override {
+    behind_->FromHost(data, n, now);
+  }
+  bool ToHost(Micros, std::string *datagram) override {
+    *datagram = make_(++count);
+    return true;
+  }
+  int count = 0;
+
+ private:
+  ScriptAdapter *behind_;
+  std::function<std::string(int)> make_;
+};
+
 // A platform call failed at its `nth` call with `error`; none when `nth` is 0.
 struct Fault {
   Call call;
@@ -514,6 +534,89 @@ TEST_F(PeloExchange, PostedCommandAndGetResponse) {
     EXPECT_EQ(Outcome(GetResponse(reply)), c.outcome);
   }
   EXPECT_STREQ(reply, "mine");
+}
+
+TEST_F(PeloLinkTest, AFloodHoldsTheCleanOutNoLongerThanTheTimeOut) {
+  Connect();
+  FloodPeer flood(&adapter, [](int n) {
+    return Datagram(PELO_PKT_DATA, static_cast<uint16_t>(n), "\x01" + std::string("flood"));
+  });
+  vp.AttachAdapter(&flood);
+  DeviceState.nWinSockTimeOut = 200;
+  const Micros start = vp.Now();
+  EXPECT_TRUE(PeloFlush());
+  EXPECT_TRUE(Within(vp.Now() - start, 200000, 230000));
+  // The first datagram and the last one read are acknowledged.
+  EXPECT_EQ(Sent(), (Datagrams{Ack(1), Ack(static_cast<uint16_t>(flood.count))}));
+}
+
+TEST_F(PeloSetup, NullAddressWrongOrNoDevice) {
+  bySelectedTerminal = 3;
+  EXPECT_EQ(Outcome(SetIPAddress(nullptr)), "-1 3 Wrong parameters") << "checked first";
+  EXPECT_EQ(bySelectedTerminal, 3) << "a null address changes nothing else";
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 2 Device not initialized");
+  ASSERT_GE(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 0) << ErrorState();
+  bySelectedTerminal = 0;
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 5 Wrong communication device");
+  EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL) << "the serial device needs a new selection";
+  EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty());
+}
+
+TEST_F(PeloSetup, ResetSendsThreeEqualDatagramsAndWaitsForNothing) {
+  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized");
+  ASSERT_GE(InitCOMM(2, DEV_SERIAL_NETWORK, 9600, 0), 0);
+  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized") << "not 5";
+  ASSERT_EQ(ExitCOMM(), 0);
+  Connect("V C1\r");
+  OnEach(PELO_PKT_COMMAND, {{10, Fixed(Datagram(PELO_PKT_INIT, 5))}});
+  const uint16_t seq = PeloLink.wSeqCounter;
+  ASSERT_EQ(PeloReset(), 0) << ErrorState();
+  const std::string reset =
+      std::string("\x06\x00", 2) + char(seq + 1) + std::string("\x00%\x00", 3);
+  EXPECT_EQ(Sent(), (Datagrams{reset, reset, reset}));
+  EXPECT_TRUE(vp.LogOf(Call::WsRecv).empty());
+  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
+  EXPECT_EQ(PeloNextSeq(), seq + 2);
+  vp.ClearLog();
+  vp.Fail(Call::WsSend, 2, 10051);
+  EXPECT_EQ(Outcome(PeloReset()), "-1 77 Error sending message: 10051");
+  EXPECT_EQ(vp.LogOf(Call::WsSend).size(), 2u) << "the third is not sent";
+}
+
+TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
+  // Status null: no SetIPAddress, the form is still none.
+  const std::tuple<const char *, int, const char *> cases[] = {
+      {nullptr, 0, "91 No selected Pelo"},
+      {"V C3\r", 0, "3 Wrong parameters"},
+      {"V C3\r", 255, "3 Wrong parameters"},
+      {"V C3\r", 254, "0 None"},
+      {"V C3\r", 1, "0 None"},
+      {"V C1\r", 1, "3 Wrong parameters"},
+      {"V C1\r", -1, "3 Wrong parameters"},
+      {"V C1\r", 0, "0 None"}};
+  for (const auto &[status, address, state] : cases) {
+    SCOPED_TRACE(std::to_string(address) + (status ? status : " no status"));
+    Open();
+    if (status != nullptr) {
+      adapter.SetResponder(Status(status));
+      ASSERT_EQ(SetIPAddress("192.168.0.10"), 0);
+    }
+    vp.ClearLog();
+    bySelectedTerminal = 9;
+    PeloLink.wLastDataSeq = 3;
+    const bool ok = std::string(state) == "0 None";
+    EXPECT_EQ(Outcome(ChgTerminal(address)), (ok ? "0 " : "-1 ") + std::string(state));
+    EXPECT_EQ(bySelectedTerminal, ok ? address : 255);
+    if (address >= 0 && address <= 254) {
+      EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF);
+    }
+    // SetTerminal refuses the same addresses; neither sends anything.
+    if (!ok) {
+      EXPECT_EQ(Outcome(SetTerminal(address)), std::string("-1 ") + state);
+    }
+    EXPECT_TRUE(Sent().empty());
+    ASSERT_EQ(ExitCOMM(), 0);
+  }
 }
 
 }  // namespace

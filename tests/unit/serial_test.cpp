@@ -554,5 +554,24 @@ TEST_F(Modem, HangsUpEvenWhenTheEscapeIsNotAnswered) {
   EXPECT_EQ(Written().rfind(">P0\r+++", 0), 0u);
 }
 
+// Collecting never waits: an empty queue fails at once, an unfinished line after 1024 reads,
+// and every line error counts (the number of empty reads is that of ClearCommError calls).
+TEST_F(SerialExchange, CollectionFailuresOnTheDirectLine) {
+  Select(DEV_SERIAL_DIRECT, 0);
+  const std::tuple<std::string, uint32_t, const char *, size_t> cases[] = {
+      {"PARTIAL", 0, "35 Bad RS232 end of record", 1024 - 7},
+      {std::string(128, 'y'), 0, "93 Record buffer overflow", 0},
+      {"", 24, "70 Windows error: 24", 1},
+      {"\n", 0, "40 No reply from terminal", 1}};
+  for (const auto &[input, mask, state, emptyReads] : cases) {
+    if (!input.empty()) peer.SendAt(vp.Now(), input);
+    if (mask != 0) vp.QueueClearErrorMask(mask);
+    vp.Advance(1000);
+    vp.ClearLog();
+    EXPECT_EQ(Collect(), state);
+    EXPECT_EQ(vp.LogOf(Call::ComClearError).size(), emptyReads) << state;
+  }
+}
+
 }  // namespace
 }  // namespace veldc::test

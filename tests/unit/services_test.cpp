@@ -637,5 +637,27 @@ TEST_F(Cancel, TransfersAndListingsTakeTheirOwnFailurePath) {
   EXPECT_EQ(files.Read("out.txt"), "R1\r\nR2\r\n");
 }
 
+TEST_F(Upload, LinesWaitTheSerialTimeOut) {
+  ASSERT_EQ(Set232TimeOut(3), 0);
+  Types("AB\r");
+  const Micros start = vp.Now();
+  EXPECT_EQ(Receive(), "-1 40 No reply from terminal");
+  // The "TYPE" exchange (answered at once), 3 s for the silent line, then EndTransfer.
+  EXPECT_TRUE(Within(WriteTime("\x04\r") - start, 3 * kSecond, 3 * kSecond + kSecond / 2));
+}
+
+TEST_F(Upload, TenThousandRecordsAndNoMore) {
+  Types(Numbered(10000, "\r") + kEot + "10000\r");
+  EXPECT_EQ(Receive(), "10000 0 None");
+  // The 10,001st record is judged as the end line, and fails even when it reads like one
+  // that matches; the terminal is told to stop.
+  Types(Numbered(10000, "\r") + "X10000\rR10002\r" + kEot + "10002\r");
+  EXPECT_EQ(Receive(), "-1 60 Records number does not match");
+  EXPECT_EQ(Heard().back(), kEot);
+  // The PC file is kept, closed, with the first 10,000 records.
+  EXPECT_EQ(files.Read("out.txt"), Numbered(10000));
+  EXPECT_EQ(vp.LogOf(Call::FileClose).size(), 2u);
+}
+
 }  // namespace
 }  // namespace veldc::test
