@@ -619,5 +619,63 @@ TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
   }
 }
 
+// "A" and "C" commands to the adapter choose the address and form the next reset moves to; the
+// socket and the current form stay until then.
+TEST_F(PeloCommandTest, AddressAndFormCommandsChooseWhatTheNextResetUses) {
+  const uint32_t connected = PeloLink.dwConnectedPeloAddr;
+  struct {
+    const char *command;
+    uint32_t selected;
+    int32_t savedForm;
+  } const cases[] = {{"A192.168.0.11", kAddress11, PELO_FORM_NETWORK},
+                     {"Anonsense", 0xFFFFFFFFu, PELO_FORM_NETWORK},
+                     {"A192.168.0.11", kAddress11, PELO_FORM_NETWORK},
+                     {"C1", kAddress11, PELO_FORM_SINGLE},
+                     {"XC3", kAddress11, PELO_FORM_NETWORK},
+                     {"C", kAddress11, PELO_FORM_SINGLE}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.command);
+    OnCommand({{1000, Reply(PELO_PKT_COMMAND, 0, "fine\r")}});
+    ASSERT_EQ(PeloCommand(c.command, reply), 0) << ErrorState();
+    EXPECT_EQ(PeloLink.dwSelectedPeloAddr, c.selected);
+    EXPECT_EQ(PeloLink.nSavedLinkForm, c.savedForm);
+    EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK) << "current form kept";
+    EXPECT_EQ(PeloLink.dwConnectedPeloAddr, connected) << "socket untouched";
+  }
+  EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty());
+  // The reset moves to what was chosen, right after sending to the old address.
+  OnCommand({{3000, Fixed(Datagram(PELO_PKT_INIT, 1))}});
+  ASSERT_EQ(PeloCommand("%", reply), 0) << ErrorState();
+  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
+  const auto sends = vp.LogOf(Call::WsSend);
+  const auto connects = vp.LogOf(Call::WsConnect);
+  ASSERT_EQ(connects.size(), 1u);
+  EXPECT_EQ(connects[0].a, 0xC0A8000B);
+  EXPECT_EQ(sends[sends.size() - 2].a, 0xC0A8000A) << "the reset went to the old address";
+  vp.ClearLog();
+  ASSERT_EQ(PeloCommand("%", reply), 0);
+  EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty()) << "same address again: no connect";
+}
+
+// A terminal that answers the empty command without its model is busy: EOT, then identified.
+TEST_F(PeloExchange, SetTerminalStopsABusyTerminalThenIdentifies) {
+  Connect("V C3\r");
+  adapter.SetResponder([](const PeloPacket &p) -> ScriptAdapter::Answers {
+    if (p.type != PELO_PKT_DATA) return {};
+    const std::string answer = p.text.substr(1) == "%XI" ? "Dulm 3 F" : "";
+    return {{1000, Ack(p.seq)}, {2000, Reply(PELO_PKT_DATA, 100, Network(3, answer))(p.seq)}};
+  });
+  ASSERT_EQ(SetTerminal(3), 0) << ErrorState();
+  std::vector<std::string> commands;
+  for (const auto &d : SentData()) {
+    PeloPacket p;
+    ASSERT_TRUE(PeloPacket::Decode(reinterpret_cast<const uint8_t *>(d.data()), d.size(), &p));
+    commands.push_back(p.text);
+  }
+  EXPECT_EQ(commands,
+            (std::vector<std::string>{Network(3, ""), Network(3, "\x04"), Network(3, "%XI")}));
+  EXPECT_EQ(bySelectedTerminal, 3);
+}
+
 }  // namespace
 }  // namespace veldc::test

@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "core/errors.h"
+#include "platform/meter_ui.h"
 #include "platform/platform.h"
 #include "services/files.h"
 #include "services/record_reader.h"
@@ -657,6 +658,23 @@ TEST_F(Upload, TenThousandRecordsAndNoMore) {
   // The PC file is kept, closed, with the first 10,000 records.
   EXPECT_EQ(files.Read("out.txt"), Numbered(10000));
   EXPECT_EQ(vp.LogOf(Call::FileClose).size(), 2u);
+}
+
+// The meter's bar: each step's share of the width, never wider, and a product past 32 bits that
+// must not wrap on a large file.
+TEST(MeterBars, TransferGrowsByEachStepAndStopsAtFullWidth) {
+  meter::TransferBar bar;
+  for (int i = 1; i <= 10; ++i) EXPECT_EQ(bar.Advance(120, 12, 120), 12 * i);
+  EXPECT_EQ(bar.Advance(120, 12, 120), 120);
+  bar.Reset();
+  EXPECT_EQ(bar.Advance(120, 12, 93), 9);
+  bar.Reset();
+  EXPECT_EQ(bar.Advance(0, 1, 93), 93);
+  bar.Reset();
+  EXPECT_EQ(bar.Advance(60000000, 30000000, 150), 75);
+  EXPECT_EQ(meter::ConnectBarRight(100, 3500, 7000), 50);
+  EXPECT_EQ(meter::ConnectBarRight(100, 14000, 7000), 200);
+  EXPECT_EQ(meter::ConnectBarRight(100, 5, 0), 100);
 }
 
 }  // namespace
