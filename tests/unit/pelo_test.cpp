@@ -677,5 +677,43 @@ TEST_F(PeloExchange, SetTerminalStopsABusyTerminalThenIdentifies) {
   EXPECT_EQ(bySelectedTerminal, 3);
 }
 
+TEST_F(PeloSetup, StatusWithoutVIsIgnoredUntilTheTimeOut) {
+  Open();
+  DeviceState.nWinSockTimeOut = 1000;
+  adapter.SetResponder(Status("C3 no version\r"));
+  const Micros start = vp.Now();
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 79 WinSocket timeout expired");
+  // 100 ms pause, then the time-out.
+  const Micros elapsed = vp.Now() - start;
+  EXPECT_GE(elapsed, 1100000u);
+  EXPECT_LT(elapsed, 1130000u);
+  EXPECT_TRUE(vp.SocketOpen());
+}
+
+// Lines of a listing and of an upload wait the Pelo time-out, not the serial one.
+TEST(SimPeloServices, LinesWaitThePeloTimeOut) {
+  TestPlatform vp;
+  SimPeloLink link{vp};
+  sim::Terminal terminal{"Veld", 5};
+  link.adapter.AttachTerminal(&terminal);
+  ASSERT_EQ(InitCOMM(5002, DEV_PELO, 0, 0), 5002) << ErrorState();
+  ASSERT_EQ(SetWinSockTimeOut(3), 0);
+  ASSERT_EQ(SetIPAddress("192.168.0.10"), 0) << ErrorState();
+  ASSERT_EQ(SetTerminal(5), 0) << ErrorState();
+  terminal.PutFile('C', "CUT", {"one", "two", "three"});
+  terminal.Faults().cutAfterLines = 1;
+  TempDir files;
+  char name[] = "cut", entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
+  for (const bool listing : {false, true}) {
+    const Micros start = vp.Now();
+    EXPECT_EQ(Outcome(listing ? ListFiles(nullptr, entries)
+                              : RecvFile(name, files.Path("out.txt").c_str())),
+              "-1 79 WinSocket timeout expired");
+    EXPECT_TRUE(Within(vp.Now() - start, 3000000u, 4000000u)) << listing;
+    terminal.Faults().cutAfterLines = 0;
+  }
+  EXPECT_FALSE(files.Exists("out.txt"));
+}
+
 }  // namespace
 }  // namespace veldc::test

@@ -677,5 +677,46 @@ TEST(MeterBars, TransferGrowsByEachStepAndStopsAtFullWidth) {
   EXPECT_EQ(meter::ConnectBarRight(100, 5, 0), 100);
 }
 
+// The counts terminals put in their end lines and directory entries: blanks first, a sign, the
+// digits up to the first other character; out of range is clamped, never wrapped.
+TEST(ReadNumber, CountsAsTerminalsWriteThem) {
+  const std::pair<const char *, int32_t> cases[] = {
+      {"42", 42},
+      {"  \t\r\n 7 RECS", 7},
+      {"+12", 12},
+      {"-12", -12},
+      {"0012x3", 12},
+      {"", 0},
+      {"x12", 0},
+      {"- 5", 0},
+      {"2147483647", INT32_MAX},
+      {"2147483648", INT32_MAX},
+      {"99999999999999999999", INT32_MAX},
+      {"-2147483648", INT32_MIN},
+      {"-99999999999999999999", INT32_MIN},
+  };
+  for (const auto &c : cases) EXPECT_EQ(services::ReadNumber(c.first), c.second) << c.first;
+  char name[] = "ab-Z9\x80z";
+  services::UpperCaseName(name);
+  EXPECT_STREQ(name, "AB-Z9\x80Z");
+}
+
+TEST_F(Cancel, WaitsEndEarlyAndOtherCallsIgnoreTheRequest) {
+  char text[VELDC_REPLY_SIZE];
+  CancelOperation();
+  EXPECT_EQ(vp.Wakes(), 1) << "a wait in progress is woken";
+  EXPECT_EQ(Outcome(SendCommand("V", text)), "-1 40 No reply from terminal");  // not a wait
+  const auto start = vp.Now();
+  EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 61 Operation cancelled");
+  EXPECT_LT(vp.Now() - start, 100000u);
+  EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 40 No reply from terminal");  // taken once
+  EXPECT_GE(vp.Now() - start, 1000000u);
+  // A request left over when the device closes does not reach the next session.
+  CancelOperation();
+  ExitCOMM();
+  Select(DEV_SERIAL_DIRECT, 0);
+  EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 40 No reply from terminal");
+}
+
 }  // namespace
 }  // namespace veldc::test
