@@ -223,10 +223,9 @@ class PosixPlatform : public Platform {
 
   bool ComSetTimeouts(Handle port, const ComTimeouts &timeouts) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = ports_.find(Fd(port));
-    if (it == ports_.end()) return false;
-    it->second.timeouts = timeouts;
-    return true;
+    Port *p = Find(Fd(port));
+    if (p != nullptr) p->timeouts = timeouts;
+    return p != nullptr;
   }
 
   bool ComPurge(Handle port, uint32_t flags) override {
@@ -257,8 +256,7 @@ class PosixPlatform : public Platform {
     ComTimeouts t;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      auto it = ports_.find(fd);
-      if (it != ports_.end()) t = it->second.timeouts;
+      if (const Port *p = Find(fd)) t = p->timeouts;
     }
     const uint64_t limitMs =
         static_cast<uint64_t>(t.WriteTotalTimeoutMultiplier) * length + t.WriteTotalTimeoutConstant;
@@ -320,12 +318,7 @@ class PosixPlatform : public Platform {
     const uint32_t taken = std::min(length, static_cast<uint32_t>(n));
     std::memcpy(data, chunk, taken);
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = ports_.find(fd);
-    if (it != ports_.end()) {
-      it->second.begin = 0;
-      it->second.end = static_cast<uint32_t>(n) - taken;
-      std::memcpy(it->second.input, chunk + taken, it->second.end);
-    }
+    if (Port *p = Find(fd)) p->Keep(chunk + taken, static_cast<uint32_t>(n) - taken);
     return taken;
   }
 
@@ -562,35 +555,47 @@ class PosixPlatform : public Platform {
     char input[256];
     uint32_t begin = 0, end = 0;
     int64_t checkedAt = 0;  // when the port was last seen there with bytes buffered
+
+    bool Holds() const { return begin != end; }
+    void Keep(const char *bytes, uint32_t n) {
+      std::memcpy(input, bytes, n);
+      begin = 0;
+      end = n;
+    }
   };
+
+  // The open port's state, or nullptr; mutex_ is held.
+  Port *Find(int fd) {
+    auto it = ports_.find(fd);
+    return it == ports_.end() ? nullptr : &it->second;
+  }
 
   // Moves up to `length` buffered bytes of the port to `data` (nullptr: drops them).
   uint32_t TakeBuffered(int fd, void *data, uint32_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = ports_.find(fd);
-    if (it == ports_.end()) return 0;
-    Port &p = it->second;
-    const uint32_t n = std::min(length, p.end - p.begin);
-    if (data != nullptr) std::memcpy(data, p.input + p.begin, n);
-    p.begin += n;
+    Port *p = Find(fd);
+    if (p == nullptr) return 0;
+    const uint32_t n = std::min(length, p->end - p->begin);
+    if (data != nullptr) std::memcpy(data, p->input + p->begin, n);
+    p->begin += n;
     return n;
   }
 
   // True every 5 ms at most while bytes are buffered: time to check the device is still there.
   bool BufferedAndDueCheck(int fd) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = ports_.find(fd);
-    if (it == ports_.end() || it->second.begin == it->second.end) return false;
+    Port *p = Find(fd);
+    if (p == nullptr || !p->Holds()) return false;
     const int64_t now = MonotonicNs();
-    if (now - it->second.checkedAt < 5000000) return false;
-    it->second.checkedAt = now;
+    if (now - p->checkedAt < 5000000) return false;
+    p->checkedAt = now;
     return true;
   }
 
   bool HasBuffered(int fd) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = ports_.find(fd);
-    return it != ports_.end() && it->second.begin != it->second.end;
+    const Port *p = Find(fd);
+    return p != nullptr && p->Holds();
   }
 
   const int wake_;
