@@ -1,11 +1,9 @@
 // The terminal services on the direct line: checks before any traffic, the commands on the wire,
 // each refusal's code and the clean-up after it; the transfer meter; the host's cancel request.
-#include <cstring>
 #include <initializer_list>
 
 #include "core/errors.h"
 #include "platform/meter_ui.h"
-#include "platform/platform.h"
 #include "services/files.h"
 #include "services/record_reader.h"
 #include "support/fixture.h"
@@ -20,17 +18,14 @@ TEST(RecordReader, SplitsTheFileIntoRecords) {
   TestPlatform vp;
   TempDir files;
   const std::string r127(127, 'x');
-  const struct {
-    std::string content;
-    Records expected;  // every result up to 0 or -1, which comes with the error state
-  } cases[] = {
+  // Every result up to 0 or -1, which comes with the error state.
+  const std::pair<std::string, Records> cases[] = {
       {"AB\r\nCD", {{2, "AB"}, {2, "CD"}, {0, ""}}},
       {"AB" + kCtrlZ + "CD\r\n", {{2, "AB"}, {2, "CD"}, {0, ""}}},
       {r127 + "\r\n", {{127, r127}, {0, ""}}},
-      {r127 + "y\r\n", {{-1, "57 Record too long"}}},
-  };
-  for (const auto &c : cases) {
-    files.Write("in.txt", c.content);
+      {r127 + "y\r\n", {{-1, "57 Record too long"}}}};
+  for (const auto &[content, expected] : cases) {
+    files.Write("in.txt", content);
     const platform::Handle file = platform::Os().FileOpenRead(files.Path("in.txt").c_str());
     Records got;
     char record[132];
@@ -39,15 +34,14 @@ TEST(RecordReader, SplitsTheFileIntoRecords) {
       got.emplace_back(r, r > 0 ? std::string(record) : r < 0 ? ErrorState() : "");
     }
     platform::Os().FileClose(file);
-    EXPECT_EQ(got, c.expected) << c.content;
+    EXPECT_EQ(got, expected) << content;
   }
 }
 
 using Services = ServicesTest;
 
-// The argument checks of every service before any traffic, and their order: each row's
-// outcomes ("result code") with the device closed, open with no terminal selected and with
-// terminal 0 selected ("" = not looked at).
+// Every service's argument checks, in order, before any traffic: "result code" with the device
+// closed, open with no terminal selected, and with terminal 0 selected ("" = not looked at).
 TEST_F(Services, ChecksComeFirstAndCauseNoTraffic) {
   char name[] = "data", nine[] = "abcdefghi", bad[] = "D";
   char text[VELDC_REPLY_SIZE], entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
@@ -58,56 +52,52 @@ TEST_F(Services, ChecksComeFirstAndCauseNoTraffic) {
     std::string terminal = n;
     return SendFile(in.c_str(), terminal.data(), p, option);
   };
-  const struct {
-    const char *what;
-    std::function<int()> call;
-    const char *closed, *unselected, *selected;
-  } cases[] = {
-      {"load", [&] { return load("DATA", 0, 0); }, "-1 2", "-1 4", ""},
-      {"load p 2", [&] { return load("DATA", 2, 0); }, "", "", "-1 3"},
-      {"load option 128", [&] { return load("DATA", 0, 128); }, "", "", "-1 3"},
-      {"load nine", [&] { return load("ABCDEFGHI", 0, 0); }, "", "", "-1 3"},
-      {"load no file", [&] { return SendFile(nullptr, name, 0, 0); }, "", "", "-1 3"},
-      {"program", [&] { return SendPrg(in.c_str()); }, "", "-1 4", ""},
-      {"program no file", [] { return SendPrg(nullptr); }, "", "", "-1 3"},
-      {"upload", [&] { return RecvFile(name, out.c_str()); }, "-1 2", "-1 4", ""},
-      {"upload nine", [&] { return RecvFile(nine, out.c_str()); }, "", "", "-1 3"},
-      {"drive", [] { return ChgDrv(nullptr); }, "-1 2", "", "-1 3"},
-      {"drive D", [&] { return ChgDrv(bad); }, "", "", "-1 3"},
-      {"drive blank", [] { return ChgDrv(" A"); }, "", "", "-1 3"},
-      {"delete", [&] { return DeleFile(name); }, "-1 2", "", ""},
-      {"delete null", [] { return DeleFile(nullptr); }, "-1 3", "", "-1 3"},
-      {"list", [] { return ListFiles(nullptr, nullptr); }, "-1 2", "", "-1 3"},
-      {"list nine", [&] { return ListFiles(nine, entries); }, "", "", "-1 3"},
-      {"view", [&] { return ViewFile(name, text, 64); }, "-1 2", "", ""},
-      {"view 32768", [&] { return ViewFile(name, text, 32768); }, "", "", "-1 3"},
-      {"set time", [] { return SetTime("99"); }, "-1 2", "-1 4", "-1 3"},
-      {"set time null", [] { return SetTime(nullptr); }, "-1 3", "", ""},
-      {"set date", [] { return SetDate("3000101"); }, "", "-1 4", ""},
-      {"get time", [&] { return GetTime(text); }, "", "-1 4", ""},
-      {"get date", [&] { return GetDate(text); }, "-1 2", "", ""},
-      {"get parameter 100", [&] { return GetParameter(100, text); }, "", "", "-1 3"},
-      {"set parameter 100", [] { return SetParameter(100, "x"); }, "", "", "-1 3"},
-      {"set parameter 33", [&] { return SetParameter(5, v33.c_str()); }, "-1 3", "", "-1 3"},
-      {"set parameter 32", [&] { return SetParameter(5, v32.c_str()); }, "-1 2", "", ""},
-      // Clock texts: hours, minutes, seconds; weekday 0-6, two-digit year, month, day.
-      {"240000", [] { return SetTime("240000"); }, "", "", "-1 3"},
-      {"120060", [] { return SetTime("120060"); }, "", "", "-1 3"},
-      {"1234567", [] { return SetTime("1234567"); }, "", "", "-1 3"},
-      {"7000101", [] { return SetDate("7000101"); }, "", "", "-1 3"},
-      {"0001301", [] { return SetDate("0001301"); }, "", "", "-1 3"},
-      {"0000431", [] { return SetDate("0000431"); }, "", "", "-1 3"},
-  };
+  const std::tuple<const char *, std::function<int()>, const char *, const char *, const char *>
+      cases[] = {
+          {"load", [&] { return load("DATA", 0, 0); }, "-1 2", "-1 4", ""},
+          {"load p 2", [&] { return load("DATA", 2, 0); }, "", "", "-1 3"},
+          {"load option 128", [&] { return load("DATA", 0, 128); }, "", "", "-1 3"},
+          {"load nine", [&] { return load("ABCDEFGHI", 0, 0); }, "", "", "-1 3"},
+          {"load no file", [&] { return SendFile(nullptr, name, 0, 0); }, "", "", "-1 3"},
+          {"program", [&] { return SendPrg(in.c_str()); }, "", "-1 4", ""},
+          {"program no file", [] { return SendPrg(nullptr); }, "", "", "-1 3"},
+          {"upload", [&] { return RecvFile(name, out.c_str()); }, "-1 2", "-1 4", ""},
+          {"upload nine", [&] { return RecvFile(nine, out.c_str()); }, "", "", "-1 3"},
+          {"drive", [] { return ChgDrv(nullptr); }, "-1 2", "", "-1 3"},
+          {"drive D", [&] { return ChgDrv(bad); }, "", "", "-1 3"},
+          {"drive blank", [] { return ChgDrv(" A"); }, "", "", "-1 3"},
+          {"delete", [&] { return DeleFile(name); }, "-1 2", "", ""},
+          {"delete null", [] { return DeleFile(nullptr); }, "-1 3", "", "-1 3"},
+          {"list", [] { return ListFiles(nullptr, nullptr); }, "-1 2", "", "-1 3"},
+          {"list nine", [&] { return ListFiles(nine, entries); }, "", "", "-1 3"},
+          {"view", [&] { return ViewFile(name, text, 64); }, "-1 2", "", ""},
+          {"view 32768", [&] { return ViewFile(name, text, 32768); }, "", "", "-1 3"},
+          {"set time", [] { return SetTime("99"); }, "-1 2", "-1 4", "-1 3"},
+          {"set time null", [] { return SetTime(nullptr); }, "-1 3", "", ""},
+          {"set date", [] { return SetDate("3000101"); }, "", "-1 4", ""},
+          {"get time", [&] { return GetTime(text); }, "", "-1 4", ""},
+          {"get date", [&] { return GetDate(text); }, "-1 2", "", ""},
+          {"get parameter 100", [&] { return GetParameter(100, text); }, "", "", "-1 3"},
+          {"set parameter 100", [] { return SetParameter(100, "x"); }, "", "", "-1 3"},
+          {"set parameter 33", [&] { return SetParameter(5, v33.c_str()); }, "-1 3", "", "-1 3"},
+          {"set parameter 32", [&] { return SetParameter(5, v32.c_str()); }, "-1 2", "", ""},
+          // Clock texts: hours, minutes, seconds; weekday 0-6, two-digit year, month, day.
+          {"240000", [] { return SetTime("240000"); }, "", "", "-1 3"},
+          {"120060", [] { return SetTime("120060"); }, "", "", "-1 3"},
+          {"1234567", [] { return SetTime("1234567"); }, "", "", "-1 3"},
+          {"7000101", [] { return SetDate("7000101"); }, "", "", "-1 3"},
+          {"0001301", [] { return SetDate("0001301"); }, "", "", "-1 3"},
+          {"0000431", [] { return SetDate("0000431"); }, "", "", "-1 3"},
+      };
   ASSERT_EQ(ExitCOMM(), 0);
   for (int state = 0; state < 3; ++state) {
     if (state == 1) Open(DEV_SERIAL_DIRECT);
     if (state == 2) ChgTerminal(0);
-    for (const auto &c : cases) {
-      const char *expected = state == 0 ? c.closed : state == 1 ? c.unselected : c.selected;
-      if (*expected == '\0') continue;
-      const int r = c.call();
-      EXPECT_EQ(std::to_string(r) + " " + std::to_string(nErrorCode), expected)
-          << c.what << " in state " << state;
+    for (const auto &[what, call, closed, unselected, selected] : cases) {
+      const std::string expected = state == 0 ? closed : state == 1 ? unselected : selected;
+      if (expected.empty()) continue;
+      const int r = call();
+      EXPECT_EQ(std::to_string(r) + " " + std::to_string(nErrorCode), expected) << what << state;
     }
   }
   EXPECT_TRUE(Heard().empty());
@@ -116,52 +106,45 @@ TEST_F(Services, ChecksComeFirstAndCauseNoTraffic) {
   EXPECT_FALSE(files.Exists("out.txt"));
 }
 
-// One command each: the terminal's reply (as sent), the outcome with the value read ("= ..."),
-// and the bytes written. Writes need the exact echo; reads take the reply from its sixth
-// character.
+// One command each: the terminal's reply (as sent), the outcome ("= value" of a read) and the
+// bytes written. Writes need the exact echo; reads take the reply from its sixth character.
 TEST_F(Services, CommandsAndTheirReplies) {
   char v[VELDC_REPLY_SIZE], del[] = "data1", keep[] = "keep";
   const std::string v32(32, 'v');
-  const auto value = [&v](int r) { return r == 0 ? "= " + std::string(v) : Outcome(r); };
-  const struct {
-    std::string reply;
-    std::function<std::string()> call;
-    const char *outcome;
-    std::string written;
-  } cases[] = {
-      {"CD B\r", [] { return Outcome(ChgDrv("Bxyz")); }, "0 0 None", "CD B\r"},
-      {"CD c\r", [] { return Outcome(ChgDrv("C")); }, "-1 48 Drive not available", "CD C\r"},
-      {"DEL DATA1\r", [&] { return Outcome(DeleFile(del)); }, "0 0 None", "DEL DATA1\r"},
-      {"DEL ??\r", [&] { return Outcome(DeleFile(keep)); }, "-1 65 Del command ignored",
-       "DEL KEEP\r"},
-      {"TIME 0\r", [&] { return value(GetTime(v)); }, "= 0", "TIME\r"},
-      {"", [&] { return value(GetTime(v)); }, "-1 40 No reply from terminal", "TIME\r"},
-      {"DATE 3261206\r", [&] { return value(GetDate(v)); }, "= 3261206", "DATE\r"},
-      {"DATE\r", [&] { return value(GetDate(v)); }, "-1 50 Date command ignored", "DATE\r"},
-      {"TIME 235959\r", [] { return Outcome(SetTime("235959")); }, "0 0 None", "TIME 235959\r"},
-      {"time 120000\r", [] { return Outcome(SetTime("120000")); }, "-1 49 Time command ignored",
+  const std::tuple<std::string, std::function<int()>, const char *, std::string> cases[] = {
+      {"CD B\r", [] { return ChgDrv("Bxyz"); }, "0 0 None", "CD B\r"},
+      {"CD c\r", [] { return ChgDrv("C"); }, "-1 48 Drive not available", "CD C\r"},
+      {"DEL DATA1\r", [&] { return DeleFile(del); }, "0 0 None", "DEL DATA1\r"},
+      {"DEL ??\r", [&] { return DeleFile(keep); }, "-1 65 Del command ignored", "DEL KEEP\r"},
+      {"TIME 0\r", [&] { return GetTime(v); }, "= 0", "TIME\r"},
+      {"", [&] { return GetTime(v); }, "-1 40 No reply from terminal", "TIME\r"},
+      {"DATE 3261206\r", [&] { return GetDate(v); }, "= 3261206", "DATE\r"},
+      {"DATE\r", [&] { return GetDate(v); }, "-1 50 Date command ignored", "DATE\r"},
+      {"TIME 235959\r", [] { return SetTime("235959"); }, "0 0 None", "TIME 235959\r"},
+      {"time 120000\r", [] { return SetTime("120000"); }, "-1 49 Time command ignored",
        "TIME 120000\r"},
-      {"TIME 12", [] { return Outcome(SetTime("120000")); }, "-1 35 Bad RS232 end of record",
+      {"TIME 12", [] { return SetTime("120000"); }, "-1 35 Bad RS232 end of record",
        "TIME 120000\r"},
-      {"DATE 6991231\r", [] { return Outcome(SetDate("6991231")); }, "0 0 None", "DATE 6991231\r"},
-      {"DATE 0000131 \r", [] { return Outcome(SetDate("0000131")); }, "-1 50 Date command ignored",
+      {"DATE 6991231\r", [] { return SetDate("6991231"); }, "0 0 None", "DATE 6991231\r"},
+      {"DATE 0000131 \r", [] { return SetDate("0000131"); }, "-1 50 Date command ignored",
        "DATE 0000131\r"},
-      {"CFG 05 \r", [] { return Outcome(SetParameter(5, nullptr)); }, "0 0 None", "CFG 05 \r"},
-      {"CFG 99 " + v32 + "\r", [&] { return Outcome(SetParameter(99, v32.c_str())); }, "0 0 None",
+      {"CFG 05 \r", [] { return SetParameter(5, nullptr); }, "0 0 None", "CFG 05 \r"},
+      {"CFG 99 " + v32 + "\r", [&] { return SetParameter(99, v32.c_str()); }, "0 0 None",
        "CFG 99 " + v32 + "\r"},
-      {"CFG 05 Y\r", [] { return Outcome(SetParameter(5, "y")); },
-       "-1 51 Configuration command ignored", "CFG 05 y\r"},
-      {"CFG 07 x\r", [&] { return value(GetParameter(7, v)); }, "= x", "CFG 07\r"},  // 1 char
-      {"CFG 07 hello world\r", [&] { return value(GetParameter(7, v)); }, "= hello world",
-       "CFG 07\r"},
-      {"", [&] { return value(GetParameter(0, v)); }, "-1 40 No reply from terminal", "CFG 00\r"},
+      {"CFG 05 Y\r", [] { return SetParameter(5, "y"); }, "-1 51 Configuration command ignored",
+       "CFG 05 y\r"},
+      {"CFG 07 x\r", [&] { return GetParameter(7, v); }, "= x", "CFG 07\r"},  // one character
+      {"CFG 07 hello world\r", [&] { return GetParameter(7, v); }, "= hello world", "CFG 07\r"},
+      {"", [&] { return GetParameter(0, v); }, "-1 40 No reply from terminal", "CFG 00\r"},
   };
-  for (const auto &c : cases) {
+  for (const auto &[reply, call, outcome, written] : cases) {
     vp.ClearWritten();
-    if (!c.reply.empty()) peer.Reply(c.reply);
+    if (!reply.empty()) peer.Reply(reply);
     std::strcpy(v, "untouched");
-    EXPECT_EQ(c.call(), c.outcome) << c.written;
-    EXPECT_EQ(Written(), c.written) << c.outcome;
+    const int r = call();
+    EXPECT_EQ(r == 0 && std::string(v) != "untouched" ? "= " + std::string(v) : Outcome(r), outcome)
+        << written;
+    EXPECT_EQ(Written(), written) << outcome;
   }
   EXPECT_STREQ(del, "DATA1");
 }
@@ -204,13 +187,7 @@ class Download : public ServicesTest {
 // load tells the terminal to stop; the PC file is never changed.
 TEST_F(Download, LoadsAndTheirCleanUp) {
   const std::string two = "AB\r\nCD\r\n", tooLong = "AB\r\n" + std::string(128, 'z') + "\r\n";
-  const struct {
-    bool program;
-    std::string content;
-    Fault fault;
-    int n;
-    const char *outcome, *written;
-  } cases[] = {
+  const std::tuple<bool, std::string, Fault, int, const char *, const char *> cases[] = {
       {false, kCtrlZ + "AB\r\n", kNone, 0, "0 0 None", "LOAD DATA\r\x04\r"},  // closed at once
       {false, "AB\r\r\nCD", kNone, 0, "3 0 None", "LOAD DATA\rAB\r\rCD\r\x04\r"},
       {true, "10 PRINT\r\n20 END\r\n", kNone, 0, "2 0 None",
@@ -235,10 +212,10 @@ TEST_F(Download, LoadsAndTheirCleanUp) {
       {true, "A\r\n", kOpen, 1, "-1 56 Not able to open file",
        "%XI\rLOADP PROGRAM\rSTOP DOWNLOADING\r\x04\r"},
   };
-  for (const auto &c : cases) {
-    EXPECT_EQ(Load(c.program, c.content, c.fault, c.n), c.outcome) << c.written;
-    EXPECT_EQ(Written(), c.written) << c.outcome;
-    EXPECT_EQ(files.Read("in.txt"), c.content) << c.outcome;
+  for (const auto &[program, content, fault, n, outcome, written] : cases) {
+    EXPECT_EQ(Load(program, content, fault, n), outcome) << written;
+    EXPECT_EQ(Written(), written) << outcome;
+    EXPECT_EQ(files.Read("in.txt"), content) << outcome;
   }
   EXPECT_EQ(terminalName, "DATA");
   // The options ride on the load command; nothing follows a refusal.
@@ -262,19 +239,13 @@ TEST_F(Download, LoadsAndTheirCleanUp) {
 // The load ends with the record that takes the count past 10,000; a file that goes on is
 // refused with the usual clean-up instead of being cut short.
 TEST_F(Download, TenThousandAndOneRecordsAtMost) {
-  const struct {
-    bool program;
-    int records;
-    const char *outcome;
-    Lines tail;
-  } cases[] = {
+  const std::tuple<bool, int, const char *, Lines> cases[] = {
       {false, 10001, "10001 0 None", {"R10000", "R10001", kEot}},
       {false, 10005, "-1 64 Records number overflow", {"R10001", kEot, "DEL DATA"}},
-      {true, 10002, "-1 64 Records number overflow", {"R10001", "STOP DOWNLOADING", kEot}},
-  };
-  for (const auto &c : cases) {
-    EXPECT_EQ(Load(c.program, Numbered(c.records)), c.outcome) << c.records;
-    EXPECT_EQ(Lines(Heard().end() - 3, Heard().end()), c.tail) << c.records;
+      {true, 10002, "-1 64 Records number overflow", {"R10001", "STOP DOWNLOADING", kEot}}};
+  for (const auto &[program, records, outcome, tail] : cases) {
+    EXPECT_EQ(Load(program, Numbered(records)), outcome) << records;
+    EXPECT_EQ(Lines(Heard().end() - 3, Heard().end()), tail) << records;
   }
 }
 
@@ -295,7 +266,7 @@ TEST_F(Services, ListingEntriesCountsAndLimits) {
     return line + "\r" + Joined({"A.DAT      12", "A-VERY-LONG-LINE-OF-TEXT"}) + "\x04" + "2";
   });
   Entries e;
-  char seven[] = "abcdefg";
+  char seven[] = "abcdefg", eight[] = "abcdefgh";
   EXPECT_EQ(ListFiles(nullptr, e.slots), 2) << ErrorState();
   EXPECT_EQ(ListFiles(seven, e.slots), 2) << ErrorState();
   EXPECT_EQ(Heard(), (Lines{"DIR", "DIR ABCDEFG"}));
@@ -303,10 +274,8 @@ TEST_F(Services, ListingEntriesCountsAndLimits) {
   // A line too long for its slot is cut to 15 characters; the next slot is not touched.
   EXPECT_EQ(e.Slot(1), std::string("A-VERY-LONG-LIN") + '\0');
   EXPECT_EQ(e.Slot(2)[0], '#');
-
   // An eight-character name is answered in one reply; one shorter than five is an empty entry.
   Answer([](const std::string &) { return "DIR ABCDEFGH   1234 and more"; });
-  char eight[] = "abcdefgh";
   EXPECT_EQ(ListFiles(eight, e.slots), 1) << ErrorState();
   EXPECT_EQ(Heard().back(), "DIR ABCDEFGH");
   EXPECT_EQ(e.Slot(0), std::string("ABCDEFGH   1234") + '\0');
@@ -314,32 +283,26 @@ TEST_F(Services, ListingEntriesCountsAndLimits) {
   peer.Reply("DIR\r");
   EXPECT_EQ(ListFiles(eight, e.slots), 1);
   EXPECT_EQ(e.Slot(0)[0], '\0');
-
   Lines names;
   for (int i = 0; i < 201; ++i) names.push_back("F" + std::to_string(i));
-  const struct {
-    std::string reply;
-    int result;
-    const char *state;
-  } cases[] = {
+  const std::tuple<std::string, int, const char *> cases[] = {
       {"DIR\r" + Joined({names.begin(), names.begin() + 200}) + kEot + "200", 200, "0 None"},
       {"DIR\r" + Joined(names) + kEot + "201", -1, "53 Files counter overflow"},
       {"DIR\rX\rY\r" + kEot + "3", -1, "54 Files number does not match"},
       {"DIR\r" + kEot + "1", -1, "54 Files number does not match"},
       {"DIxx\r\x04", 0, "0 None"},
       {"DOR\r\x04", -1, "52 Dir command ignored"},
-      {"DIR\rX\r", -1, "40 No reply from terminal"},  // after the line's 10 s
-  };
-  for (const auto &c : cases) {
+      {"DIR\rX\r", -1, "40 No reply from terminal"}};  // after the line's 10 s
+  for (const auto &[reply, result, state] : cases) {
     const size_t heard = Heard().size();
-    peer.Reply(c.reply + "\r");
+    peer.Reply(reply + "\r");
     Entries e;
     const Micros start = vp.Now();
-    EXPECT_EQ(ListFiles(nullptr, e.slots), c.result) << c.state;
-    EXPECT_EQ(ErrorState(), c.state);
-    EXPECT_EQ((vp.Now() - start) / (10 * kSecond), c.state[0] == '4' ? 1u : 0u) << c.state;
+    EXPECT_EQ(ListFiles(nullptr, e.slots), result) << state;
+    EXPECT_EQ(ErrorState(), state);
+    EXPECT_EQ((vp.Now() - start) / (10 * kSecond), state[0] == '4' ? 1u : 0u) << state;
     EXPECT_EQ(HeardSince(heard), Lines{"DIR"}) << "a listing never ends the transfer itself";
-    if (c.reply[4] == 'X') {
+    if (reply[4] == 'X') {
       EXPECT_EQ(e.Slot(0)[0], 'X') << "entries stored before a failure stay";
     }
   }
@@ -349,30 +312,27 @@ TEST_F(Services, ListingEntriesCountsAndLimits) {
 // end by itself.
 TEST_F(Services, ViewFile) {
   const std::string kept = "TYPE X\r1234567\rnext\r" + kEot + "2";
-  const struct {
-    const char *name;
-    std::string typed;  // the terminal's answer to "TYPE"
-    int size;
-    const char *outcome, *text, *written;  // text nullptr: not looked at
-  } cases[] = {
-      {"log", "TYPE LOG\rAB\r\rCD\r" + kEot + "99 ignored", 64, "3 0 None", "AB\r\n\r\nCD\r\n",
-       "TYPE LOG\r"},
-      {"x", kept, 10, "1 0 None", "1234567\r\n", "TYPE X\r\x04\r"},
-      {"x", kept, 9, "0 0 None", "", "TYPE X\r\x04\r"},  // 7 + CR LF + NUL do not fit
-      {"x", "TYPE ?", 64, "-1 62 Send command ignored", nullptr, "TYPE X\r\x04\r"},
-      {"x", "TYPE X\rfirst", 64, "-1 40 No reply from terminal", nullptr, "TYPE X\r\x04\r"},
-  };
-  for (const auto &c : cases) {
-    const std::string typed = c.typed;
-    Answer([typed](const std::string &line) { return line == kEot ? "\x04*" : typed; });
+  // The name, the terminal's answer to "TYPE", the buffer's size, the outcome, the text (nullptr:
+  // not looked at) and the bytes written.
+  const std::tuple<const char *, std::string, int, const char *, const char *, const char *>
+      cases[] = {
+          {"log", "TYPE LOG\rAB\r\rCD\r" + kEot + "99 ignored", 64, "3 0 None", "AB\r\n\r\nCD\r\n",
+           "TYPE LOG\r"},
+          {"x", kept, 10, "1 0 None", "1234567\r\n", "TYPE X\r\x04\r"},
+          {"x", kept, 9, "0 0 None", "", "TYPE X\r\x04\r"},  // 7 + CR LF + NUL do not fit
+          {"x", "TYPE ?", 64, "-1 62 Send command ignored", nullptr, "TYPE X\r\x04\r"},
+          {"x", "TYPE X\rfirst", 64, "-1 40 No reply from terminal", nullptr, "TYPE X\r\x04\r"},
+      };
+  for (const auto &[file, typed, size, outcome, text, written] : cases) {
+    Answer([typed = typed](const std::string &line) { return line == kEot ? "\x04*" : typed; });
     vp.ClearWritten();
-    std::string name = c.name;
-    std::vector<char> buffer(c.size, '#');
-    EXPECT_EQ(Outcome(ViewFile(name.data(), buffer.data(), c.size)), c.outcome) << c.typed;
-    if (c.text != nullptr) {
-      EXPECT_STREQ(buffer.data(), c.text) << c.typed;
+    std::string name = file;
+    std::vector<char> buffer(size, '#');
+    EXPECT_EQ(Outcome(ViewFile(name.data(), buffer.data(), size)), outcome) << typed;
+    if (text != nullptr) {
+      EXPECT_STREQ(buffer.data(), text) << typed;
     }
-    EXPECT_EQ(Written(), c.written) << c.typed;
+    EXPECT_EQ(Written(), written) << typed;
   }
 }
 
@@ -472,10 +432,7 @@ class Upload : public ServicesTest {
 
 TEST_F(Upload, EndLineIsJudged) {
   const std::string z127(127, 'z');  // 127 * 122 = 15494
-  const struct {
-    std::string body;
-    const char *outcome;
-  } cases[] = {
+  const std::pair<std::string, const char *> cases[] = {
       {"AB\rCD\r" + kEot + "2\r", "2 0 None"},
       {kEot + "0\r", "0 0 None"},
       {"AB\rCD\r" + kEot + "2 RECS 267\r", "-1 68 Bad file checksum"},
@@ -483,43 +440,38 @@ TEST_F(Upload, EndLineIsJudged) {
       {"\xFF\xFF\rA\r" + kEot + "2 RECS 63\r", "2 0 None"},  // signed bytes
       {z127 + "\r" + z127 + "\r" + z127 + "\r" + kEot + "3 RECS 13714\r", "3 0 None"},  // % 32768
   };
-  for (const auto &c : cases) {
-    Types(c.body);
+  for (const auto &[body, outcome] : cases) {
+    Types(body);
     char name[] = "data";
-    EXPECT_EQ(Outcome(RecvFile(name, files.Path("out.txt").c_str())), c.outcome) << c.body;
+    EXPECT_EQ(Outcome(RecvFile(name, files.Path("out.txt").c_str())), outcome) << body;
     EXPECT_STREQ(name, "DATA");
     // On success and on both mismatches the file holds every record received.
     std::string expected;
-    for (size_t at = 0; c.body[at] != '\x04';) {
-      const size_t cr = c.body.find('\r', at);
-      expected += c.body.substr(at, cr - at) + "\r\n";
-      at = cr + 1;
+    for (size_t at = 0, cr; body[at] != '\x04'; at = cr + 1) {
+      cr = body.find('\r', at);
+      expected += body.substr(at, cr - at) + "\r\n";
     }
-    EXPECT_EQ(files.Read("out.txt"), expected) << c.body;
+    EXPECT_EQ(files.Read("out.txt"), expected) << body;
   }
   EXPECT_EQ(Heard(), Lines(6, "TYPE DATA"));  // the end line closes the transfer
 }
 
 TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
-  const struct {
-    std::string typed;  // the terminal's bytes after "TYPE", as sent
-    bool failWrite;
-    const char *state;
-  } cases[] = {
+  // The terminal's bytes after "TYPE" (as sent), whether the second write fails, the state.
+  const std::tuple<std::string, bool, const char *> cases[] = {
       {"TYPE ??\r", false, "62 Send command ignored"},
       {"", false, "40 No reply from terminal"},
       {"TYPE DATA\rAB\r", false, "40 No reply from terminal"},
       {"TYPE DATA\rAB\rCD", false, "35 Bad RS232 end of record"},
-      {"TYPE DATA\rAB\rCD\r" + kEot + "2\r", true, "94 Error writing record"},
-  };
-  for (const auto &c : cases) {
-    peer.Reply(c.typed);
+      {"TYPE DATA\rAB\rCD\r" + kEot + "2\r", true, "94 Error writing record"}};
+  for (const auto &[typed, failWrite, state] : cases) {
+    peer.Reply(typed);
     peer.Reply("\x04*\r");
-    if (c.failWrite) vp.Fail(Call::FileWrite, 2);
+    if (failWrite) vp.Fail(Call::FileWrite, 2);
     const size_t before = Heard().size();
-    EXPECT_EQ(Receive(), std::string("-1 ") + c.state) << c.typed;
-    EXPECT_EQ(HeardSince(before), (Lines{"TYPE DATA", kEot})) << c.typed;
-    EXPECT_FALSE(files.Exists("out.txt")) << c.typed;
+    EXPECT_EQ(Receive(), std::string("-1 ") + state) << typed;
+    EXPECT_EQ(HeardSince(before), (Lines{"TYPE DATA", kEot})) << typed;
+    EXPECT_FALSE(files.Exists("out.txt")) << typed;
   }
   // A PC file that cannot be made is left as it was; one not closed is kept.
   files.Write("out.txt", "old content");
@@ -611,11 +563,7 @@ TEST_F(Cancel, TransfersAndListingsTakeTheirOwnFailurePath) {
   files.Write("in.txt", Numbered(4));
   char name[] = "DATA", entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
   const std::string in = files.Path("in.txt"), out = files.Path("out.txt");
-  const struct {
-    std::function<int()> call;
-    std::string at;
-    Lines heard;
-  } cases[] = {
+  const std::tuple<std::function<int()>, std::string, Lines> cases[] = {
       {[&] { return SendFile(in.c_str(), name, 0, 0); },
        "R2",
        {"LOAD DATA", "R1", "R2", kEot, "DEL DATA"}},
@@ -625,80 +573,17 @@ TEST_F(Cancel, TransfersAndListingsTakeTheirOwnFailurePath) {
       {[&] { return ListFiles(nullptr, entries); }, "DIR", {"DIR"}},
       {[&] { return RecvFile(name, out.c_str()); }, "TYPE DATA", {"TYPE DATA", kEot}},
   };
-  for (const auto &c : cases) {
-    CancelAt(c.at);
+  for (const auto &[call, at, heard] : cases) {
+    CancelAt(at);
     const size_t before = Heard().size();
-    EXPECT_EQ(Outcome(c.call()), "-1 61 Operation cancelled") << c.at;
-    EXPECT_EQ(HeardSince(before), c.heard) << c.at;
+    EXPECT_EQ(Outcome(call()), "-1 61 Operation cancelled") << at;
+    EXPECT_EQ(HeardSince(before), heard) << at;
     EXPECT_FALSE(files.Exists("out.txt")) << "a partial upload is deleted";
     CancelAt("");  // the request was taken: the same call now runs through
-    EXPECT_GE(c.call(), 0) << c.at << " " << ErrorState();
+    EXPECT_GE(call(), 0) << at << " " << ErrorState();
   }
   EXPECT_EQ(files.Read("in.txt"), Numbered(4));
   EXPECT_EQ(files.Read("out.txt"), "R1\r\nR2\r\n");
-}
-
-TEST_F(Upload, LinesWaitTheSerialTimeOut) {
-  ASSERT_EQ(Set232TimeOut(3), 0);
-  Types("AB\r");
-  const Micros start = vp.Now();
-  EXPECT_EQ(Receive(), "-1 40 No reply from terminal");
-  // The "TYPE" exchange (answered at once), 3 s for the silent line, then EndTransfer.
-  EXPECT_TRUE(Within(WriteTime("\x04\r") - start, 3 * kSecond, 3 * kSecond + kSecond / 2));
-}
-
-TEST_F(Upload, TenThousandRecordsAndNoMore) {
-  Types(Numbered(10000, "\r") + kEot + "10000\r");
-  EXPECT_EQ(Receive(), "10000 0 None");
-  // The 10,001st record is judged as the end line, and fails even when it reads like one
-  // that matches; the terminal is told to stop.
-  Types(Numbered(10000, "\r") + "X10000\rR10002\r" + kEot + "10002\r");
-  EXPECT_EQ(Receive(), "-1 60 Records number does not match");
-  EXPECT_EQ(Heard().back(), kEot);
-  // The PC file is kept, closed, with the first 10,000 records.
-  EXPECT_EQ(files.Read("out.txt"), Numbered(10000));
-  EXPECT_EQ(vp.LogOf(Call::FileClose).size(), 2u);
-}
-
-// The meter's bar: each step's share of the width, never wider, and a product past 32 bits that
-// must not wrap on a large file.
-TEST(MeterBars, TransferGrowsByEachStepAndStopsAtFullWidth) {
-  meter::TransferBar bar;
-  for (int i = 1; i <= 10; ++i) EXPECT_EQ(bar.Advance(120, 12, 120), 12 * i);
-  EXPECT_EQ(bar.Advance(120, 12, 120), 120);
-  bar.Reset();
-  EXPECT_EQ(bar.Advance(120, 12, 93), 9);
-  bar.Reset();
-  EXPECT_EQ(bar.Advance(0, 1, 93), 93);
-  bar.Reset();
-  EXPECT_EQ(bar.Advance(60000000, 30000000, 150), 75);
-  EXPECT_EQ(meter::ConnectBarRight(100, 3500, 7000), 50);
-  EXPECT_EQ(meter::ConnectBarRight(100, 14000, 7000), 200);
-  EXPECT_EQ(meter::ConnectBarRight(100, 5, 0), 100);
-}
-
-// The counts terminals put in their end lines and directory entries: blanks first, a sign, the
-// digits up to the first other character; out of range is clamped, never wrapped.
-TEST(ReadNumber, CountsAsTerminalsWriteThem) {
-  const std::pair<const char *, int32_t> cases[] = {
-      {"42", 42},
-      {"  \t\r\n 7 RECS", 7},
-      {"+12", 12},
-      {"-12", -12},
-      {"0012x3", 12},
-      {"", 0},
-      {"x12", 0},
-      {"- 5", 0},
-      {"2147483647", INT32_MAX},
-      {"2147483648", INT32_MAX},
-      {"99999999999999999999", INT32_MAX},
-      {"-2147483648", INT32_MIN},
-      {"-99999999999999999999", INT32_MIN},
-  };
-  for (const auto &c : cases) EXPECT_EQ(services::ReadNumber(c.first), c.second) << c.first;
-  char name[] = "ab-Z9\x80z";
-  services::UpperCaseName(name);
-  EXPECT_STREQ(name, "AB-Z9\x80Z");
 }
 
 TEST_F(Cancel, WaitsEndEarlyAndOtherCallsIgnoreTheRequest) {
@@ -716,6 +601,64 @@ TEST_F(Cancel, WaitsEndEarlyAndOtherCallsIgnoreTheRequest) {
   ExitCOMM();
   Select(DEV_SERIAL_DIRECT, 0);
   EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 40 No reply from terminal");
+}
+
+TEST_F(Upload, LinesWaitTheSerialTimeOutAndTakeTenThousandRecordsAtMost) {
+  ASSERT_EQ(Set232TimeOut(3), 0);
+  Types("AB\r");
+  const Micros start = vp.Now();
+  EXPECT_EQ(Receive(), "-1 40 No reply from terminal");
+  // The "TYPE" exchange (answered at once), 3 s for the silent line, then EndTransfer.
+  const auto eot = vp.Writes().back();
+  ASSERT_EQ(eot.second, "\x04\r");
+  EXPECT_TRUE(Within(eot.first - start, 3 * kSecond, 3 * kSecond + kSecond / 2));
+  Types(Numbered(10000, "\r") + kEot + "10000\r");
+  EXPECT_EQ(Receive(), "10000 0 None");
+  // The 10,001st record is judged as the end line, and fails even when it reads like one
+  // that matches; the terminal is told to stop.
+  Types(Numbered(10000, "\r") + "X10000\rR10002\r" + kEot + "10002\r");
+  vp.ClearLog();
+  EXPECT_EQ(Receive(), "-1 60 Records number does not match");
+  EXPECT_EQ(Heard().back(), kEot);
+  // The PC file is kept, closed, with the first 10,000 records.
+  EXPECT_EQ(files.Read("out.txt"), Numbered(10000));
+  EXPECT_EQ(vp.LogOf(Call::FileClose).size(), 1u);
+}
+
+// The meter's bar: each step's share of the width, never wider, and a product past 32 bits that
+// must not wrap on a large file. The counts terminals put in their end lines and directory
+// entries: blanks first, a sign, the digits up to the first other character; out of range is
+// clamped, never wrapped.
+TEST(Helpers, MeterBarsCountsAndNames) {
+  meter::TransferBar bar;
+  for (int i = 1; i <= 10; ++i) EXPECT_EQ(bar.Advance(120, 12, 120), 12 * i);
+  EXPECT_EQ(bar.Advance(120, 12, 120), 120);
+  bar.Reset();
+  EXPECT_EQ(bar.Advance(120, 12, 93), 9);
+  bar.Reset();
+  EXPECT_EQ(bar.Advance(0, 1, 93), 93);
+  bar.Reset();
+  EXPECT_EQ(bar.Advance(60000000, 30000000, 150), 75);
+  EXPECT_EQ(meter::ConnectBarRight(100, 3500, 7000), 50);
+  EXPECT_EQ(meter::ConnectBarRight(100, 14000, 7000), 200);
+  EXPECT_EQ(meter::ConnectBarRight(100, 5, 0), 100);
+  const std::pair<const char *, int32_t> cases[] = {{"42", 42},
+                                                    {"  \t\r\n 7 RECS", 7},
+                                                    {"+12", 12},
+                                                    {"-12", -12},
+                                                    {"0012x3", 12},
+                                                    {"", 0},
+                                                    {"x12", 0},
+                                                    {"- 5", 0},
+                                                    {"2147483647", INT32_MAX},
+                                                    {"2147483648", INT32_MAX},
+                                                    {"99999999999999999999", INT32_MAX},
+                                                    {"-2147483648", INT32_MIN},
+                                                    {"-99999999999999999999", INT32_MIN}};
+  for (const auto &[text, value] : cases) EXPECT_EQ(services::ReadNumber(text), value) << text;
+  char name[] = "ab-Z9\x80z";
+  services::UpperCaseName(name);
+  EXPECT_STREQ(name, "AB-Z9\x80Z");
 }
 
 }  // namespace
