@@ -1,11 +1,8 @@
 // The Pelo adapter against a scripted one: the datagram link, connecting, commands to the
 // adapter itself, and the terminal exchanges over it.
-#include <algorithm>
-#include <cstring>
-
 #include "core/errors.h"
-#include "device/device.h"
 #include "pelo/link.h"
+#include "sim/terminal.h"
 #include "support/fixture.h"
 
 namespace veldc::test {
@@ -24,26 +21,6 @@ std::string Ack(uint16_t seq) { return Datagram(PeloPacket::kAck, seq); }
 std::string Network(uint8_t address, const std::string &text) {
   return std::string(1, static_cast<char>(address)) + text;
 }
-
-// A datagram made by `make` from its count ready at every read; the scripted adapter hears
-// everything the host sends.
-class FloodPeer : public platform::virt::DatagramPeer {
- public:
-  FloodPeer(ScriptAdapter *behind, std::function<std::string(int)> make)
-      : behind_(behind), make_(std::move(make)) {}
-  void FromHost(const uint8_t *data, size_t n, Micros now) override {
-    behind_->FromHost(data, n, now);
-  }
-  bool ToHost(Micros, std::string *datagram) override {
-    *datagram = make_(++count);
-    return true;
-  }
-  int count = 0;
-
- private:
-  ScriptAdapter *behind_;
-  std::function<std::string(int)> make_;
-};
 
 // A platform call failed at its `nth` call with `error`; none when `nth` is 0.
 struct Fault {
@@ -90,6 +67,11 @@ class Pelo : public ::testing::Test {
     return [bytes](uint16_t) { return bytes; };
   }
 
+  // The current and the saved link form, and the same form twice.
+  static std::pair<int32_t, int32_t> Forms() {
+    return {PeloLink.nLinkForm, PeloLink.nSavedLinkForm};
+  }
+  static std::pair<int32_t, int32_t> Both(int32_t form) { return {form, form}; }
   void Open() { ASSERT_EQ(InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort); }
   // Opens the Pelo kind and connects to 192.168.0.10, which reports `status`.
   void Connect(const std::string &status = "V2 C3\r") {
@@ -151,6 +133,28 @@ TEST_F(PeloLinkTest, NumbersAndAcknowledgements) {
   }
 }
 
+// A flood holds the clean-out no longer than the time-out; the first datagram and the last one
+// read are acknowledged.
+TEST_F(PeloLinkTest, AFloodHoldsTheCleanOutNoLongerThanTheTimeOut) {
+  struct Flood : platform::virt::DatagramPeer {
+    void FromHost(const uint8_t *, size_t, Micros) override {}
+    bool ToHost(Micros, std::string *datagram) override {
+      *datagram = Datagram(PELO_PKT_DATA, static_cast<uint16_t>(++count),
+                           "\x01"
+                           "flood");
+      return true;
+    }
+    int count = 0;
+  } flood;
+  Connect();
+  vp.AttachAdapter(&flood);
+  DeviceState.nWinSockTimeOut = 200;
+  const Micros start = vp.Now();
+  EXPECT_TRUE(PeloFlush());
+  EXPECT_TRUE(Within(vp.Now() - start, 200000, 230000));
+  EXPECT_EQ(Sent(), (Datagrams{Ack(1), Ack(static_cast<uint16_t>(flood.count))}));
+}
+
 using PeloSetup = Pelo;
 
 // The greeting acknowledgement, then after a 100 ms pause the unnumbered "X"; the status reply
@@ -160,21 +164,17 @@ TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
   Open();
   const std::string greeting("\x04\x00\x00\x00\x00", 5), status("\x06\x00\x00\x00X\x00", 6);
   const uint16_t seqBefore = PeloLink.wSeqCounter;
-  struct {
-    const char *status;
-    int32_t form;
-    Fault fault;
-    bool waiting;
-  } const cases[] = {{"V2.1 C3\r", PELO_FORM_NETWORK, {}, false},
-                     {"V1\r", PELO_FORM_SINGLE, {Call::WsSend, 1, 10065}, false},
-                     {"C3 V\r", PELO_FORM_NETWORK, {}, true},
-                     {"VC1C\r", PELO_FORM_SINGLE, {}, false}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.status);
+  const std::tuple<const char *, int32_t, Fault, bool> cases[] = {
+      {"V2.1 C3\r", PELO_FORM_NETWORK, {}, false},
+      {"V1\r", PELO_FORM_SINGLE, {Call::WsSend, 1, 10065}, false},
+      {"C3 V\r", PELO_FORM_NETWORK, {}, true},
+      {"VC1C\r", PELO_FORM_SINGLE, {}, false}};
+  for (const auto &[text, form, fault, waiting] : cases) {
+    SCOPED_TRACE(text);
     vp.ClearLog();
-    adapter.SetResponder(Status(c.status));
-    c.fault.Arm(vp);
-    if (c.waiting) {
+    adapter.SetResponder(Status(text));
+    fault.Arm(vp);
+    if (waiting) {
       adapter.SendAt(0, Datagram(PELO_PKT_DATA, 31, "\x01late"));
       adapter.SendAt(0, Datagram(PELO_PKT_DATA, 32, "\x01later"));
     }
@@ -183,19 +183,18 @@ TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
     EXPECT_EQ(vp.BoundPort(), kUdpPort);
     EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Au);
     EXPECT_EQ(vp.LogOf(Call::WsConnect).at(0).b, kUdpPort) << "the adapter's port is the same";
-    EXPECT_EQ(Sent(), (c.waiting ? Datagrams{greeting, Ack(31), Ack(32), status}
-                                 : Datagrams{greeting, status}));
+    EXPECT_EQ(Sent(), (waiting ? Datagrams{greeting, Ack(31), Ack(32), status}
+                               : Datagrams{greeting, status}));
     EXPECT_GE(SendTimes().back() - SendTimes()[0], 100000u);
     EXPECT_EQ(PeloLink.wSeqCounter, seqBefore);
-    EXPECT_EQ(PeloLink.nLinkForm, c.form);
-    EXPECT_EQ(PeloLink.nSavedLinkForm, c.form);
+    EXPECT_EQ(Forms(), Both(form));
     EXPECT_EQ(PeloLink.dwConnectedPeloAddr, kAddress10);
     EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
     const auto &log = vp.Log();
     const auto first = [&log](Call call) {
       return std::find_if(log.begin(), log.end(), [call](const auto &e) { return e.call == call; });
     };
-    EXPECT_EQ(first(Call::WsCloseSocket) < first(Call::WsSocket), &c != &cases[0]);
+    EXPECT_EQ(first(Call::WsCloseSocket) < first(Call::WsSocket), text != std::get<0>(cases[0]));
   }
 }
 
@@ -211,54 +210,52 @@ TEST_F(PeloSetup, OnlyCanonicalAddressesAreAccepted) {
     EXPECT_TRUE(vp.LogOf(Call::WsCloseSocket).empty() && vp.LogOf(Call::WsSocket).empty());
     EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Au);
     EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
-    EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
-    EXPECT_EQ(PeloLink.nSavedLinkForm, PELO_FORM_NETWORK);
+    EXPECT_EQ(Forms(), Both(PELO_FORM_NETWORK));
   }
   for (const char *text : {"1.2.3.4", "255.255.255.254", "0.0.0.0"}) {
     EXPECT_EQ(SetIPAddress(text), 0) << text << " " << ErrorState();
   }
 }
 
-// Failures up to the socket's mode close the device; later ones keep the socket, the forms and
-// the addresses, and close the meter.
+// Failures up to the socket's mode close the device; later ones (and a status without "V",
+// ignored until the time-out after the 100 ms pause) keep the socket, the forms and the
+// addresses, and close the meter.
 TEST_F(PeloSetup, FailuresAndWhatTheyLeave) {
+  const Fault none{};
   const std::string error = Datagram(PELO_PKT_ERROR, 1);
-  const struct {
-    Fault fault;
-    const char *state;
-    int closes;  // sockets closed; -1: the device stays open
-    bool waiting, errorForStatus;
-  } cases[] = {
-      {{Call::WsSocket, 1, 10024}, "74 Error creating socket: 10024", 0, false, false},
-      {{Call::WsIoctl, 1, 10045}, "76 Error setting socket mode: 10045", 1, false, false},
-      {{Call::WsConnect, 1, 10049}, "89 Error connecting socket: 10049", -1, false, false},
-      {{Call::WsSend, 2, 10065}, "77 Error sending message: 10065", -1, false, false},
-      {{Call::WsRecv, 1, 10054},
-       "78 Error receving message: 10054",
-       -1,
-       false,
-       false},  // clean-out
-      {{}, "96 Error packet received", -1, true, false},
-      {{}, "96 Error packet received", -1, false, true},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.state);
+  // The fault, the state, sockets closed (-1: the device stays open), an error datagram waiting
+  // or sent for the status request, and the status.
+  const std::tuple<Fault, const char *, int, int, const char *> cases[] = {
+      {{Call::WsSocket, 1, 10024}, "74 Error creating socket: 10024", 0, 0, "V C1\r"},
+      {{Call::WsIoctl, 1, 10045}, "76 Error setting socket mode: 10045", 1, 0, "V C1\r"},
+      {{Call::WsConnect, 1, 10049}, "89 Error connecting socket: 10049", -1, 0, "V C1\r"},
+      {{Call::WsSend, 2, 10065}, "77 Error sending message: 10065", -1, 0, "V C1\r"},
+      {{Call::WsRecv, 1, 10054}, "78 Error receving message: 10054", -1, 0, "V C1\r"},
+      {none, "96 Error packet received", -1, 1, "V C1\r"},
+      {none, "96 Error packet received", -1, 2, "V C1\r"},
+      {none, "79 WinSocket timeout expired", -1, 0, "C3 no version\r"}};
+  for (const auto &[fault, state, closes, errorAt, status] : cases) {
+    SCOPED_TRACE(state);
     Open();
+    DeviceState.nWinSockTimeOut = 1000;
     PeloLink.dwConnectedPeloAddr = PeloLink.dwSelectedPeloAddr = 0x01020304;
-    adapter.SetResponder(Status("V C1\r"));
-    if (c.errorForStatus) OnEach(PELO_PKT_COMMAND, {{500, Fixed(error)}});
-    if (c.waiting) adapter.SendAt(0, error);
-    c.fault.Arm(vp);
+    adapter.SetResponder(Status(status));
+    if (errorAt == 1) adapter.SendAt(0, error);
+    if (errorAt == 2) OnEach(PELO_PKT_COMMAND, {{500, Fixed(error)}});
+    fault.Arm(vp);
     bySelectedTerminal = 4;
     EnableMeter(1);
-    EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), std::string("-1 ") + c.state);
+    const Micros start = vp.Now();
+    EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), std::string("-1 ") + state);
     EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
     EXPECT_EQ(vp.OpenMeterCount(), 0) << "the meter is closed on failure";
     EnableMeter(0);
-    if (c.closes < 0) {
+    if (*status == 'C') {
+      EXPECT_TRUE(Within(vp.Now() - start, 1100000, 1130000));
+    }
+    if (closes < 0) {
       EXPECT_TRUE(vp.SocketOpen());
-      EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
-      EXPECT_EQ(PeloLink.nSavedLinkForm, PELO_FORM_NETWORK);
+      EXPECT_EQ(Forms(), Both(PELO_FORM_NETWORK));
       EXPECT_EQ(std::make_pair(PeloLink.dwConnectedPeloAddr, PeloLink.dwSelectedPeloAddr),
                 std::make_pair(0x01020304u, 0x01020304u));
       Close();
@@ -269,10 +266,59 @@ TEST_F(PeloSetup, FailuresAndWhatTheyLeave) {
     EXPECT_FALSE(vp.SocketOpen());
     EXPECT_EQ(vp.StartupCount(), 0) << "WSACleanup was called";
     EXPECT_EQ(vp.LoadedModuleCount(), 0) << "WSOCK32.DLL was freed";
-    EXPECT_EQ(vp.LogOf(Call::WsCloseSocket).size(), static_cast<size_t>(c.closes));
+    EXPECT_EQ(vp.LogOf(Call::WsCloseSocket).size(), static_cast<size_t>(closes));
     EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty());
     vp.ClearLog();
   }
+}
+
+// Checks before any traffic: SetIPAddress looks at its argument first, PeloCommand and PeloReset
+// at the device first; a serial device is not the Pelo kind.
+TEST_F(PeloSetup, RefusalsBeforeAnyTraffic) {
+  bySelectedTerminal = 3;
+  EXPECT_EQ(Outcome(SetIPAddress(nullptr)), "-1 3 Wrong parameters");
+  EXPECT_EQ(bySelectedTerminal, 3) << "a null address changes nothing else";
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 2 Device not initialized");
+  EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 2 Device not initialized");
+  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized");
+  ASSERT_GE(InitCOMM(1, DEV_SERIAL_NETWORK, 9600, 0), 0) << ErrorState();
+  bySelectedTerminal = 0;
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 5 Wrong communication device");
+  EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL) << "the serial device needs a new selection";
+  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 2 Device not initialized");
+  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized") << "not 5";
+  EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty());
+  ASSERT_EQ(ExitCOMM(), 0);
+  // Before any socket the clean-out read fails, and the number is spent.
+  Open();
+  uint16_t seq = PeloLink.wSeqCounter;
+  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 78 Error receving message: 10038");
+  EXPECT_EQ(PeloLink.wSeqCounter, seq + 1);
+  ASSERT_EQ(ExitCOMM(), 0);
+  Connect();
+  seq = PeloLink.wSeqCounter;
+  EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(PeloCommand("X", nullptr)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(PeloCommand(std::string(128, 'q').c_str(), reply)), "-1 3 Wrong parameters");
+  EXPECT_TRUE(vp.Log().empty());
+  EXPECT_EQ(PeloLink.wSeqCounter, seq);
+}
+
+TEST_F(PeloSetup, ResetSendsThreeEqualDatagramsAndWaitsForNothing) {
+  Connect("V C1\r");
+  OnEach(PELO_PKT_COMMAND, {{10, Fixed(Datagram(PELO_PKT_INIT, 5))}});
+  const uint16_t seq = PeloLink.wSeqCounter;
+  ASSERT_EQ(PeloReset(), 0) << ErrorState();
+  const std::string reset =
+      std::string("\x06\x00", 2) + char(seq + 1) + std::string("\x00%\x00", 3);
+  EXPECT_EQ(Sent(), (Datagrams{reset, reset, reset}));
+  EXPECT_TRUE(vp.LogOf(Call::WsRecv).empty());
+  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
+  EXPECT_EQ(PeloNextSeq(), seq + 2);
+  vp.ClearLog();
+  vp.Fail(Call::WsSend, 2, 10051);
+  EXPECT_EQ(Outcome(PeloReset()), "-1 77 Error sending message: 10051");
+  EXPECT_EQ(vp.LogOf(Call::WsSend).size(), 2u) << "the third is not sent";
 }
 
 class PeloCommandTest : public Pelo {
@@ -286,25 +332,6 @@ class PeloCommandTest : public Pelo {
   std::string Untouched() const { return std::string(sizeof reply - 1, '#'); }
 };
 
-TEST_F(PeloCommandTest, RefusedBeforeAnyTraffic) {
-  const uint16_t seq = PeloLink.wSeqCounter;
-  EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 3 Wrong parameters");
-  EXPECT_EQ(Outcome(PeloCommand("X", nullptr)), "-1 3 Wrong parameters");
-  EXPECT_EQ(Outcome(PeloCommand(std::string(128, 'q').c_str(), reply)), "-1 3 Wrong parameters");
-  EXPECT_TRUE(vp.Log().empty());
-  EXPECT_EQ(PeloLink.wSeqCounter, seq);
-  // Only the Pelo kind is accepted, and the device is checked first.
-  ASSERT_EQ(ExitCOMM(), 0);
-  EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 2 Device not initialized") << "checked first";
-  ASSERT_GE(InitCOMM(1, DEV_SERIAL_LOGON, 9600, 0), 0);
-  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 2 Device not initialized");
-  // Before any socket the clean-out read fails, and the number is spent.
-  ASSERT_EQ(ExitCOMM(), 0);
-  Open();
-  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 78 Error receving message: 10038");
-  EXPECT_EQ(PeloLink.wSeqCounter, seq + 1);
-}
-
 // Replies (the status reply trimmed at its CR), and what else ends the wait.
 TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
   const std::string longest(127, 'q');
@@ -315,12 +342,9 @@ TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
   const Answer init = Fixed(Datagram(PELO_PKT_INIT, 300)), odd = Fixed(Datagram(7, 1, "odd"));
   const Answer data = Fixed(Datagram(PELO_PKT_DATA, 17, "\x05TIME 120000"));
   const Answer oversized = Reply(PELO_PKT_COMMAND, 0, std::string(196, 'o'));
-  struct Case {
-    const char *command, *outcome, *reply;  // reply null: the buffer is left untouched
-    Datagrams acks;                         // sent after the command
-    Fault fault;
-    Script answers;
-  } const cases[] = {
+  // The command, the outcome, the reply (null: the buffer is left untouched), the datagrams sent
+  // after the command, a fault and the adapter's answers.
+  const std::tuple<const char *, const char *, const char *, Datagrams, Fault, Script> cases[] = {
       {"X", "0 0 None", "V2.1 C3", {}, {}, says("V2.1 C3\r")},
       {"X", "0 0 None", "", {}, {}, says("V")},
       {longest.c_str(), "0 0 None", "ok", {}, {}, says("ok")},
@@ -337,24 +361,24 @@ TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
       {"Q", "-1 78 Error receving message: 10040", nullptr, {}, {}, {{1000, oversized}}},
       {"Q", "-1 78 Error receving message: 10050", nullptr, {}, {Call::WsRecv, 1, 10050}, {}},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(std::string(c.command).substr(0, 9) + " " + c.outcome);
+  for (const auto &[command, outcome, text, acks, fault, answers] : cases) {
+    SCOPED_TRACE(std::string(command).substr(0, 9) + " " + outcome);
     vp.ClearLog();
     std::memset(reply, '#', sizeof reply - 1);
-    OnCommand(c.answers);
-    c.fault.Arm(vp);
+    OnCommand(answers);
+    fault.Arm(vp);
     const auto seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
-    EXPECT_EQ(Outcome(PeloCommand(c.command, reply)), c.outcome);
-    EXPECT_EQ(std::string(reply), c.reply ? c.reply : Untouched());
+    EXPECT_EQ(Outcome(PeloCommand(command, reply)), outcome);
+    EXPECT_EQ(std::string(reply), text ? text : Untouched());
     EXPECT_EQ(PeloLink.wSeqCounter, seq);
     // Header, text and its zero: 132 bytes for the longest command, 5 for the empty one.
-    Datagrams sent{Datagram(PELO_PKT_COMMAND, seq, c.command)};
-    EXPECT_EQ(sent[0].size(), std::strlen(c.command) + 5);
-    if (c.fault.call == Call::WsRecv && c.fault.nth == 1) sent.clear();  // failed clean-out
-    sent.insert(sent.end(), c.acks.begin(), c.acks.end());
+    Datagrams sent{Datagram(PELO_PKT_COMMAND, seq, command)};
+    EXPECT_EQ(sent[0].size(), std::strlen(command) + 5);
+    if (fault.call == Call::WsRecv && fault.nth == 1) sent.clear();  // failed clean-out
+    sent.insert(sent.end(), acks.begin(), acks.end());
     EXPECT_EQ(Sent(), sent);
     // An acknowledgement is followed by a 4 ms pause before anything else.
-    if (!c.acks.empty()) {
+    if (!acks.empty()) {
       EXPECT_GE(vp.Now() - SendTimes().back(), 4000u);
     }
   }
@@ -387,6 +411,41 @@ TEST_F(PeloCommandTest, ResetWaitsAndItsFailures) {
   vp.Fail(Call::WsConnect, 1, 10049);
   EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 89 Error connecting socket: 10049");
   EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
+}
+
+// "A" and "C" commands to the adapter choose the address and form the next reset moves to; the
+// socket and the current form stay until then.
+TEST_F(PeloCommandTest, AddressAndFormCommandsChooseWhatTheNextResetUses) {
+  const uint32_t connected = PeloLink.dwConnectedPeloAddr;
+  const std::tuple<const char *, uint32_t, int32_t> cases[] = {
+      {"A192.168.0.11", kAddress11, PELO_FORM_NETWORK},
+      {"Anonsense", 0xFFFFFFFFu, PELO_FORM_NETWORK},
+      {"A192.168.0.11", kAddress11, PELO_FORM_NETWORK},
+      {"C1", kAddress11, PELO_FORM_SINGLE},
+      {"XC3", kAddress11, PELO_FORM_NETWORK},
+      {"C", kAddress11, PELO_FORM_SINGLE}};
+  for (const auto &[command, selected, savedForm] : cases) {
+    SCOPED_TRACE(command);
+    OnCommand({{1000, Reply(PELO_PKT_COMMAND, 0, "fine\r")}});
+    ASSERT_EQ(PeloCommand(command, reply), 0) << ErrorState();
+    EXPECT_EQ(PeloLink.dwSelectedPeloAddr, selected);
+    EXPECT_EQ(PeloLink.nSavedLinkForm, savedForm);
+    EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK) << "current form kept";
+    EXPECT_EQ(PeloLink.dwConnectedPeloAddr, connected) << "socket untouched";
+  }
+  EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty());
+  // The reset moves to what was chosen, right after sending to the old address.
+  OnCommand({{3000, Fixed(Datagram(PELO_PKT_INIT, 1))}});
+  ASSERT_EQ(PeloCommand("%", reply), 0) << ErrorState();
+  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
+  const auto sends = vp.LogOf(Call::WsSend);
+  const auto connects = vp.LogOf(Call::WsConnect);
+  ASSERT_EQ(connects.size(), 1u);
+  EXPECT_EQ(connects[0].a, 0xC0A8000B);
+  EXPECT_EQ(sends[sends.size() - 2].a, 0xC0A8000A) << "the reset went to the old address";
+  vp.ClearLog();
+  ASSERT_EQ(PeloCommand("%", reply), 0);
+  EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty()) << "same address again: no connect";
 }
 
 class PeloExchange : public Pelo {
@@ -471,13 +530,9 @@ TEST_F(PeloExchange, AttemptsAndRunts) {
 TEST_F(PeloExchange, FailuresOfSendAndPostCommand) {
   const Answer error = Fixed(Datagram(PELO_PKT_ERROR, 1));
   const Answer oversized = Fixed(Datagram(PELO_PKT_DATA, 9, std::string(150, 'o')));
-  struct Case {
-    bool post;  // PostCommand in the single form, else SendCommand to terminal 5
-    const char *state;
-    size_t sends;
-    Fault fault;
-    Script answers;
-  } const cases[] = {
+  // PostCommand in the single form or SendCommand to terminal 5, the state, the datagrams sent,
+  // a fault and the adapter's answers.
+  const std::tuple<bool, const char *, size_t, Fault, Script> cases[] = {
       {false, "96 Error packet received", 1, {}, {{1000, error}}},  // for the acknowledgement
       {false, "79 WinSocket timeout expired", 3, {}, {{1000, AckIt()}, {2000, error}}},  // reply
       {false, "78 Error receving message: 10054", 0, {Call::WsRecv, 1, 10054}, {}},  // clean-out
@@ -487,17 +542,17 @@ TEST_F(PeloExchange, FailuresOfSendAndPostCommand) {
       {true, "77 Error sending message: 10065", 1, {Call::WsSend, 1, 10065}, {}},
       {true, "78 Error receving message: 10054", 1, {Call::WsRecv, 1, 10054}, {}},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.state);
-    const int address = c.post ? 0 : 5;
-    Select(c.post ? PELO_FORM_SINGLE : PELO_FORM_NETWORK, address);
-    OnData(c.answers);
-    c.fault.Arm(vp);
+  for (const auto &[post, state, sends, fault, answers] : cases) {
+    SCOPED_TRACE(state);
+    const int address = post ? 0 : 5;
+    Select(post ? PELO_FORM_SINGLE : PELO_FORM_NETWORK, address);
+    OnData(answers);
+    fault.Arm(vp);
     const auto seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
-    EXPECT_EQ(Outcome(c.post ? PostCommand("TIME") : SendCommand("TIME", reply)),
-              std::string("-1 ") + c.state);
+    EXPECT_EQ(Outcome(post ? PostCommand("TIME") : SendCommand("TIME", reply)),
+              std::string("-1 ") + state);
     EXPECT_EQ(PeloLink.wSeqCounter, seq) << "every call takes a new number";
-    EXPECT_EQ(Sent().size(), c.sends);
+    EXPECT_EQ(Sent().size(), sends);
     EXPECT_EQ(bySelectedTerminal, address) << "the terminal stays selected";
     Close();
   }
@@ -520,67 +575,17 @@ TEST_F(PeloExchange, PostedCommandAndGetResponse) {
   vp.ClearLog();
   EXPECT_EQ(Outcome(GetResponse(reply)), "-1 79 WinSocket timeout expired");
   EXPECT_EQ(vp.LogOf(Call::WsRecv).size(), 7u) << "seven polls, no waiting";
-  struct Case {
-    Datagrams datagrams;
-    const char *outcome;
-  } const cases[] = {
+  const std::pair<Datagrams, const char *> cases[] = {
       {{Datagram(PELO_PKT_INIT, 1)}, "-1 92 Init packet received"},
       {{Datagram(PELO_PKT_ERROR, 1)}, "-1 96 Error packet received"},
       {{Datagram(PELO_PKT_DATA, 2, Network(13, "other"))}, "-1 79 WinSocket timeout expired"},
       {{Datagram(PELO_PKT_ACK, 2), Datagram(PELO_PKT_DATA, 3, Network(12, "mine"))}, "0 0 None"},
   };
-  for (const auto &c : cases) {
-    for (const auto &d : c.datagrams) adapter.SendAt(vp.Now(), d);
-    EXPECT_EQ(Outcome(GetResponse(reply)), c.outcome);
+  for (const auto &[datagrams, outcome] : cases) {
+    for (const auto &d : datagrams) adapter.SendAt(vp.Now(), d);
+    EXPECT_EQ(Outcome(GetResponse(reply)), outcome);
   }
   EXPECT_STREQ(reply, "mine");
-}
-
-TEST_F(PeloLinkTest, AFloodHoldsTheCleanOutNoLongerThanTheTimeOut) {
-  Connect();
-  FloodPeer flood(&adapter, [](int n) {
-    return Datagram(PELO_PKT_DATA, static_cast<uint16_t>(n), "\x01" + std::string("flood"));
-  });
-  vp.AttachAdapter(&flood);
-  DeviceState.nWinSockTimeOut = 200;
-  const Micros start = vp.Now();
-  EXPECT_TRUE(PeloFlush());
-  EXPECT_TRUE(Within(vp.Now() - start, 200000, 230000));
-  // The first datagram and the last one read are acknowledged.
-  EXPECT_EQ(Sent(), (Datagrams{Ack(1), Ack(static_cast<uint16_t>(flood.count))}));
-}
-
-TEST_F(PeloSetup, NullAddressWrongOrNoDevice) {
-  bySelectedTerminal = 3;
-  EXPECT_EQ(Outcome(SetIPAddress(nullptr)), "-1 3 Wrong parameters") << "checked first";
-  EXPECT_EQ(bySelectedTerminal, 3) << "a null address changes nothing else";
-  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 2 Device not initialized");
-  ASSERT_GE(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, 0), 0) << ErrorState();
-  bySelectedTerminal = 0;
-  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 5 Wrong communication device");
-  EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL) << "the serial device needs a new selection";
-  EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty());
-}
-
-TEST_F(PeloSetup, ResetSendsThreeEqualDatagramsAndWaitsForNothing) {
-  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized");
-  ASSERT_GE(InitCOMM(2, DEV_SERIAL_NETWORK, 9600, 0), 0);
-  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized") << "not 5";
-  ASSERT_EQ(ExitCOMM(), 0);
-  Connect("V C1\r");
-  OnEach(PELO_PKT_COMMAND, {{10, Fixed(Datagram(PELO_PKT_INIT, 5))}});
-  const uint16_t seq = PeloLink.wSeqCounter;
-  ASSERT_EQ(PeloReset(), 0) << ErrorState();
-  const std::string reset =
-      std::string("\x06\x00", 2) + char(seq + 1) + std::string("\x00%\x00", 3);
-  EXPECT_EQ(Sent(), (Datagrams{reset, reset, reset}));
-  EXPECT_TRUE(vp.LogOf(Call::WsRecv).empty());
-  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
-  EXPECT_EQ(PeloNextSeq(), seq + 2);
-  vp.ClearLog();
-  vp.Fail(Call::WsSend, 2, 10051);
-  EXPECT_EQ(Outcome(PeloReset()), "-1 77 Error sending message: 10051");
-  EXPECT_EQ(vp.LogOf(Call::WsSend).size(), 2u) << "the third is not sent";
 }
 
 TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
@@ -619,44 +624,6 @@ TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
   }
 }
 
-// "A" and "C" commands to the adapter choose the address and form the next reset moves to; the
-// socket and the current form stay until then.
-TEST_F(PeloCommandTest, AddressAndFormCommandsChooseWhatTheNextResetUses) {
-  const uint32_t connected = PeloLink.dwConnectedPeloAddr;
-  struct {
-    const char *command;
-    uint32_t selected;
-    int32_t savedForm;
-  } const cases[] = {{"A192.168.0.11", kAddress11, PELO_FORM_NETWORK},
-                     {"Anonsense", 0xFFFFFFFFu, PELO_FORM_NETWORK},
-                     {"A192.168.0.11", kAddress11, PELO_FORM_NETWORK},
-                     {"C1", kAddress11, PELO_FORM_SINGLE},
-                     {"XC3", kAddress11, PELO_FORM_NETWORK},
-                     {"C", kAddress11, PELO_FORM_SINGLE}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.command);
-    OnCommand({{1000, Reply(PELO_PKT_COMMAND, 0, "fine\r")}});
-    ASSERT_EQ(PeloCommand(c.command, reply), 0) << ErrorState();
-    EXPECT_EQ(PeloLink.dwSelectedPeloAddr, c.selected);
-    EXPECT_EQ(PeloLink.nSavedLinkForm, c.savedForm);
-    EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK) << "current form kept";
-    EXPECT_EQ(PeloLink.dwConnectedPeloAddr, connected) << "socket untouched";
-  }
-  EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty());
-  // The reset moves to what was chosen, right after sending to the old address.
-  OnCommand({{3000, Fixed(Datagram(PELO_PKT_INIT, 1))}});
-  ASSERT_EQ(PeloCommand("%", reply), 0) << ErrorState();
-  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
-  const auto sends = vp.LogOf(Call::WsSend);
-  const auto connects = vp.LogOf(Call::WsConnect);
-  ASSERT_EQ(connects.size(), 1u);
-  EXPECT_EQ(connects[0].a, 0xC0A8000B);
-  EXPECT_EQ(sends[sends.size() - 2].a, 0xC0A8000A) << "the reset went to the old address";
-  vp.ClearLog();
-  ASSERT_EQ(PeloCommand("%", reply), 0);
-  EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty()) << "same address again: no connect";
-}
-
 // A terminal that answers the empty command without its model is busy: EOT, then identified.
 TEST_F(PeloExchange, SetTerminalStopsABusyTerminalThenIdentifies) {
   Connect("V C3\r");
@@ -675,19 +642,6 @@ TEST_F(PeloExchange, SetTerminalStopsABusyTerminalThenIdentifies) {
   EXPECT_EQ(commands,
             (std::vector<std::string>{Network(3, ""), Network(3, "\x04"), Network(3, "%XI")}));
   EXPECT_EQ(bySelectedTerminal, 3);
-}
-
-TEST_F(PeloSetup, StatusWithoutVIsIgnoredUntilTheTimeOut) {
-  Open();
-  DeviceState.nWinSockTimeOut = 1000;
-  adapter.SetResponder(Status("C3 no version\r"));
-  const Micros start = vp.Now();
-  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 79 WinSocket timeout expired");
-  // 100 ms pause, then the time-out.
-  const Micros elapsed = vp.Now() - start;
-  EXPECT_GE(elapsed, 1100000u);
-  EXPECT_LT(elapsed, 1130000u);
-  EXPECT_TRUE(vp.SocketOpen());
 }
 
 // Lines of a listing and of an upload wait the Pelo time-out, not the serial one.
