@@ -1,7 +1,6 @@
-// Opening each kind of device (argument checks, failures, state afterwards); the error state,
-// the settings, pauses across the counters' wraps, a missing driver's version, the PC's address.
-#include "device/device.h"
-
+// Opening and closing each kind of device (argument checks, failures, what each leaves), the
+// selection and reply-wait refusals the family tables leave out; the error state, the settings,
+// pauses across the counters' wraps, a missing driver's version, the PC's address.
 #include <cmath>
 #include <limits>
 
@@ -61,11 +60,12 @@ TEST_F(SerialOpen, AppliesTheLineSettings) {
   EXPECT_EQ(Written(), "") << "the direct kind sends nothing when it opens";
   ASSERT_EQ(ExitCOMM(), 0);
   // Each format's data bits and parity.
+  using platform::kEvenParity, platform::kOddParity;
   const std::pair<uint8_t, uint8_t> formats[5] = {{8, platform::kNoParity},
-                                                  {7, platform::kOddParity},
-                                                  {7, platform::kEvenParity},
-                                                  {8, platform::kOddParity},
-                                                  {8, platform::kEvenParity}};
+                                                  {7, kOddParity},
+                                                  {7, kEvenParity},
+                                                  {8, kOddParity},
+                                                  {8, kEvenParity}};
   for (int format = 0; format < 5; ++format) {
     ASSERT_EQ(InitCOMM(1, DEV_SERIAL_DIRECT, 9600, format), 1016) << ErrorState();
     s = vp.LastState();
@@ -122,9 +122,8 @@ TEST_F(SerialOpen, FailedSetUpStepClosesThePortAndStaysClosed) {
   EXPECT_EQ(vp.OpenPortCount(), 1);
 }
 
-// A missing, unloadable or incomplete WSOCK32.DLL, a
-// failed start-up and a wrong version each leave their code, no device, WinSock cleaned up and
-// freed, and the link form forgotten.
+// A missing or incomplete WSOCK32.DLL, a failed start-up and a wrong version each leave their
+// code, no device, WinSock cleaned up and freed, and the link form forgotten.
 TEST(PeloOpen, LoadsWinSockOrCleansUp) {
   const std::pair<std::function<void(VirtualPlatform &)>, const char *> cases[] = {
       {[](auto &vp) { vp.SetModulePresent("WSOCK32.DLL", false); }, "71 WINSOCK dll not found"},
@@ -144,9 +143,7 @@ TEST(PeloOpen, LoadsWinSockOrCleansUp) {
   }
 }
 
-// A failed close leaves the device open for another try; a second close after success is refused.
-class Core : public ::testing::Test {
- protected:
+struct Core : ::testing::Test {
   TestPlatform vp;
 };
 
@@ -231,6 +228,77 @@ TEST_F(Core, VersionsAndTheLocalAddress) {
   EXPECT_EQ(Outcome(GetLocalIPAddress(text)), "-1 9 Winsocket error");
   vp.Fail(Call::WsGetHostName);
   EXPECT_EQ(Outcome(GetLocalIPAddress(text)), "-1 9 Winsocket error");
+}
+
+// The driver's open results 0 to -10, a refused speed, a missing driver and a driver lacking an
+// entry: each leaves its code, no device and the driver freed (and closed once it had opened).
+TEST_F(Kov74Test, OpenRefusalsMapToTheirCodesAndFreeTheDriver) {
+  const std::tuple<int, int, bool, const char *, const char *> cases[] = {
+      {0, 0, true, "", "11 KOV74 com port not found"},
+      {-1, 0, true, "", "12 Wrong KOV74 parameters"},
+      {-5, 0, true, "", "16 Unable to set KOV74 port state"},
+      {-9, 0, true, "", "20 Unable to setup KOV74 port"},
+      {-10, 0, true, "", "20 Unable to setup KOV74 port"},
+      {1, -1, true, "", "21 Wrong KOV74 speed"},
+      {1, 0, false, "", "10 KOV74 dll not found"},
+      {1, 0, true, "Kov74Send", "10 KOV74 dll not found"}};
+  for (const auto &[open, speed, present, missing, state] : cases) {
+    SCOPED_TRACE(state);
+    driver.openResult = open;
+    driver.speedResult = speed;
+    vp.SetModulePresent("KOV74C.DLL", present);
+    if (*missing != '\0') vp.RemoveSymbol(missing);
+    vp.ClearLog();
+    EXPECT_EQ(InitCOMM(1, DEV_KOV74_MODE0, 19200, 0), -1);
+    EXPECT_EQ(ErrorState(), state);
+    EXPECT_EQ(DeviceState.nDeviceKind, DEV_NONE);
+    EXPECT_EQ(vp.LoadedModuleCount(), 0);
+    EXPECT_EQ(vp.LogOf(Call::Kov74Open).size(), present && *missing == '\0' ? 1u : 0u);
+    EXPECT_EQ(vp.LogOf(Call::Kov74Close).size(), speed != 0 ? 1u : 0u);
+  }
+}
+
+// A failed close leaves the device open for another try; a second close after success is refused.
+TEST(CloseFailure, LeavesTheDeviceOpen) {
+  const std::tuple<int, int, Call, int64_t, const char *> cases[] = {
+      {DEV_SERIAL_DIRECT, 9600, Call::ComClose, 0, "31 Unable to close RS232 port"},
+      {DEV_KOV74_MODE0, 0, Call::Kov74Close, -255, "29 Bad KOV74 port ID"},
+      {DEV_KOV74_MODE1, 0, Call::Kov74Close, 4, "30 Unable to close KOV74 port"},
+      {DEV_PELO, 0, Call::WsCleanup, 10093, "98 Error closing WinSocket: 10093"}};
+  for (const auto &[kind, speed, call, result, state] : cases) {
+    TestPlatform vp;
+    ASSERT_GE(InitCOMM(1, kind, speed, 0), 0) << state;
+    vp.Fail(call, 1, result);
+    EXPECT_EQ(ExitCOMM(), -1);
+    EXPECT_EQ(ErrorState(), state);
+    EXPECT_EQ(DeviceState.nDeviceKind, kind);
+    EXPECT_EQ(ExitCOMM(), 0) << state;
+    EXPECT_EQ(vp.LoadedModuleCount(), 0) << state;
+    EXPECT_EQ(Outcome(ExitCOMM()), "-1 2 Device not initialized");
+  }
+}
+
+TEST(PortNames, OutOfRangeOrTooLongAreRefused) {
+  TestPlatform vp;
+  const std::string longName(256, 'x');
+  for (const auto &[port, name] :
+       {std::pair<int, const char *>{0, "/dev/pts/3"}, {5, "/dev/pts/3"}, {2, longName.c_str()}}) {
+    EXPECT_EQ(Outcome(SetPortName(port, name)), "-1 3 Wrong parameters") << port;
+  }
+  EXPECT_EQ(Outcome(SetPortName(2, longName.substr(1).c_str())), "0 0 None");
+  EXPECT_EQ(SetPortName(2, nullptr), 0);
+}
+
+TEST_F(Kov74Test, SelectionGivesUpAfterTenPollsAndNeedsAnAddress) {
+  Open();
+  EXPECT_EQ(Outcome(SetTerminal(5)), "-1 47 Cannot talk with terminal");
+  EXPECT_EQ(driver.polls.size(), 10u);
+  EXPECT_EQ(device::bySelectedTerminal, device::NO_TERMINAL);
+  EXPECT_EQ(Outcome(SetTerminal(0)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(ChgTerminal(0)), "-1 3 Wrong parameters");
+  const size_t before = vp.Log().size();
+  EXPECT_EQ(ChgTerminal(5), 0);
+  EXPECT_EQ(vp.Log().size(), before) << "no traffic";
 }
 
 }  // namespace

@@ -382,6 +382,11 @@ TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
       EXPECT_GE(vp.Now() - SendTimes().back(), 4000u);
     }
   }
+  // Silence: three attempts with one number, then the time-out.
+  OnCommand({});
+  vp.ClearLog();
+  EXPECT_EQ(Outcome(PeloCommand("Q", reply)), "-1 79 WinSocket timeout expired");
+  EXPECT_EQ(Sent(), Datagrams(3, Datagram(PELO_PKT_COMMAND, PeloLink.wSeqCounter, "Q")));
 }
 
 // The reset waits at least 4 s for an init or the acknowledgement of its number; data is

@@ -57,11 +57,8 @@ TEST_F(SerialExchange, NetworkFrameCarriesTheAddressBothWays) {
 TEST_F(SerialExchange, LinesOfTheDirectKind) {
   Select(DEV_SERIAL_DIRECT, 0);
   const std::string longest(127, 'C'), x127(127, 'x');
-  const struct {
-    const char *command;  // nullptr: the empty command
-    int echo;             // bLineEcho
-    std::string line, result;
-  } cases[] = {
+  // The command (nullptr: the empty one), bLineEcho, the line and the result.
+  const std::tuple<const char *, int, std::string, std::string> cases[] = {
       {longest.c_str(), 0, "OK\r", "0 OK"},
       {nullptr, 0, "E\r", "0 E"},
       {"A", 0, std::string(128, 'x'), "93 Record buffer overflow"},
@@ -71,12 +68,12 @@ TEST_F(SerialExchange, LinesOfTheDirectKind) {
       {"X%%", 0, "\0AB\r"s, "0 "},  // only the exact reset command skips NULs
       {"TIME", 1, "TIME\rTIME 101010\r", "0 TIME 101010"},
   };
-  for (const auto &c : cases) {
+  for (const auto &[command, echo, line, result] : cases) {
     vp.ClearWritten();
-    protocol::bLineEcho = c.echo;
-    peer.Reply(c.line);
-    EXPECT_EQ(Send(c.command), c.result) << c.line;
-    EXPECT_EQ(Written(), std::string(c.command != nullptr ? c.command : "") + "\r");
+    protocol::bLineEcho = echo;
+    peer.Reply(line);
+    EXPECT_EQ(Send(command), result) << line;
+    EXPECT_EQ(Written(), std::string(command != nullptr ? command : "") + "\r");
   }
 }
 
@@ -97,21 +94,18 @@ TEST_F(SerialExchange, WaitsFollowTheSettingAndPauseAfterALine) {
     EXPECT_TRUE(Within((vp.Now() - start) / 1000, ms - 1, ms + 10)) << setting << command;
   }
   ASSERT_EQ(ExitCOMM(), 0);
-  const struct {
-    int kind, address, addressed;
-    const char *line;
-    Micros pause;
-  } cases[] = {{DEV_SERIAL_LOGON, 3, 1, "OK\r", 10000},
-               {DEV_SERIAL_NETWORK, 5, 1, "005OK\r", 0},
-               {DEV_SERIAL_NETWORK, 5, 0, "OK\r", 10000}};
+  const std::tuple<int, int, int, const char *, Micros> cases[] = {
+      {DEV_SERIAL_LOGON, 3, 1, "OK\r", 10000},
+      {DEV_SERIAL_NETWORK, 5, 1, "005OK\r", 0},
+      {DEV_SERIAL_NETWORK, 5, 0, "OK\r", 10000}};
   peer.replyDelay = 1000;
-  for (const auto &c : cases) {
-    Select(c.kind, c.address);
-    protocol::bAddressedReplies = c.addressed;
-    peer.Reply(c.line);
+  for (const auto &[kind, address, addressed, line, pause] : cases) {
+    Select(kind, address);
+    protocol::bAddressedReplies = addressed;
+    peer.Reply(line);
     const Micros start = vp.Now();
-    EXPECT_EQ(Send("T"), "0 OK") << c.kind;
-    EXPECT_TRUE(Within(vp.Now() - start, 1000u + c.pause, 1000u + c.pause + 2500u)) << c.kind;
+    EXPECT_EQ(Send("T"), "0 OK") << kind;
+    EXPECT_TRUE(Within(vp.Now() - start, 1000u + pause, 1000u + pause + 2500u)) << kind;
     ASSERT_EQ(ExitCOMM(), 0);
   }
 }
@@ -150,6 +144,7 @@ TEST_F(SerialExchange, LineErrorsAndWaitsThatEndWithTheReplyOrTheHangUp) {
   EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 70 Windows error: 1024");
   EXPECT_LT(vp.Now() - start, 100u);
   EXPECT_EQ(Send("T"), "70 Windows error: 1024");
+  EXPECT_EQ(Collect(), "70 Windows error: 1024");
 }
 
 // The checks of the four exchange calls, in their order, none causing traffic: the codes with
@@ -336,24 +331,24 @@ TEST_F(Selection, DirectLineProbesTheEchoAndIdentifies) {
 // A first "%XI" reply that names no model: the terminal is reset and asked again. A locked
 // terminal is opened with the password (read from parameter 89 when the host set none).
 TEST_F(Selection, UnknownModelIsResetAndAskedAgainAndPasswordRescue) {
-  const struct {
-    const char *reset, *second, *outcome;  // replies to "%%" and the second "%XI"
-  } cases[] = {{"RESET !!!", "Qyr 9 F", "0 0 None"},
-               {"", "Veld", "-1 43 Reset command ignored"},
-               {"done", "Veld", "-1 44 Reset not performed"},
-               {"!!!", "", "-1 46 No reply to ID request"},
-               {"!!!", "vELD", "-1 66 Bad reply to ID request"}};
-  for (const auto &c : cases) {
+  // The replies to "%%" and to the second "%XI", and the outcome.
+  const std::tuple<const char *, const char *, const char *> cases[] = {
+      {"RESET !!!", "Qyr 9 F", "0 0 None"},
+      {"", "Veld", "-1 43 Reset command ignored"},
+      {"done", "Veld", "-1 44 Reset not performed"},
+      {"!!!", "", "-1 46 No reply to ID request"},
+      {"!!!", "vELD", "-1 66 Bad reply to ID request"}};
+  for (const auto &[reset, second, outcome] : cases) {
     Open(DEV_SERIAL_DIRECT);
     int ids = 0;
-    Terminal([&ids, &c](const std::string &line) -> std::string {
-      if (line == "%XI") return ++ids == 1 ? "nobody" : c.second;
-      if (line == "%%") return c.reset;
+    Terminal([&ids, reset = reset, second = second](const std::string &line) -> std::string {
+      if (line == "%XI") return ++ids == 1 ? "nobody" : second;
+      if (line == "%%") return reset;
       if (line == "\x04") return "\x04*";
       return line == "QRX" ? "?" : "OK";
     });
-    EXPECT_EQ(Outcome(SetTerminal(0)), c.outcome);
-    EXPECT_EQ(bySelectedTerminal, c.outcome[0] == '0' ? 0 : device::NO_TERMINAL) << c.outcome;
+    EXPECT_EQ(Outcome(SetTerminal(0)), outcome);
+    EXPECT_EQ(bySelectedTerminal, outcome[0] == '0' ? 0 : device::NO_TERMINAL) << outcome;
     ASSERT_EQ(ExitCOMM(), 0);
   }
   for (const bool rightPassword : {true, false}) {
@@ -372,14 +367,9 @@ TEST_F(Selection, UnknownModelIsResetAndAskedAgainAndPasswordRescue) {
 }
 
 TEST_F(Selection, LogonLine) {
-  struct {
-    int address;
-    const char *logoff;              // the reply to every "LOGOFF" ("" = silence)
-    std::vector<std::string> logon;  // the replies to successive "LOGON nnn"
-    const char *outcome;
-    int selected;
-    size_t logons;  // "LOGON nnn" lines sent
-  } cases[] = {
+  // The address, the reply to every "LOGOFF" ("" = silence), the replies to successive
+  // "LOGON nnn", the outcome, the terminal selected after and the "LOGON nnn" lines sent.
+  const std::tuple<int, const char *, Lines, const char *, int, size_t> cases[] = {
       {7, "LOGOFF ??", {"LOGON 007"}, "0 0 None", 7, 1},
       {7, "LOGOFF", {"LOGON 999", "LOGON 007"}, "0 0 None", 7, 2},
       {3, "LOGOFF", {"LOGON 999", "NO"}, "-1 81 Bad reply to LOGON", 3, 2},
@@ -387,19 +377,19 @@ TEST_F(Selection, LogonLine) {
       // A silent LOGOFF is retried once the terminal has identified itself.
       {5, "", {}, "-1 40 No reply from terminal", device::NO_TERMINAL, 0},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(std::to_string(c.address) + " " + c.logoff);
+  for (const auto &[address, logoff, logon, outcome, selected, logons] : cases) {
+    SCOPED_TRACE(std::to_string(address) + " " + logoff);
     Open(DEV_SERIAL_LOGON);
     const size_t heard = Heard().size();
-    size_t logons = 0;
-    Terminal([&](const std::string &line) -> std::string {
-      if (line == "LOGOFF") return c.logoff;
-      if (line.rfind("LOGON", 0) == 0) return logons < c.logon.size() ? c.logon[logons++] : "";
+    size_t n = 0;
+    Terminal([&, logoff = logoff, &logon = logon](const std::string &line) -> std::string {
+      if (line == "LOGOFF") return logoff;
+      if (line.rfind("LOGON", 0) == 0) return n < logon.size() ? logon[n++] : "";
       return line == "%XI" ? "Veld" : "";
     });
-    EXPECT_EQ(Outcome(SetTerminal(c.address)), c.outcome);
-    EXPECT_EQ(bySelectedTerminal, c.selected);
-    EXPECT_EQ(Count(heard, "LOGON"), c.logons);
+    EXPECT_EQ(Outcome(SetTerminal(address)), outcome);
+    EXPECT_EQ(bySelectedTerminal, selected);
+    EXPECT_EQ(Count(heard, "LOGON"), logons);
     ASSERT_EQ(ExitCOMM(), 0);
   }
   // ChgTerminal ignores the replies (of a silent terminal: the loop's script is gone with it).
@@ -468,19 +458,7 @@ class Modem : public SerialTest {
   }
 };
 
-TEST_F(Modem, DialsAndConnects) {
-  Script({});
-  ASSERT_EQ(DialNumber("AT&F", "0123456", 45), 0) << ErrorState();
-  EXPECT_EQ(Heard(), (Lines{"", "ATE1Q0S7=45", "ATE1Q0S7=45", "AT&F", "ATD0123456"}));
-  EXPECT_EQ(protocol::bAddressedReplies, 1);
-  EXPECT_STREQ(protocol::szReplyText, "CONNECT 9600");
-  // A lone carriage return, then the set-up command after 750 ms.
-  const auto writes = vp.Writes();
-  ASSERT_GE(writes.size(), 2u);
-  EXPECT_TRUE(Within(writes[1].first - writes[0].first, 750000, 750100));
-}
-
-TEST_F(Modem, ArgumentsAndFamilyAreCheckedBeforeAnyWrite) {
+TEST_F(Modem, DialsAndConnectsAfterItsChecks) {
   const std::string n32(32, '1'), n33(33, '1');
   const std::tuple<const char *, const char *, int> refused[] = {
       {nullptr, n33.c_str(), 30}, {nullptr, "", 30},      {n33.c_str(), "1", 30},
@@ -490,8 +468,15 @@ TEST_F(Modem, ArgumentsAndFamilyAreCheckedBeforeAnyWrite) {
   }
   EXPECT_EQ(Written(), "");
   Script({});
+  ASSERT_EQ(DialNumber("AT&F", "0123456", 45), 0) << ErrorState();
+  EXPECT_EQ(Heard(), (Lines{"", "ATE1Q0S7=45", "ATE1Q0S7=45", "AT&F", "ATD0123456"}));
+  EXPECT_EQ(protocol::bAddressedReplies, 1);
+  EXPECT_STREQ(protocol::szReplyText, "CONNECT 9600");
+  const auto writes = vp.Writes();  // a lone CR, then the set-up command after 750 ms
+  ASSERT_GE(writes.size(), 2u);
+  EXPECT_TRUE(Within(writes[1].first - writes[0].first, 750000, 750100));
   EXPECT_EQ(DialNumber(n32.c_str(), n32.c_str(), 120), 0) << ErrorState();
-  EXPECT_EQ(Heard()[1], "ATE1Q0S7=120");
+  EXPECT_EQ(Heard()[6], "ATE1Q0S7=120");
   ASSERT_EQ(ExitCOMM(), 0);
   for (int kind : {DEV_PELO, DEV_KOV74_MODE2}) {
     ASSERT_GE(InitCOMM(1, kind, 0, 0), 0);
@@ -505,46 +490,40 @@ TEST_F(Modem, ArgumentsAndFamilyAreCheckedBeforeAnyWrite) {
 }
 
 TEST_F(Modem, WrongEchoesAndAnswers) {
-  const struct {
-    ModemScript script;
-    const char *init;
-    const char *state;
-  } cases[] = {{{"ATE1Q0S7=4X"}, nullptr, "85 Not able to initialize modem"},
-               {{"", "\r\nNO CARRIER\r\n"}, nullptr, "83 Bad reply to dial command"},
-               {{"", ""}, nullptr, "83 Bad reply to dial command"},
-               {{"", "", "ATZ!\r"}, "ATZ", "86 Bad modem initialization reply"},
-               {{"", "", "", "ATDX"}, nullptr, "82 Bad echo to dial command"},
-               {{"", "", "", "", true}, nullptr, "87 Bad modem echo"}};
-  for (const auto &c : cases) {
-    Script(c.script);
-    EXPECT_EQ(DialNumber(c.init, "555", 4), -1);
-    EXPECT_EQ(ErrorState(), c.state);
-    EXPECT_EQ(protocol::bAddressedReplies, 1) << c.state;
+  const std::tuple<ModemScript, const char *, const char *> cases[] = {
+      {{"ATE1Q0S7=4X"}, nullptr, "85 Not able to initialize modem"},
+      {{"", "\r\nNO CARRIER\r\n"}, nullptr, "83 Bad reply to dial command"},
+      {{"", ""}, nullptr, "83 Bad reply to dial command"},
+      {{"", "", "ATZ!\r"}, "ATZ", "86 Bad modem initialization reply"},
+      {{"", "", "", "ATDX"}, nullptr, "82 Bad echo to dial command"},
+      {{"", "", "", "", true}, nullptr, "87 Bad modem echo"}};
+  for (const auto &[script, init, state] : cases) {
+    Script(script);
+    EXPECT_EQ(DialNumber(init, "555", 4), -1);
+    EXPECT_EQ(ErrorState(), state);
+    EXPECT_EQ(protocol::bAddressedReplies, 1) << state;
   }
 }
 
 // 1 s, two escapes of 0.75 s + 2 x 2.5 s, then 0.75 s, "ATH0" with its echo and two lines, and
 // 0.75 s; the output queue is purged at the end; a network interface is deselected first.
 TEST_F(Modem, HangsUpEvenWhenTheEscapeIsNotAnswered) {
-  const struct {
-    std::string hangUp;
-    const char *outcome, *written;
-    size_t purges;
-  } cases[] = {{"ATH0\r\r\nOK\r\n", "0 0 None", "++++++ATH0\r", 1},
-               {"ATH0\r\r\nERROR\r\n", "-1 84 Not able to hangup", "++++++ATH0\rATH0\r", 1},
-               {"", "-1 87 Bad modem echo", "++++++ATH0\r", 0}};
-  for (const auto &c : cases) {
-    OnHangUp("", c.hangUp);
+  const std::tuple<std::string, const char *, const char *, size_t> cases[] = {
+      {"ATH0\r\r\nOK\r\n", "0 0 None", "++++++ATH0\r", 1},
+      {"ATH0\r\r\nERROR\r\n", "-1 84 Not able to hangup", "++++++ATH0\rATH0\r", 1},
+      {"", "-1 87 Bad modem echo", "++++++ATH0\r", 0}};
+  for (const auto &[hangUp, outcome, written, purges] : cases) {
+    OnHangUp("", hangUp);
     vp.ClearWritten();
     vp.ClearLog();
     const Micros start = vp.Now();
-    EXPECT_EQ(Outcome(HangUp()), c.outcome);
-    EXPECT_EQ(Written(), c.written);
-    EXPECT_EQ(TxPurges(), c.purges) << c.outcome;
+    EXPECT_EQ(Outcome(HangUp()), outcome);
+    EXPECT_EQ(Written(), written);
+    EXPECT_EQ(TxPurges(), purges) << outcome;
     EXPECT_EQ(protocol::bAddressedReplies, 1);
     const Micros least = 1000000u + 2 * (750000u + 5000000u) + 750000u + 750000u;
-    if (c.purges > 0) {
-      EXPECT_TRUE(Within(vp.Now() - start, least, least + 100000u)) << c.outcome;
+    if (purges > 0) {
+      EXPECT_TRUE(Within(vp.Now() - start, least, least + 100000u)) << outcome;
     }
   }
   ASSERT_EQ(ExitCOMM(), 0);
