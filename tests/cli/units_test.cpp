@@ -22,18 +22,16 @@
 namespace veldc::cli {
 namespace {
 
+namespace fs = std::filesystem;
+
 const unsigned char *Bytes(const std::string &text) {
   return reinterpret_cast<const unsigned char *>(text.data());
 }
 
-// A fresh folder under /tmp, removed with the test.
-struct Folder {
-  Folder() {
-    char name[] = "/tmp/veldc-cli-XXXXXX";
-    path = mkdtemp(name);
-  }
-  ~Folder() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
+struct Folder {  // a fresh folder under /tmp, removed with the test
+  char name[22] = "/tmp/veldc-cli-XXXXXX";
+  fs::path path = mkdtemp(name);
+  ~Folder() { fs::remove_all(path); }
 };
 
 // Escapes as the screen shows them; the round trip of any bytes is the cli_text fuzz target's.
@@ -56,11 +54,9 @@ TraceLog::Clock::time_point fakeNow;
 TraceLog::Clock::time_point FakeNow() { return fakeNow; }
 
 // Serial bytes gather into lines until a carriage return, a turn or a pause; datagrams and
-// driver messages are a line each.
+// driver messages are a line each. Every line is dated: a trace kept in a file outlives its day.
 TEST(TraceLogTest, RecordsOfEveryKind) {
-  char *text = nullptr;
-  size_t size = 0;
-  std::FILE *file = open_memstream(&text, &size);
+  std::FILE *file = std::tmpfile();
   ASSERT_NE(file, nullptr);
   {
     TraceLog log(file, 1, FakeNow);
@@ -68,33 +64,31 @@ TEST(TraceLogTest, RecordsOfEveryKind) {
     for (char c : std::string("TIME 120000\rTI")) log.Add(VELDC_TRACE_PORT_IN, Bytes({c}), 1);
     log.Add(VELDC_TRACE_PORT_OUT, Bytes("\x11"), 1);  // a turn ends the part-line before it
     fakeNow += TraceLog::kGap;
-    log.Add(VELDC_TRACE_PORT_OUT, Bytes(">PS001\r"), 7);
-    for (const auto &[kind, bytes] :
-         {std::pair<int, std::string>{VELDC_TRACE_UDP_OUT, {"\x06\x00\x00\x00X\x00", 6}},
-          {VELDC_TRACE_UDP_IN, {"\x04\x00\x07\x01\x00", 5}},
-          {VELDC_TRACE_UDP_IN, {"\x09\x00\x01\x00", 4}},
-          {VELDC_TRACE_UDP_IN, "\x03"},
-          {VELDC_TRACE_DRIVER_OUT, "\x0cTIME"},
-          {VELDC_TRACE_DRIVER_IN, "\x0c"}}) {
+    for (const auto &[kind, bytes] : {std::pair<int, std::string>{VELDC_TRACE_PORT_OUT, ">PS001\r"},
+                                      {VELDC_TRACE_UDP_OUT, {"\x06\x00\x00\x00X\x00", 6}},
+                                      {VELDC_TRACE_UDP_IN, {"\x04\x00\x07\x01\x00", 5}},
+                                      {VELDC_TRACE_UDP_IN, {"\x09\x00\x01\x00", 4}},
+                                      {VELDC_TRACE_UDP_IN, "\x03"},
+                                      {VELDC_TRACE_DRIVER_OUT, "\x0cTIME"},
+                                      {VELDC_TRACE_DRIVER_IN, "\x0c"},
+                                      {VELDC_TRACE_PORT_IN, "AB"}}) {
       log.Add(kind, Bytes(bytes), static_cast<int>(bytes.size()));
     }
-    log.Add(VELDC_TRACE_PORT_IN, Bytes("AB"), 2);
     fakeNow += TraceLog::kGap - std::chrono::milliseconds(1);
     log.Add(VELDC_TRACE_PORT_IN, Bytes("C\r"), 2);  // soon enough to stay on the line
     log.Add(VELDC_TRACE_PORT_IN, nullptr, 3);       // nothing to show
     log.Add(VELDC_TRACE_PORT_IN, Bytes("D"), 1);
   }  // the rest is written when the log goes
+  std::string all(static_cast<size_t>(std::ftell(file)), '\0');
+  std::rewind(file);
+  ASSERT_EQ(std::fread(all.data(), 1, all.size(), file), all.size());
   std::fclose(file);
-  const std::string all(text, size);
-  std::free(text);
   EXPECT_EQ(all.substr(all.empty() ? 0 : all.size() - 1), "\n") << "the last line is ended too";
   std::vector<std::string> lines;
   std::istringstream in(all);
-  for (std::string line; std::getline(in, line);) {
-    // Dated: a trace kept in a file outlives its day.
-    EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )")))
-        << line;
-    lines.push_back(line.erase(0, 24));
+  const std::regex dated(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
+  for (std::string line; std::getline(in, line); lines.push_back(line.erase(0, 24))) {
+    EXPECT_TRUE(std::regex_search(line, dated)) << line;
   }
   const std::vector<std::string> expected = {
       "port -> TIME\\r",    "port <- TIME 120000\\r", "port <- TI",      "port -> \\x11",
@@ -111,7 +105,6 @@ TEST(ParserTest, MistakesAreRefused) {
   EXPECT_EQ(words, std::vector<std::string>({"ab cd", "e"}));
   ASSERT_TRUE(SplitWords("send x#y \"it's\" ''", &words, &error));
   EXPECT_EQ(words, std::vector<std::string>({"send", "x#y", "it's", ""}));
-
   int value = 0;
   for (const char *bad : {"", "1x", "100", "-2", "+", "99999999999999999999", " 5"}) {
     EXPECT_FALSE(ParseInt(bad, -1, 99, &value)) << bad;
@@ -125,15 +118,11 @@ TEST(ParserTest, MistakesAreRefused) {
                           "pelo:127.0.0.1", "pelo::2000", "pelo:1.2.3.4:70000", "pelo:1.2.3.4:0"}) {
     EXPECT_FALSE(ParseLink(bad, &link, &error)) << bad;
   }
-  // The character formats by name or number.
-  int format = 42;
-  for (const auto &[name, number] : {std::pair<const char *, int>{"8N1", 0},
-                                     {"7O1", 1},
-                                     {"7E1", 2},
-                                     {"8O1", 3},
-                                     {"8E1", 4},
-                                     {"-1", -1}}) {
-    EXPECT_TRUE(ParseFormat(name, &format, &error) && format == number) << name;
+  // The character formats by name or number (-1, the port's own).
+  int format = 42, number = 0;
+  for (const char *name : {"8N1", "7O1", "7E1", "8O1", "8E1", "-1"}) {
+    EXPECT_TRUE(ParseFormat(name, &format, &error) && format == (number < 5 ? number : -1)) << name;
+    ++number;
   }
   EXPECT_FALSE(ParseFormat("8n1", &format, &error));
   EXPECT_FALSE(ParseFormat("5", &format, &error));
@@ -163,42 +152,40 @@ TEST(ProgressLineTest, TransferAndConnectBars) {
 // The kernel's listing as sysfs lays it out: a USB adapter with its by-id name, driver and
 // maker is listed; a UART the kernel reserved without hardware and a virtual console are not.
 TEST(PortsTest, ListsWhatTheKernelKnowsOfEachSerialDevice) {
-  namespace fs = std::filesystem;
   Folder root;
-  const fs::path sys = root.path / "sys", dev = root.path / "dev", drivers = sys / "bus";
-  const fs::path usb = sys / "devices/usb1/1-1", uart = sys / "devices/platform/serial8250";
-  for (const fs::path &dir :
-       {usb / "1-1:1.0/ttyUSB0", uart, drivers / "usb-serial/drivers/ftdi_sio",
-        drivers / "platform/drivers/serial8250", sys / "class/tty/ttyUSB0", sys / "class/tty/ttyS1",
-        sys / "class/tty/tty0", dev / "serial/by-id"}) {
-    fs::create_directories(dir);
+  const std::string usb = "sys/devices/usb1/1-1/", uart = "sys/devices/platform/serial8250",
+                    ftdi = "sys/bus/usb-serial/drivers/ftdi_sio", tty = "sys/class/tty/";
+  // In this order: "path/" a folder, "path=text" a file, "path>target" a link.
+  for (const std::string &entry : std::vector<std::string>{
+           usb + "1-1:1.0/ttyUSB0/", uart + "/", ftdi + "/", "sys/bus/platform/drivers/serial8250/",
+           tty + "tty0/", tty + "ttyS1/", tty + "ttyUSB0/", "dev/serial/by-id/",
+           usb + "product=FT232R", usb + "manufacturer=FTDI", usb + "idVendor=0403",
+           usb + "idProduct=6001", tty + "ttyS1/type=0", usb + "1-1:1.0/ttyUSB0/driver>" + ftdi,
+           uart + "/driver>sys/bus/platform/drivers/serial8250",
+           tty + "ttyUSB0/device>" + usb + "1-1:1.0/ttyUSB0", tty + "ttyS1/device>" + uart,
+           "dev/serial/by-id/usb-FTDI_FT232R-if00-port0>dev/ttyUSB0"}) {
+    const size_t cut = entry.find_first_of("=>");
+    const fs::path path = root.path / entry.substr(0, cut);
+    if (cut == std::string::npos) {
+      fs::create_directories(path);
+    } else if (entry[cut] == '=') {
+      std::ofstream(path) << entry.substr(cut + 1);
+    } else {
+      fs::create_symlink(root.path / entry.substr(cut + 1), path);
+    }
   }
-  for (const auto &[file, text] :
-       {std::pair<const char *, const char *>{"product", "FT232R USB UART"},
-        {"manufacturer", "FTDI"},
-        {"idVendor", "0403"},
-        {"idProduct", "6001"}}) {
-    std::ofstream(usb / file) << text << "\n";
-  }
-  std::ofstream(sys / "class/tty/ttyS1/type") << "0\n";
-  fs::create_directory_symlink(drivers / "usb-serial/drivers/ftdi_sio",
-                               usb / "1-1:1.0/ttyUSB0/driver");
-  fs::create_directory_symlink(drivers / "platform/drivers/serial8250", uart / "driver");
-  fs::create_directory_symlink(usb / "1-1:1.0/ttyUSB0", sys / "class/tty/ttyUSB0/device");
-  fs::create_directory_symlink(uart, sys / "class/tty/ttyS1/device");
-  fs::create_symlink("../../ttyUSB0", dev / "serial/by-id/usb-FTDI_FT232R-if00-port0");
-  const std::vector<SerialPort> ports = ListSerialPorts(sys.string(), dev.string());
+  const std::string dev = (root.path / "dev").string();
+  const std::vector<SerialPort> ports = ListSerialPorts((root.path / "sys").string(), dev);
   ASSERT_EQ(ports.size(), 1u);
-  EXPECT_EQ(ports[0].device, (dev / "ttyUSB0").string());
+  EXPECT_EQ(ports[0].device, dev + "/ttyUSB0");
   EXPECT_EQ(ports[0].byId,
-            std::vector<std::string>{(dev / "serial/by-id/usb-FTDI_FT232R-if00-port0").string()});
+            std::vector<std::string>{dev + "/serial/by-id/usb-FTDI_FT232R-if00-port0"});
   EXPECT_EQ(ports[0].driver, "ftdi_sio");
-  EXPECT_EQ(ports[0].description, "FTDI FT232R USB UART (USB 0403:6001)");
+  EXPECT_EQ(ports[0].description, "FTDI FT232R (USB 0403:6001)");
 }
 
 // veldc-sim --save writes a load only directly inside the save directory, whatever its name.
 TEST(SaveLoadsTest, LoadsNeverLeaveTheSaveDirectory) {
-  namespace fs = std::filesystem;
   Folder base;
   fs::create_directories(base.path / "a/save");
   std::ofstream(base.path / "X1") << "keep";

@@ -15,7 +15,7 @@ CODE = re.compile(r"(?<![=!]=\s)(?<![=!]=)\b(kErr(?!None\b)\w+)")
 def main(source, report, explained_path):
     root = Path(source)
     enum = dict(re.findall(r"\b(kErr\w+)\s*=\s*(\d+)", (root / "src/core/errors.h").read_text()))
-    counts = {}
+    counts = {}  # file -> line -> times run
     for entry in json.loads(Path(report).read_text())["files"]:
         lines = counts.setdefault(entry["file"], {})
         for line in entry["lines"]:
@@ -24,39 +24,32 @@ def main(source, report, explained_path):
     paths = []  # (file, line, code, executed)
     for path in sorted((root / "src").rglob("*.[ch]*")):
         name = path.relative_to(root).as_posix()
-        if name.startswith(SKIPPED):
-            continue
         for number, text in enumerate(path.read_text().splitlines(), 1):
-            if text.lstrip().startswith("//"):
+            executed = counts.get(name, {}).get(number)
+            # Not a line that runs: a comment, a declaration, a table.
+            if name.startswith(SKIPPED) or text.lstrip().startswith("//") or executed is None:
                 continue
             # SetWindowsError stores code 70 with the port's error mask.
             codes = CODE.findall(text) + (["kErrWindows"] if "SetWindowsError(" in text else [])
-            for code in (code for code in codes if code in enum):
-                executed = counts.get(name, {}).get(number)
-                if executed is not None:  # else not a line that runs (a declaration, a table)
-                    paths.append((name, number, code, executed > 0))
+            paths += [(name, number, code, executed > 0) for code in codes if code in enum]
 
     explained = {tuple(line.partition(":")[0].split())
                  for line in Path(explained_path).read_text().splitlines()
                  if line.strip() and not line.startswith("#")}
-
     tested_codes = {code for _, _, code, ran in paths if ran}
     problems, used = [], set()
-    for name, number, code, ran in paths:
-        if ran:
-            continue
+    for name, number, code in ((n, line, c) for n, line, c, ran in paths if not ran):
         key = (name, code) if (name, code) in explained else ("*", code)
         if key in explained:
             used.add(key)
         else:
             problems.append(f"{name}:{number}: {code} ({enum[code]}) is set here by no test")
     for code, value in sorted(enum.items(), key=lambda c: int(c[1])):
-        if value == "0" or code in tested_codes:
-            continue
-        if ("*", code) in explained:
-            used.add(("*", code))
-        else:
-            problems.append(f"{code} ({value}) is set by no test")
+        if value != "0" and code not in tested_codes:
+            if ("*", code) in explained:
+                used.add(("*", code))
+            else:
+                problems.append(f"{code} ({value}) is set by no test")
     problems += [f"stale explanation: {' '.join(k)}" for k in explained if k not in used]
 
     untested = sorted({(n, c) for n, _, c, ran in paths if not ran})

@@ -4,7 +4,6 @@ adapters on 127.0.0.x, their inventory and records, and a PostgreSQL server of t
 import contextlib
 import json
 import os
-import random
 import shutil
 import signal
 import socket
@@ -13,19 +12,6 @@ import tempfile
 import time
 
 PG_BIN = "/usr/lib/postgresql/15/bin"
-
-
-def free_udp_port(address):
-    """A UDP port free on `address` and on the wildcard (the library binds it there)."""
-    while True:
-        port = random.randint(20000, 60000)
-        try:
-            for host in (address, "0.0.0.0"):
-                with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-                    s.bind((host, port))
-            return port
-        except OSError:
-            continue
 
 
 class Device:
@@ -40,25 +26,24 @@ class Device:
         self.records = [f"{tag} {self.name} R{n:04d} 0830 BADGE{n % 97:03d}" for n in range(records)]
         with open(os.path.join(files, "TRANS"), "w", newline="") as f:
             f.write("".join(r + "\r\n" for r in self.records))
-        base = [sim, "--files", files, "--reply-delay", "5", *extra, "--" + self.kind]
-        for t in self.terminals:
-            base += ["-t", str(t)]
+        args = [sim, "--files", files, "--reply-delay", "5", *extra, "--" + self.kind]
+        args += [a for t in self.terminals for a in ("-t", str(t))]
+        address = "127.0.0.%d" % (10 + int(self.name.split("-")[-1]) % 240)
         # A port found free may be taken by a parallel trial before the simulator binds it:
         # then it exits at once, and another port is tried.
         for _ in range(3):
-            args = list(base)
-            if self.kind == "pelo":
-                address = "127.0.0.%d" % (10 + int(self.name.split("-")[-1]) % 240)
-                args += ["--pelo-address", address, "--pelo-port", str(free_udp_port(address))]
-            err = os.path.join(folder, self.name + ".err")
-            with open(err, "w") as f:
-                self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=f, text=True)
-            served = self.proc.stdout.readline().strip()
-            if served:
-                break
-            self.proc.wait()
-            with open(err) as f:
-                why = f.read()
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+                s.bind((address, 0))  # free there and on the wildcard (a Pelo device's port)
+                pelo = ["--pelo-address", address, "--pelo-port", str(s.getsockname()[1])]
+            with open(os.path.join(folder, self.name + ".err"), "w+") as err:
+                self.proc = subprocess.Popen(args + pelo * (self.kind == "pelo"),
+                                             stdout=subprocess.PIPE, stderr=err, text=True)
+                served = self.proc.stdout.readline().strip()
+                if served:
+                    break
+                self.proc.wait()
+                err.seek(0)
+                why = err.read()
         assert served, f"{self.name}: veldc-sim did not start: {why}"
         self.link = f"{self.kind}:{served}"
 
@@ -125,37 +110,45 @@ def descendants(pid):
     """Every process below `pid`."""
     found, todo = [], [pid]
     while todo:
-        p = todo.pop()
-        try:
+        with contextlib.suppress(FileNotFoundError, ProcessLookupError):
+            p = todo.pop()
             for task in os.listdir(f"/proc/{p}/task"):
                 with open(f"/proc/{p}/task/{task}/children") as f:
                     kids = [int(k) for k in f.read().split()]
-                found += kids
-                todo += kids
-        except (FileNotFoundError, ProcessLookupError):
-            pass
+                found, todo = found + kids, todo + kids
     return found
 
 
 def kill_group(proc):
     """kill -9 of a run started in a session of its own, and every worker in its group."""
-    try:
+    with contextlib.suppress(ProcessLookupError):
         os.killpg(proc.pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
     proc.wait()
     deadline = time.time() + 10
-    while time.time() < deadline:
+    with contextlib.suppress(ProcessLookupError):
+        while time.time() < deadline:
+            os.killpg(proc.pid, 0)  # raises once the group is gone
+            time.sleep(0.05)
+
+
+@contextlib.contextmanager
+def postgres():
+    """A PostgreSQL 15 server in a folder of its own, on a Unix socket only; None where
+    PostgreSQL 15 is not installed."""
+    if not os.path.exists(f"{PG_BIN}/initdb"):
+        yield None
+        return
+    pg = Postgres()
+    try:
+        yield pg
+    finally:
         try:
-            os.killpg(proc.pid, 0)
-        except ProcessLookupError:
-            return
-        time.sleep(0.05)
+            pg.stop()
+        finally:
+            shutil.rmtree(pg.dir, ignore_errors=True)
 
 
 class Postgres:
-    """A PostgreSQL 15 server in a folder of the test's own, on a Unix socket only."""
-
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="veldc-pg-")
         as_postgres = []
@@ -176,17 +169,3 @@ class Postgres:
 
     def stop(self, mode="immediate"):
         self.run(f"{PG_BIN}/pg_ctl", "-D", f"{self.dir}/data", "-m", mode, "-w", "stop")
-
-    def close(self):
-        try:
-            self.stop()
-        finally:
-            shutil.rmtree(self.dir, ignore_errors=True)
-
-    @staticmethod
-    def start_or_skip():
-        """A server, or None (said on stdout) when PostgreSQL 15 is not installed."""
-        if os.path.exists(f"{PG_BIN}/initdb"):
-            return Postgres()
-        print("PostgreSQL 15 is not installed")
-        return None

@@ -12,7 +12,7 @@ import sys
 import tempfile
 import time
 
-from fleet_sim import Postgres, check_exactly_once, descendants, fleet, kill_group, make_fleet, \
+from fleet_sim import check_exactly_once, descendants, fleet, kill_group, make_fleet, postgres, \
     running, write_inventory
 
 SKIP = 77
@@ -36,9 +36,8 @@ def inventory_case(args, folder):
         ('[[device]]\nname = "a"\n' + job, 1, 'has no link'),
         (device + job + 'x = [', 6, ''),
     ]
-    failures = []
+    failures, path = [], os.path.join(folder, "bad.toml")
     for text, line, words in table:
-        path = os.path.join(folder, "bad.toml")
         with open(path, "w") as f:
             f.write(text)
         out = fleet(args.veldc, "run", path)
@@ -55,13 +54,11 @@ def inventory_case(args, folder):
 def with_postgres(case):
     """`case` with a PostgreSQL server of its own, skipped where PostgreSQL 15 is missing."""
     def run(args, folder):
-        pg = Postgres.start_or_skip()
-        if not pg:
-            return SKIP
-        try:
+        with postgres() as pg:
+            if not pg:
+                print("PostgreSQL 15 is not installed")
+                return SKIP
             return case(args, folder, pg)
-        finally:
-            pg.close()
     return run
 
 

@@ -1,13 +1,9 @@
 #!/usr/bin/env bash
-# Installs the .deb set into a clean Debian 12 root made by debootstrap and checks there, as an
-# integrator's machine would see it: veldc --version, the consumer test (host.c built against
-# /usr with find_package and with pkg-config, run against veldc-sim), "import veldc" from
-# python3-veldc, the ldconfig trigger, and that the Kov74 stand-in stays out of the loader's
-# default search but is reached through the documented LD_LIBRARY_PATH.
-#   deb_root_test.sh WORKDIR DEB...
-# The root with the consumer test's compilers is made once and kept as WORKDIR/bookworm.tar
-# (delete it to make it again); every run unpacks a fresh copy. Needs root and the network to
-# Debian's registry (VELDC_DEBIAN_MIRROR, default http://deb.debian.org/debian).
+# The .deb set installed in a clean Debian 12 root as an integrator's machine sees it: veldc
+# --version, consumer.sh against /usr, "import veldc", the ldconfig trigger, and the Kov74
+# stand-in out of the loader's default search but reached through LD_LIBRARY_PATH.
+#   deb_root_test.sh WORKDIR DEB...   (root; the network to VELDC_DEBIAN_MIRROR or Debian's)
+# The root debootstrap makes is kept as WORKDIR/bookworm.tar; every run unpacks a fresh copy.
 set -euo pipefail
 work=$(realpath -m "$1")
 shift
@@ -56,10 +52,8 @@ in_root veldc --version
 in_root /tmp/consumer/consumer.sh /usr /tmp/consumer/work
 in_root python3 -c 'import veldc; print("veldc", veldc.__version__, "library", veldc.library_version())'
 in_root ldconfig -p | grep -F 'libveldc.so.1 ' || { echo "libveldc.so.1 not in the cache"; exit 1; }
-if in_root ldconfig -p | grep -F libkov74c; then
-  echo "the Kov74 stand-in is on the default search path"
-  exit 1
-fi
+in_root ldconfig -p | grep -F libkov74c &&
+  { echo "the Kov74 stand-in is on the default search path"; exit 1; }
 status=0
 in_root veldc --link kov74:1 identify >/dev/null 2>&1 || status=$?
 # 10: "KOV74 dll not found" without the path; the stand-in answers with it.

@@ -10,8 +10,10 @@ import subprocess
 import sys
 import tempfile
 import time
+from pathlib import Path
 
-from fleet_sim import descendants, make_fleet, running, write_inventory
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "fleet"))
+from fleet_sim import descendants, make_fleet, running, write_inventory  # noqa: E402
 
 
 def proc_fields(pid, name):
