@@ -1,53 +1,42 @@
 // The Pelo kind under Windows: WSOCK32.DLL loaded by name, the link set up by address with the
 // connect meter's dialog watched, and a terminal reached through the adapter. pelo_harness.sh
 // puts veldc-sim's adapter on a network of the test's own and sets VELDC_PELO_ADDRESS.
-#include <gtest/gtest.h>
-#include <windows.h>
-
 #include <cstring>
-#include <string>
 
-#include "windows/veldc_dll.h"
+#include "windows/session.h"
 
 namespace veldc::test {
 namespace {
 
-constexpr int kUdpPort = 5005;
-
-class Win32Pelo : public DllSessionTest {
+class Win32Pelo : public SessionTest {
  protected:
-  Win32Pelo() : DllSessionTest("VELDC_PELO_ADDRESS") {}
+  Win32Pelo() : SessionTest("VELDC_PELO_ADDRESS", {VELDC_METER_CONNECT, "Connecting....."}) {}
 };
 
 TEST_F(Win32Pelo, ConnectsWithTheMeterAndReachesATerminal) {
-  ASSERT_EQ(dll_.InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort) << dll_.Error();
-  MeterWatch watch{VELDC_METER_CONNECT, "Connecting....."};
-  Watch(&watch);
-  dll_.EnableMeter(1);
-  ASSERT_EQ(dll_.SetIPAddress(value_.c_str()), 0) << dll_.Error();
-  watch.ExpectShownOnce(0);
-
+  ASSERT_EQ(InitCOMM(5005, DEV_PELO, 0, 0), 5005) << Error();
+  ASSERT_EQ(SetIPAddress(value_.c_str()), 0) << Error();
+  watch_.ExpectShownOnce(0);
   char reply[VELDC_REPLY_SIZE] = {};
-  ASSERT_EQ(dll_.PeloCommand("X", reply), 0) << dll_.Error();
+  ASSERT_EQ(PeloCommand("X", reply), 0) << Error();
   EXPECT_NE(std::strlen(reply), 0u);
-  ASSERT_EQ(dll_.SetTerminal(1), 0) << dll_.Error();
-  ASSERT_EQ(dll_.GetTime(reply), 0) << dll_.Error();
+  ASSERT_EQ(SetTerminal(1), 0) << Error();
+  ASSERT_EQ(GetTime(reply), 0) << Error();
   EXPECT_EQ(std::strlen(reply), 6u) << reply;
-  EXPECT_EQ(dll_.ExitCOMM(), 0) << dll_.Error();
+  EXPECT_EQ(ExitCOMM(), 0) << Error();
 }
 
+// Nobody answers at .20 on the test's network: the set-up gives up after its time-out.
 TEST_F(Win32Pelo, AnAddressWithNoAdapterTimesOut) {
-  ASSERT_EQ(dll_.InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort) << dll_.Error();
-  ASSERT_EQ(dll_.SetWinSockTimeOut(1), 0);
-  // Nobody answers at .20 on the test's network: the set-up gives up after its time-out.
+  ASSERT_EQ(InitCOMM(5005, DEV_PELO, 0, 0), 5005) << Error();
+  ASSERT_EQ(SetWinSockTimeOut(1), 0);
   const DWORD start = GetTickCount();
-  EXPECT_EQ(dll_.SetIPAddress("192.168.0.20"), -1);
+  EXPECT_EQ(SetIPAddress("192.168.0.20"), -1);
   const DWORD took = GetTickCount() - start;
-  EXPECT_EQ(dll_.Error(), "79 WinSocket timeout expired");
-  EXPECT_GE(took, 900u);
-  EXPECT_LT(took, 5000u);
-  EXPECT_EQ(dll_.ExitCOMM(), 0) << dll_.Error();
-  dll_.SetWinSockTimeOut(7);
+  EXPECT_EQ(Error(), "79 WinSocket timeout expired");
+  EXPECT_TRUE(took >= 900 && took < 5000) << took;
+  EXPECT_EQ(ExitCOMM(), 0) << Error();
+  SetWinSockTimeOut(7);
 }
 
 }  // namespace
