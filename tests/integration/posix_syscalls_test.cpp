@@ -11,7 +11,6 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -298,9 +297,8 @@ TEST_F(SysCallFailures, EveryCallOfEveryOperationFailedInTurn) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(operation(&got)) << name << " fails unhindered";
     // Nothing blocks: the port's run is its 50 ms write time-out and little more.
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, std::chrono::milliseconds(1500)) << name;
-    EXPECT_GE(took, std::chrono::milliseconds(std::string(name) == "port" ? 50 : 0));
+    const auto ms = (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(1);
+    EXPECT_TRUE(ms < 1500 && ms >= (std::string(name) == "port" ? 50 : 0)) << name << " " << ms;
     EXPECT_EQ(got, good) << name;
     std::map<SysCall, int> counts;
     for (SysCall call : injection.calls) ++counts[call];
@@ -458,11 +456,8 @@ TEST_F(WinSockLoopback, NamesAndAddresses) {
   char name[128];
   ASSERT_EQ(ws_.gethostname(name, sizeof(name)), 0);
   EXPECT_GT(std::strlen(name), 0u);
-  WsHostEnt *h = ws_.gethostbyname("localhost");
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(h->h_addrtype, AF_INET);
-  EXPECT_EQ(h->h_length, 4);
-  ASSERT_NE(h->h_addr_list[0], nullptr);
+  const WsHostEnt *h = ws_.gethostbyname("localhost");
+  ASSERT_TRUE(h != nullptr && h->h_addrtype == AF_INET && h->h_length == 4 && h->h_addr_list[0]);
   uint32_t address;
   std::memcpy(&address, h->h_addr_list[0], 4);
   EXPECT_EQ(std::string(ws_.inet_ntoa(address)).rfind("127.", 0), 0u);
@@ -471,8 +466,7 @@ TEST_F(WinSockLoopback, NamesAndAddresses) {
   // Short forms, octal zero, no hex digits; a blank ends an address.
   EXPECT_EQ(ws_.inet_addr("127.1"), htonl(0x7F000001));
   EXPECT_EQ(ws_.inet_addr("0"), 0u);
-  EXPECT_EQ(ws_.inet_addr("255.255.255.255"), kWsInaddrNone);
-  EXPECT_EQ(ws_.inet_addr("0x"), kWsInaddrNone);
+  EXPECT_EQ(ws_.inet_addr("255.255.255.255") & ws_.inet_addr("0x"), kWsInaddrNone);
   for (const char *blank : {"\t", "\n", "\v", "\f", "\r"}) {
     EXPECT_EQ(ws_.inet_addr((std::string("1.2.3.4") + blank).c_str()), htonl(0x01020304));
   }

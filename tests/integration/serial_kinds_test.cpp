@@ -28,6 +28,7 @@ std::string Error() {
   const int code = GetError(text);
   return std::to_string(code) + " " + text;
 }
+std::string Outcome(int result) { return std::to_string(result) + " " + Error(); }
 
 // Serves a line model on a fresh pty mapped to COM1; declared after the models it serves, so
 // it stops serving (and closes the device) before they go.
@@ -76,8 +77,7 @@ TEST(SerialKinds, FarSideClosingMidTransferFailsAtOnce) {
   const int result = RecvFile(name, path.c_str());
   const int64_t endedAt = std::chrono::steady_clock::now().time_since_epoch().count();
   closer.join();
-  EXPECT_EQ(result, -1);
-  EXPECT_EQ(Error(), "70 Windows error: 1024");
+  EXPECT_EQ(Outcome(result), "-1 70 Windows error: 1024");
   EXPECT_LT((endedAt - closedAt.load()) / 1000000, 50) << "milliseconds from the close";
   EXPECT_EQ(std::fopen(path.c_str(), "rb"), nullptr) << "the partial file is deleted";
 }
@@ -97,14 +97,12 @@ TEST(SerialKinds, AFifoAsThePcFileIsRefusedAtOnce) {
   // Nothing is sent before the PC file is open for an upload.
   size_t before = heard().size();
   char name[] = "DATA", load[] = "NEW";
-  EXPECT_EQ(RecvFile(name, fifo.c_str()), -1);
-  EXPECT_EQ(Error(), "56 Not able to open file");
+  EXPECT_EQ(Outcome(RecvFile(name, fifo.c_str())), "-1 56 Not able to open file");
   EXPECT_EQ(heard().size(), before);
   // A download opens the PC file once the load is echoed; the load is then ended and the
   // partial file deleted on the terminal.
   before = heard().size();
-  EXPECT_EQ(SendFile(fifo.c_str(), load, 0, 0), -1);
-  EXPECT_EQ(Error(), "56 Not able to open file");
+  EXPECT_EQ(Outcome(SendFile(fifo.c_str(), load, 0, 0)), "-1 56 Not able to open file");
   const auto commands = heard();
   EXPECT_EQ(std::vector<std::string>(commands.begin() + before, commands.end()),
             (std::vector<std::string>{"LOAD NEW", "\x04", "DEL NEW"}));
@@ -118,11 +116,9 @@ TEST(PeloKind, OpensAndClosesWithTheRealSocketLayer) {
   char address[VELDC_HOSTNAME_SIZE] = "";
   EXPECT_EQ(GetLocalIPAddress(address), 0) << Error();
   EXPECT_NE(std::string(address).find('.'), std::string::npos) << address;
-  EXPECT_EQ(SetIPAddress("127.0.0.256"), -1);
-  EXPECT_EQ(Error(), "3 Wrong parameters");
+  EXPECT_EQ(Outcome(SetIPAddress("127.0.0.256")), "-1 3 Wrong parameters");
   ASSERT_EQ(ExitCOMM(), 0) << Error();
-  EXPECT_EQ(ExitCOMM(), -1);
-  EXPECT_EQ(Error(), "2 Device not initialized");
+  EXPECT_EQ(Outcome(ExitCOMM()), "-1 2 Device not initialized");
 }
 
 // Another host already on the port, one that asks to share it as the library once did: the
@@ -138,8 +134,7 @@ TEST(PeloKind, ASecondHostOnThePortIsRefused) {
   ASSERT_EQ(::getsockname(other, reinterpret_cast<sockaddr *>(&a), &len), 0);
   const int port = ntohs(a.sin_port);
   ASSERT_EQ(InitCOMM(port, DEV_PELO, 0, 0), port) << Error();
-  EXPECT_EQ(SetIPAddress("127.0.0.2"), -1);
-  EXPECT_EQ(Error(), "75 Error binding socket: 10048");
+  EXPECT_EQ(Outcome(SetIPAddress("127.0.0.2")), "-1 75 Error binding socket: 10048");
   ExitCOMM();
   ::close(other);
 }
