@@ -429,23 +429,12 @@ void FaultOp(FuzzedDataProvider &in, VirtualPlatform &vp) {
           in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<int>(-12, 10060));
 }
 
-// Up to `limit` operations picked by the fuzzer from the kinds given.
-void RunOps(FuzzedDataProvider &in, VirtualPlatform &vp, int limit, bool exchange, bool modem,
-            bool services) {
+// Up to `limit` operations, each one of `ops` picked by the fuzzer, now and then a fault first.
+using Op = void (*)(FuzzedDataProvider &);
+void RunOps(FuzzedDataProvider &in, VirtualPlatform &vp, int limit, const Op (&ops)[3]) {
   for (int i = 0; i < limit && in.remaining_bytes() > 0; ++i) {
     if (in.ConsumeIntegralInRange<int>(0, 5) == 0) FaultOp(in, vp);
-    const int pick = in.ConsumeIntegralInRange<int>(0, 2);
-    if (pick == 0 && exchange) {
-      ExchangeOp(in);
-    } else if (pick == 1 && modem) {
-      ModemOp(in);
-    } else if (services) {
-      ServiceOp(in);
-    } else if (exchange) {
-      ExchangeOp(in);
-    } else {
-      ModemOp(in);
-    }
+    ops[in.ConsumeIntegralInRange<int>(0, 2)](in);
     CheckErrorState();
     CheckCleanUp(vp);
   }
@@ -462,7 +451,7 @@ void Serial(FuzzedDataProvider &in, FuzzPlatform &vp) {
   ChgTerminal(kind == DEV_SERIAL_DIRECT  ? 0
               : kind == DEV_SERIAL_LOGON ? in.ConsumeIntegralInRange<int>(0, 31)
                                          : in.ConsumeIntegralInRange<int>(1, 254));
-  RunOps(in, vp, 10, true, true, false);
+  RunOps(in, vp, 10, {ExchangeOp, ModemOp, ExchangeOp});
   Check(ExitCOMM() == 0, "ExitCOMM");
 }
 
@@ -480,7 +469,7 @@ void Selection(FuzzedDataProvider &in, FuzzPlatform &vp) {
     const int r = SetTerminal(address);
     CheckResult(r, "SetTerminal result");
     CheckErrorState();
-    if (r == 0) RunOps(in, vp, 2, true, false, false);
+    if (r == 0) RunOps(in, vp, 2, {ExchangeOp, ExchangeOp, ExchangeOp});
   }
   Check(ExitCOMM() == 0, "ExitCOMM");
 }
@@ -492,7 +481,7 @@ void Services(FuzzedDataProvider &in, FuzzPlatform &vp) {
   const bool network = in.ConsumeIntegralInRange<int>(0, 3) == 0;
   Check(InitCOMM(1, network ? DEV_SERIAL_NETWORK : DEV_SERIAL_DIRECT, 9600, 0) > 0, "InitCOMM");
   Check(ChgTerminal(network ? in.ConsumeIntegralInRange<int>(1, 254) : 0) == 0, "ChgTerminal");
-  RunOps(in, vp, 8, false, false, true);
+  RunOps(in, vp, 8, {ServiceOp, ServiceOp, ServiceOp});
   Check(ExitCOMM() == 0, "ExitCOMM");
   Check(vp.OpenMeterCount() == 0, "meters closed");
 }
@@ -533,7 +522,7 @@ void Pelo(FuzzedDataProvider &in, FuzzPlatform &vp) {
     if (in.ConsumeBool()) {
       AdapterOp(in, vp);
     } else {
-      RunOps(in, vp, 1, true, false, true);
+      RunOps(in, vp, 1, {ExchangeOp, ServiceOp, ServiceOp});
     }
   }
   ExitCOMM();
@@ -549,7 +538,7 @@ void Kov74(FuzzedDataProvider &in, FuzzPlatform &vp) {
   const int address = in.ConsumeIntegralInRange<int>(0, 255);
   CheckResult(in.ConsumeBool() ? SetTerminal(address) : ChgTerminal(address), "selection result");
   CheckErrorState();
-  RunOps(in, vp, 8, true, false, true);
+  RunOps(in, vp, 8, {ExchangeOp, ServiceOp, ServiceOp});
   ExitCOMM();
 }
 

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -57,7 +56,6 @@ void Line(Harness &h, FuzzedDataProvider &in) {
   for (size_t sent = 0; got.size() < bytes.size();) {
     const ssize_t n =
         sent < bytes.size() ? ::write(h.master, bytes.data() + sent, bytes.size() - sent) : 0;
-    if (n < 0 && errno != EAGAIN && errno != EINTR) std::perror("write to the line");
     Check(n >= 0 || errno == EAGAIN || errno == EINTR, "write to the line");
     sent += n > 0 ? static_cast<size_t>(n) : 0;
     // The port may hold bytes it has read ahead: the descriptor is waited on only once a
