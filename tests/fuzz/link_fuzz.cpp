@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -249,25 +250,25 @@ std::vector<char> Name(FuzzedDataProvider &in, size_t maxLength) {
   return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
 }
 
+// A text ends within its `size` bytes.
+bool Ends(const char *text, size_t size) { return std::memchr(text, '\0', size) != nullptr; }
+
 // A reply buffer of the documented size, filled so that an unterminated reply shows.
-struct Reply {
-  std::vector<char> bytes = std::vector<char>(VELDC_REPLY_SIZE, 'Z');
-  char *data() { return bytes.data(); }
-  bool Ended() const { return std::memchr(bytes.data(), '\0', bytes.size()) != nullptr; }
-};
+using Reply = std::vector<char>;
+Reply NewReply() { return Reply(VELDC_REPLY_SIZE, 'Z'); }
 
 void CheckResult(int r, const char *what) { Check(r == 0 || r == -1, what); }
 
 void CheckReply(int r, const Reply &reply, const char *what) {
   CheckResult(r, what);
-  if (r == 0) Check(reply.Ended(), what);
+  if (r == 0) Check(Ends(reply.data(), reply.size()), what);
 }
 
 void CheckErrorState() {
   char message[VELDC_ERROR_TEXT_SIZE];
   const int code = GetError(message);
   Check(code >= 0 && code <= 99, "error code in the table");
-  Check(std::memchr(message, '\0', sizeof message) != nullptr, "error message fits");
+  Check(Ends(message, sizeof message), "error message fits");
 }
 
 void CheckCleanUp(const VirtualPlatform &vp) {
@@ -287,10 +288,7 @@ void WritePcFile(FuzzedDataProvider &in, const std::string &path) {
       c = b % 8 == 0 ? '\r' : b % 8 == 1 ? '\n' : static_cast<char>(0x20 + b % 95);
     }
   }
-  FILE *f = std::fopen(path.c_str(), "wb");
-  Check(f != nullptr, "PC file written");
-  std::fwrite(content.data(), 1, content.size(), f);
-  std::fclose(f);
+  Check(static_cast<bool>(std::ofstream(path, std::ios::binary) << content), "PC file written");
 }
 
 void ListOp(FuzzedDataProvider &in) {
@@ -301,8 +299,7 @@ void ListOp(FuzzedDataProvider &in) {
   if (r == -1) return;
   Check(r >= 0 && r <= VELDC_DIR_ENTRIES, "ListFiles count");
   for (int i = 0; i < r; ++i) {
-    Check(std::memchr(&entries[i * VELDC_DIR_SLOT], '\0', VELDC_DIR_SLOT) != nullptr,
-          "ListFiles entry ends in its slot");
+    Check(Ends(&entries[i * VELDC_DIR_SLOT], VELDC_DIR_SLOT), "ListFiles entry ends in its slot");
   }
 }
 
@@ -315,7 +312,7 @@ void ViewOp(FuzzedDataProvider &in) {
   const int r = ViewFile(name.data(), size > 0 ? buffer.data() : none.data(), size);
   if (r == -1) return;
   Check(r >= 0, "ViewFile count");
-  if (size > 0) Check(std::memchr(buffer.data(), '\0', size) != nullptr, "ViewFile text ends");
+  if (size > 0) Check(Ends(buffer.data(), size), "ViewFile text ends");
   Check(none[0] == 'Z', "ViewFile wrote into an empty buffer");
 }
 
@@ -336,7 +333,7 @@ void ParamsOp(FuzzedDataProvider &in) {
   for (int i = 0; i < VELDC_PARAM_COUNT; ++i) {
     const char *slot = &values[static_cast<size_t>(i) * VELDC_PARAM_SLOT];
     if (r == 0 && selection[i] != 0) {
-      Check(std::memchr(slot, '\0', VELDC_PARAM_SLOT) != nullptr, "GetAllParams slot ends");
+      Check(Ends(slot, VELDC_PARAM_SLOT), "GetAllParams slot ends");
     } else {  // a failed run leaves the block as it was; an unselected slot is never written
       Check(slot[0] == 'Z', "GetAllParams wrote a slot it should not");
     }
@@ -360,7 +357,7 @@ void SingleValueOp(FuzzedDataProvider &in) {
                                                                            {"GetDate", GetDate}};
   static constexpr std::pair<const char *, decltype(&SetTime)> kSets[] = {
       {"SetTime", SetTime}, {"SetDate", SetDate}, {"ChgDrv", ChgDrv}};
-  Reply value;
+  Reply value = NewReply();
   const std::string text = FuzzText(in, 40);
   const int pick = in.ConsumeIntegralInRange<int>(0, 9);
   if (pick <= 1) {
@@ -387,7 +384,7 @@ void SingleValueOp(FuzzedDataProvider &in) {
 
 // SendCommand, GetMsgEx, PostCommand, GetResponse or ChgTerminal.
 void ExchangeOp(FuzzedDataProvider &in) {
-  Reply reply;
+  Reply reply = NewReply();
   const int pick = in.ConsumeIntegralInRange<int>(0, 4);
   const std::string command = pick == 0 || pick == 2 ? FuzzText(in, 140) : std::string();
   if (pick == 0) {
@@ -489,7 +486,7 @@ void Services(FuzzedDataProvider &in, FuzzPlatform &vp) {
 void AdapterOp(FuzzedDataProvider &in, VirtualPlatform &vp) {
   static const char *const kCommands[] = {"X", "%", "A192.168.0.11", "C3", "C1", "V", ""};
   const std::string command = in.ConsumeBool() ? in.PickValueInArray(kCommands) : FuzzText(in, 140);
-  std::vector<char> reply(VELDC_REPLY_SIZE, 'Z');
+  Reply reply = NewReply();
   const int pick = in.ConsumeIntegralInRange<int>(0, 3);
   if (pick == 0) {
     Check(PeloReset() >= -1, "PeloReset");
@@ -499,10 +496,7 @@ void AdapterOp(FuzzedDataProvider &in, VirtualPlatform &vp) {
     const int r = PeloCommand(command.c_str(), reply.data());
     CheckResult(r, "PeloCommand result");
     // An acknowledgement instead of a reply succeeds with the buffer untouched.
-    const bool untouched = std::all_of(reply.begin(), reply.end(), [](char c) { return c == 'Z'; });
-    if (r == 0 && !untouched) {
-      Check(std::memchr(reply.data(), '\0', reply.size()) != nullptr, "PeloCommand reply ends");
-    }
+    Check(r != 0 || reply == NewReply() || Ends(reply.data(), reply.size()), "PeloCommand reply");
   }
   CheckErrorState();
   CheckCleanUp(vp);

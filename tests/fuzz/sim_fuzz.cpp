@@ -31,22 +31,14 @@ void Lines(const uint8_t *data, size_t size) {
   veld.PutFile('C', "DATA", {"R1", "R2"});
   sorvik.SetPassword("PW1");
   sorvik.SetLocked(in.ConsumeBool());
-  std::unique_ptr<ByteLine> line, behind;
-  switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0:
-      line = std::make_unique<DirectLine>(veld);
-      break;
-    case 1:
-      line = std::make_unique<LogonLine>(std::vector<Terminal *>{&veld, &sorvik});
-      break;
-    case 2:
-      line = std::make_unique<NetworkInterface>(std::vector<Terminal *>{&veld, &sorvik});
-      break;
-    default:
-      behind = std::make_unique<DirectLine>(veld);
-      line = std::make_unique<Modem>(*behind);
-      break;
-  }
+  // A direct line, a log-on line, the network interface, or a modem with a direct line behind.
+  const std::vector<Terminal *> both{&veld, &sorvik};
+  const int kind = in.ConsumeIntegralInRange<int>(0, 3);
+  std::unique_ptr<ByteLine> direct = std::make_unique<DirectLine>(veld), other;
+  if (kind == 1) other = std::make_unique<LogonLine>(both);
+  if (kind == 2) other = std::make_unique<NetworkInterface>(both);
+  if (kind == 3) other = std::make_unique<Modem>(*direct);
+  ByteLine *line = kind == 0 ? direct.get() : other.get();
   Micros now = 0;
   std::string out;
   while (in.remaining_bytes() > 0) {
