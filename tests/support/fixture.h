@@ -1,6 +1,4 @@
-// Common ground of the unit tests: the virtual platform with every library global put back to
-// its load-time value around each test (one process plays many library loads), scripted and
-// simulated far ends of the COM port, the Kov74 driver and the Pelo adapter, and PC files.
+// The unit tests' virtual platform (library state reset around each test), far ends, PC files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -62,8 +60,7 @@ struct Due : std::deque<std::pair<Micros, std::string>> {
   Micros Next() const { return empty() ? platform::virt::kNever : front().first; }
 };
 
-// A serial line answering each line the host sends (without its CR): scripted replies in
-// order, then the responder; bytes of its own at given instants.
+// A serial line answering each line the host sends: scripted replies, then the responder.
 class ScriptPeer : public platform::virt::SerialPeer {
  public:
   using Responder = std::function<std::string(const std::string &line)>;
@@ -149,8 +146,7 @@ inline std::string Datagram(uint16_t type, uint16_t seq, const std::string &text
   return sim::PeloPacket{type, seq, text}.Encode();
 }
 
-// A Pelo adapter sending datagrams at given instants and answering each one the host sends,
-// decoded (runts with type 0xFFFF).
+// A Pelo adapter answering each datagram the host sends, decoded (runts with type 0xFFFF).
 class ScriptAdapter : public platform::virt::DatagramPeer {
  public:
   using Answers = std::vector<std::pair<Micros, std::string>>;  // (delay, bytes)
@@ -243,8 +239,7 @@ inline std::string Numbered(int count, const std::string &end = "\r\n") {
   return content;
 }
 
-// The terminal's side of a file or program load: echoes the load command and each record,
-// answers the EOT command with the number of records taken; faults on request.
+// A terminal taking a file or program load, with faults on request.
 struct LoadTerminal {
   int records = 0;
   int wrongEchoAt = 0;  // this record is answered with a different text

@@ -1,6 +1,4 @@
-// Opening and closing each kind of device (argument checks, failures, what each leaves), the
-// selection and reply-wait refusals the family tables leave out; the error state, the settings,
-// pauses across the counters' wraps, a missing driver's version, the PC's address.
+// Opening and closing each kind of device and what each failure leaves; the core's state.
 #include <cmath>
 #include <limits>
 
@@ -122,8 +120,7 @@ TEST_F(SerialOpen, FailedSetUpStepClosesThePortAndStaysClosed) {
   EXPECT_EQ(vp.OpenPortCount(), 1);
 }
 
-// A missing or incomplete WSOCK32.DLL, a failed start-up and a wrong version each leave their
-// code, no device, WinSock cleaned up and freed, and the link form forgotten.
+// Each WinSock failure leaves no device, WinSock cleaned up and freed, the link form forgotten.
 TEST(PeloOpen, LoadsWinSockOrCleansUp) {
   const std::pair<std::function<void(VirtualPlatform &)>, const char *> cases[] = {
       {[](auto &vp) { vp.SetModulePresent("WSOCK32.DLL", false); }, "71 WINSOCK dll not found"},
@@ -230,8 +227,7 @@ TEST_F(Core, VersionsAndTheLocalAddress) {
   EXPECT_EQ(Outcome(GetLocalIPAddress(text)), "-1 9 Winsocket error");
 }
 
-// The driver's open results 0 to -10, a refused speed, a missing driver and a driver lacking an
-// entry: each leaves its code, no device and the driver freed (and closed once it had opened).
+// Each leaves no device and the driver freed (and closed once it had opened).
 TEST_F(Kov74Test, OpenRefusalsMapToTheirCodesAndFreeTheDriver) {
   const std::tuple<int, int, bool, const char *, const char *> cases[] = {
       {0, 0, true, "", "11 KOV74 com port not found"},

@@ -1,8 +1,4 @@
-// The fault matrix: each service, on each device family, against the simulated terminal. A good
-// run records the platform calls the service makes; then each call that can fail is failed at
-// each of its occurrences in turn, on a fresh device: the service fails with a code or succeeds
-// as the good run did; the PC file is unchanged after a download, gone (or complete when only
-// its close failed) after an upload; no PC file or terminal load is left open.
+// Each service on each family, with every platform call it makes failed at each occurrence.
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -20,8 +16,7 @@ enum class Family { kSerial, kPelo, kKov74 };
 
 const std::string kRecords = "R1\r\nR2\r\nR3\r\n";
 
-// One device family's world on virtual time: the terminal behind the device, opened and
-// selected, the meter on, short time-outs, the PC files in a directory of their own.
+// A family's device opened and selected, the simulated terminal behind it, the meter on.
 class World {
  public:
   explicit World(Family family)

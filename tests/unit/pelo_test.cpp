@@ -1,5 +1,4 @@
-// The Pelo adapter against a scripted one: the datagram link, connecting, commands to the
-// adapter itself, and the terminal exchanges over it.
+// The Pelo family against a scripted adapter: link, set-up, adapter commands, exchanges.
 #include "core/errors.h"
 #include "pelo/link.h"
 #include "sim/terminal.h"
@@ -106,8 +105,7 @@ class Pelo : public ::testing::Test {
 
 using PeloLinkTest = Pelo;
 
-// Numbers run 1 to 255, then 0, and are never reset; an acknowledgement copies the number
-// between two 4 ms pauses.
+// Numbers run 1 to 255, then 0, never reset; an acknowledgement sits between 4 ms pauses.
 TEST_F(PeloLinkTest, NumbersAndAcknowledgements) {
   EXPECT_EQ(PeloNextSeq(), 1) << "the first number after load";
   for (int expected = 2; expected <= 255; ++expected) ASSERT_EQ(PeloNextSeq(), expected);
@@ -133,8 +131,7 @@ TEST_F(PeloLinkTest, NumbersAndAcknowledgements) {
   }
 }
 
-// A flood holds the clean-out no longer than the time-out; the first datagram and the last one
-// read are acknowledged.
+// The first datagram and the last one read are acknowledged.
 TEST_F(PeloLinkTest, AFloodHoldsTheCleanOutNoLongerThanTheTimeOut) {
   struct Flood : platform::virt::DatagramPeer {
     void FromHost(const uint8_t *, size_t, Micros) override {}
@@ -157,9 +154,7 @@ TEST_F(PeloLinkTest, AFloodHoldsTheCleanOutNoLongerThanTheTimeOut) {
 
 using PeloSetup = Pelo;
 
-// The greeting acknowledgement, then after a 100 ms pause the unnumbered "X"; the status reply
-// decides the form. Again: the earlier socket is closed first; a greeting that cannot be sent is
-// no failure; data already waiting is acknowledged, drained and the last read acknowledged.
+// Greeting, 100 ms, the unnumbered "X" whose reply decides the form; data waiting is drained.
 TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
   Open();
   const std::string greeting("\x04\x00\x00\x00\x00", 5), status("\x06\x00\x00\x00X\x00", 6);
@@ -217,9 +212,8 @@ TEST_F(PeloSetup, OnlyCanonicalAddressesAreAccepted) {
   }
 }
 
-// Failures up to the socket's mode close the device; later ones (and a status without "V",
-// ignored until the time-out after the 100 ms pause) keep the socket, the forms and the
-// addresses, and close the meter.
+// Failures up to the socket's mode close the device; later ones (a status without "V" too)
+// keep the socket, the forms and the addresses.
 TEST_F(PeloSetup, FailuresAndWhatTheyLeave) {
   const Fault none{};
   const std::string error = Datagram(PELO_PKT_ERROR, 1);
@@ -272,8 +266,7 @@ TEST_F(PeloSetup, FailuresAndWhatTheyLeave) {
   }
 }
 
-// Checks before any traffic: SetIPAddress looks at its argument first, PeloCommand and PeloReset
-// at the device first; a serial device is not the Pelo kind.
+// SetIPAddress checks its argument first, PeloCommand and PeloReset the device first.
 TEST_F(PeloSetup, RefusalsBeforeAnyTraffic) {
   bySelectedTerminal = 3;
   EXPECT_EQ(Outcome(SetIPAddress(nullptr)), "-1 3 Wrong parameters");
@@ -389,8 +382,7 @@ TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
   EXPECT_EQ(Sent(), Datagrams(3, Datagram(PELO_PKT_COMMAND, PeloLink.wSeqCounter, "Q")));
 }
 
-// The reset waits at least 4 s for an init or the acknowledgement of its number; data is
-// acknowledged on the way.
+// The reset waits at least 4 s for an init or the acknowledgement of its number.
 TEST_F(PeloCommandTest, ResetWaitsAndItsFailures) {
   OnCommand({{1000, Fixed(Datagram(PELO_PKT_DATA, 50, "\x01x"))},
              {2000, Reply(PELO_PKT_ACK, 1)},
@@ -418,8 +410,7 @@ TEST_F(PeloCommandTest, ResetWaitsAndItsFailures) {
   EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
 }
 
-// "A" and "C" commands to the adapter choose the address and form the next reset moves to; the
-// socket and the current form stay until then.
+// "A" and "C" choose the address and form the next reset moves to; nothing changes before.
 TEST_F(PeloCommandTest, AddressAndFormCommandsChooseWhatTheNextResetUses) {
   const uint32_t connected = PeloLink.dwConnectedPeloAddr;
   const std::tuple<const char *, uint32_t, int32_t> cases[] = {
@@ -507,8 +498,7 @@ TEST_F(PeloExchange, SingleFormEndsTheCommandWithACarriageReturn) {
   EXPECT_EQ(SentData()[0].substr(4), std::string("\r\0", 2));
 }
 
-// Three unacknowledged attempts time out (data before the acknowledgement is no reply); an
-// empty datagram before the acknowledgement and before the reply is a runt, not the end.
+// Data before the acknowledgement is no reply; an empty datagram is a runt, not the end.
 TEST_F(PeloExchange, AttemptsAndRunts) {
   Select(PELO_FORM_NETWORK, 5);
   OnData({{1000, Reply(PELO_PKT_ACK, 1)},

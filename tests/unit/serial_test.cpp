@@ -1,5 +1,4 @@
-// The serial and Kov74 families: the command frame, reply readers, posted commands; selecting
-// terminals (address rules, preparation, identification, log-on); dialling and hanging up.
+// The serial and Kov74 families: frames, replies, posted commands, selection, the modem.
 #include <algorithm>
 
 #include "core/errors.h"
@@ -77,9 +76,8 @@ TEST_F(SerialExchange, LinesOfTheDirectKind) {
   }
 }
 
-// Ordinary commands wait the larger of the setting and 10 half-seconds, "%%" the setting in
-// seconds; a wait may end up to 1 ms short (the tick count's steps). A complete line is
-// followed by a 10 ms pause, except an addressed network line.
+// Waits may end 1 ms short (the tick count's steps); a line is followed by a 10 ms pause,
+// except an addressed network line.
 TEST_F(SerialExchange, WaitsFollowTheSettingAndPauseAfterALine) {
   Select(DEV_SERIAL_DIRECT, 0);
   const std::tuple<int, const char *, Micros> waits[] = {{10, "TIME", 5000},
@@ -110,9 +108,7 @@ TEST_F(SerialExchange, WaitsFollowTheSettingAndPauseAfterALine) {
   }
 }
 
-// Line errors ride out a reply or fail the call; the wait after an empty read ends the moment
-// the reply comes, but bytes during the pause after the line do not shorten it. A port whose
-// device goes away mid-wait fails the call at that instant with the port's error.
+// Bytes during the pause after a line do not shorten it; a hang-up fails a wait at once.
 TEST_F(SerialExchange, LineErrorsAndWaitsThatEndWithTheReplyOrTheHangUp) {
   Select(DEV_SERIAL_DIRECT, 0);
   vp.QueueClearErrorMask(24);
@@ -147,8 +143,7 @@ TEST_F(SerialExchange, LineErrorsAndWaitsThatEndWithTheReplyOrTheHangUp) {
   EXPECT_EQ(Collect(), "70 Windows error: 1024");
 }
 
-// The checks of the four exchange calls, in their order, none causing traffic: the codes with
-// no device open, with no terminal selected and with terminal 0 selected, one digit each.
+// The codes with no device, no terminal selected and terminal 0 selected, one digit each.
 TEST_F(SerialExchange, ChecksComeFirstAndCauseNoTraffic) {
   char text[VELDC_REPLY_SIZE];
   const std::string tooLong(128, 'C');
@@ -203,9 +198,7 @@ TEST_F(SerialExchange, PostReturnsAtOnceAndTheReplyIsCollectedLater) {
   }
 }
 
-// The plain text goes to the selected terminal after a discarding poll; the sender is checked,
-// refused sends are tried three times, 120 characters at most; the reply wait follows the
-// setting in seconds, listening one second; a posted command is one send, collecting one poll.
+// A discarding poll before each send; refused sends are tried three times.
 TEST_F(Kov74Test, ExchangesThroughTheDriver) {
   Open();
   bySelectedTerminal = 9;
@@ -280,8 +273,7 @@ TEST_F(Selection, RefusedAddressesLeaveNoTerminalAndCauseNoTraffic) {
   }
 }
 
-// Both calls switch the interface alike: XON, 2 s, the input purged, ">PS", 100 ms; only
-// SetTerminal goes on to identify.
+// XON, 2 s, the input purged, ">PS", 100 ms; only SetTerminal goes on to identify.
 TEST_F(Selection, NetworkInterfaceSelectionTimingAndFrames) {
   Open(DEV_SERIAL_NETWORK);
   peer.SetResponder([](const std::string &line) {
@@ -328,8 +320,7 @@ TEST_F(Selection, DirectLineProbesTheEchoAndIdentifies) {
   EXPECT_EQ(protocol::bSorvikModel, 1);
 }
 
-// A first "%XI" reply that names no model: the terminal is reset and asked again. A locked
-// terminal is opened with the password (read from parameter 89 when the host set none).
+// A locked terminal is opened with the password (parameter 89 when the host set none).
 TEST_F(Selection, UnknownModelIsResetAndAskedAgainAndPasswordRescue) {
   // The replies to "%%" and to the second "%XI", and the outcome.
   const std::tuple<const char *, const char *, const char *> cases[] = {
@@ -505,8 +496,7 @@ TEST_F(Modem, WrongEchoesAndAnswers) {
   }
 }
 
-// 1 s, two escapes of 0.75 s + 2 x 2.5 s, then 0.75 s, "ATH0" with its echo and two lines, and
-// 0.75 s; the output queue is purged at the end; a network interface is deselected first.
+// 1 s, two escapes of 0.75 s + 2 x 2.5 s, 0.75 s, "ATH0" with its echo and two lines, 0.75 s.
 TEST_F(Modem, HangsUpEvenWhenTheEscapeIsNotAnswered) {
   const std::tuple<std::string, const char *, const char *, size_t> cases[] = {
       {"ATH0\r\r\nOK\r\n", "0 0 None", "++++++ATH0\r", 1},
@@ -533,8 +523,7 @@ TEST_F(Modem, HangsUpEvenWhenTheEscapeIsNotAnswered) {
   EXPECT_EQ(Written().rfind(">P0\r+++", 0), 0u);
 }
 
-// Collecting never waits: an empty queue fails at once, an unfinished line after 1024 reads,
-// and every line error counts (the number of empty reads is that of ClearCommError calls).
+// Collecting never waits; empty reads are counted by the ClearCommError calls.
 TEST_F(SerialExchange, CollectionFailuresOnTheDirectLine) {
   Select(DEV_SERIAL_DIRECT, 0);
   const std::tuple<std::string, uint32_t, const char *, size_t> cases[] = {

@@ -1,47 +1,19 @@
-// The terminal services on the direct line: checks before any traffic, the commands on the wire,
-// each refusal's code and the clean-up after it; the transfer meter; the host's cancel request.
+// The terminal services on the direct line: checks, commands, refusals, clean-up, cancel.
 #include <initializer_list>
 
 #include "core/errors.h"
 #include "platform/meter_ui.h"
 #include "services/files.h"
-#include "services/record_reader.h"
 #include "support/fixture.h"
 
 namespace veldc::test {
 namespace {
 
-using Records = std::vector<std::pair<int, std::string>>;
 const std::string kCtrlZ = "\x1A";  // the end-of-file mark of a DOS text file
-
-TEST(RecordReader, SplitsTheFileIntoRecords) {
-  TestPlatform vp;
-  TempDir files;
-  const std::string r127(127, 'x');
-  // Every result up to 0 or -1, which comes with the error state.
-  const std::pair<std::string, Records> cases[] = {
-      {"AB\r\nCD", {{2, "AB"}, {2, "CD"}, {0, ""}}},
-      {"AB" + kCtrlZ + "CD\r\n", {{2, "AB"}, {2, "CD"}, {0, ""}}},
-      {r127 + "\r\n", {{127, r127}, {0, ""}}},
-      {r127 + "y\r\n", {{-1, "57 Record too long"}}}};
-  for (const auto &[content, expected] : cases) {
-    files.Write("in.txt", content);
-    const platform::Handle file = platform::Os().FileOpenRead(files.Path("in.txt").c_str());
-    Records got;
-    char record[132];
-    for (int r = 1; r > 0 && got.size() < 10;) {
-      r = services::ReadRecord(file, record);
-      got.emplace_back(r, r > 0 ? std::string(record) : r < 0 ? ErrorState() : "");
-    }
-    platform::Os().FileClose(file);
-    EXPECT_EQ(got, expected) << content;
-  }
-}
 
 using Services = ServicesTest;
 
-// Every service's argument checks, in order, before any traffic: "result code" with the device
-// closed, open with no terminal selected, and with terminal 0 selected ("" = not looked at).
+// "result code" closed, with no terminal and with terminal 0 selected ("" = not looked at).
 TEST_F(Services, ChecksComeFirstAndCauseNoTraffic) {
   char name[] = "data", nine[] = "abcdefghi", bad[] = "D";
   char text[VELDC_REPLY_SIZE], entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
@@ -106,8 +78,7 @@ TEST_F(Services, ChecksComeFirstAndCauseNoTraffic) {
   EXPECT_FALSE(files.Exists("out.txt"));
 }
 
-// One command each: the terminal's reply (as sent), the outcome ("= value" of a read) and the
-// bytes written. Writes need the exact echo; reads take the reply from its sixth character.
+// Reply, outcome ("= value" of a read), bytes written. Writes need the exact echo.
 TEST_F(Services, CommandsAndTheirReplies) {
   char v[VELDC_REPLY_SIZE], del[] = "data1", keep[] = "keep";
   const std::string v32(32, 'v');
@@ -183,13 +154,14 @@ class Download : public ServicesTest {
   std::string terminalName;  // as the last file load left it
 };
 
-// Each record is sent as read; a failed file load deletes the partial file, a failed program
-// load tells the terminal to stop; the PC file is never changed.
+// A failed file load deletes the partial file, a failed program load tells the terminal to stop.
 TEST_F(Download, LoadsAndTheirCleanUp) {
-  const std::string two = "AB\r\nCD\r\n", tooLong = "AB\r\n" + std::string(128, 'z') + "\r\n";
-  const std::tuple<bool, std::string, Fault, int, const char *, const char *> cases[] = {
+  const std::string two = "AB\r\nCD\r\n", r127(127, 'z'), tooLong = "AB\r\n" + r127 + "z\r\n";
+  const std::tuple<bool, std::string, Fault, int, const char *, std::string> cases[] = {
       {false, kCtrlZ + "AB\r\n", kNone, 0, "0 0 None", "LOAD DATA\r\x04\r"},  // closed at once
       {false, "AB\r\r\nCD", kNone, 0, "3 0 None", "LOAD DATA\rAB\r\rCD\r\x04\r"},
+      {false, "AB" + kCtrlZ + "CD\r\n", kNone, 0, "2 0 None", "LOAD DATA\rAB\rCD\r\x04\r"},
+      {false, r127 + "\r\n", kNone, 0, "1 0 None", "LOAD DATA\r" + r127 + "\r\x04\r"},
       {true, "10 PRINT\r\n20 END\r\n", kNone, 0, "2 0 None",
        "%XI\rLOADP PROGRAM\r10 PRINT\r20 END\r\x04\r"},
       {false, tooLong, kNone, 0, "-1 57 Record too long", "LOAD DATA\rAB\r\x04\rDEL DATA\r"},
@@ -236,8 +208,7 @@ TEST_F(Download, LoadsAndTheirCleanUp) {
   EXPECT_EQ(Written(), "%XI\r");
 }
 
-// The load ends with the record that takes the count past 10,000; a file that goes on is
-// refused with the usual clean-up instead of being cut short.
+// A file that goes on past the 10,001st record is refused, not cut short.
 TEST_F(Download, TenThousandAndOneRecordsAtMost) {
   const std::tuple<bool, int, const char *, Lines> cases[] = {
       {false, 10001, "10001 0 None", {"R10000", "R10001", kEot}},
@@ -308,8 +279,7 @@ TEST_F(Services, ListingEntriesCountsAndLimits) {
   }
 }
 
-// The file's lines with CR LF, up to a full buffer; an EOT command only when the file did not
-// end by itself.
+// An EOT command only when the file did not end by itself.
 TEST_F(Services, ViewFile) {
   const std::string kept = "TYPE X\r1234567\rnext\r" + kEot + "2";
   // The name, the terminal's answer to "TYPE", the buffer's size, the outcome, the text (nullptr:
@@ -508,8 +478,7 @@ void VELDC_API CollectReport(void *context, int meter, int event, int records, u
       std::to_string(done) + "," + std::to_string(total) + "," + (text != nullptr ? text : ""));
 }
 
-// The transfer meter: a window and one report to the host's callback per record; neither when
-// off; a failed download closes it.
+// A window and a report per record when on, neither when off; a failed download closes it.
 TEST_F(Services, TransferMeter) {
   Lines reports;
   LoadTerminal terminal;
@@ -557,8 +526,7 @@ class Cancel : public ServicesTest {
   bool typing = false;  // a TYPE is being answered: its EOT is acknowledged
 };
 
-// Taken at the next boundary of a transfer, listing or wait, which then cleans up as its own
-// failures do and reports 61.
+// Taken at the next boundary, which then cleans up as its own failures do.
 TEST_F(Cancel, TransfersAndListingsTakeTheirOwnFailurePath) {
   files.Write("in.txt", Numbered(4));
   char name[] = "DATA", entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
@@ -625,10 +593,7 @@ TEST_F(Upload, LinesWaitTheSerialTimeOutAndTakeTenThousandRecordsAtMost) {
   EXPECT_EQ(vp.LogOf(Call::FileClose).size(), 1u);
 }
 
-// The meter's bar: each step's share of the width, never wider, and a product past 32 bits that
-// must not wrap on a large file. The counts terminals put in their end lines and directory
-// entries: blanks first, a sign, the digits up to the first other character; out of range is
-// clamped, never wrapped.
+// A bar's product past 32 bits must not wrap; a count out of range is clamped, never wrapped.
 TEST(Helpers, MeterBarsCountsAndNames) {
   meter::TransferBar bar;
   for (int i = 1; i <= 10; ++i) EXPECT_EQ(bar.Advance(120, 12, 120), 12 * i);
