@@ -24,7 +24,7 @@ std::string Collect() {
 
 using SerialExchange = SerialTest;
 
-TEST_F(SerialExchange, NetworkFrameCarriesTheAddressBothWays) {
+TEST_F(SerialExchange, NetworkFrameCarriesTheAddressBothWaysPostedOrNot) {
   Select(DEV_SERIAL_NETWORK, 5);
   peer.Reply("005OK\r");
   EXPECT_EQ(Send("TIME"), "0 OK");
@@ -50,10 +50,35 @@ TEST_F(SerialExchange, NetworkFrameCarriesTheAddressBothWays) {
   char reply[VELDC_REPLY_SIZE] = "";
   EXPECT_EQ(SendCommand("X", reply), -1);
   EXPECT_STREQ(reply, "HELLO");
+  // A posted command returns at once; its reply is collected later.
+  bySelectedTerminal = 12;
+  vp.ClearWritten();
+  peer.Reply("012OK\r");
+  const Micros start = vp.Now();
+  EXPECT_EQ(PostCommand("TIME"), 0);
+  EXPECT_LT(vp.Now() - start, 1000u);
+  EXPECT_EQ(Written(), "012TIME\r");
+  EXPECT_EQ(vp.LogOf(Call::ComPurge).back().a, static_cast<int64_t>(platform::kPurgeTxClear))
+      << "only the output queue is purged";
+  vp.Advance(50000);
+  EXPECT_EQ(Collect(), "0 OK");
+  EXPECT_EQ(Collect(), "40 No reply from terminal");
+  vp.FailWriteFile(true);
+  EXPECT_EQ(PostCommand(nullptr), 0) << "a failed write is not reported";
+  EXPECT_EQ(ErrorState(), "0 None");
+  // Collecting checks the address even after the modem dialogue.
+  vp.FailWriteFile(false);
+  protocol::bAddressedReplies = 0;
+  peer.SendAt(vp.Now(), "013OK\r012~S\r01\r012OK\r");
+  vp.Advance(1000);
+  for (const char *state : {"41 Reply from wrong terminal", "42 Cannot send a message",
+                            "88 Cannot receive a message", "0 OK"}) {
+    EXPECT_EQ(Collect(), state);
+  }
 }
 
 // What the direct line hears for each command and what becomes of each kind of line.
-TEST_F(SerialExchange, LinesOfTheDirectKind) {
+TEST_F(SerialExchange, LinesOfTheDirectKindAndTheirCollection) {
   Select(DEV_SERIAL_DIRECT, 0);
   const std::string longest(127, 'C'), x127(127, 'x');
   // The command (nullptr: the empty one), bLineEcho, the line and the result.
@@ -73,6 +98,21 @@ TEST_F(SerialExchange, LinesOfTheDirectKind) {
     peer.Reply(line);
     EXPECT_EQ(Send(command), result) << line;
     EXPECT_EQ(Written(), std::string(command != nullptr ? command : "") + "\r");
+  }
+  // Collecting never waits; empty reads are counted by the ClearCommError calls.
+  protocol::bLineEcho = 0;
+  const std::tuple<std::string, uint32_t, const char *, size_t> collections[] = {
+      {"PARTIAL", 0, "35 Bad RS232 end of record", 1024 - 7},
+      {std::string(128, 'y'), 0, "93 Record buffer overflow", 0},
+      {"", 24, "70 Windows error: 24", 1},
+      {"\n", 0, "40 No reply from terminal", 1}};
+  for (const auto &[input, mask, state, emptyReads] : collections) {
+    if (!input.empty()) peer.SendAt(vp.Now(), input);
+    if (mask != 0) vp.QueueClearErrorMask(mask);
+    vp.Advance(1000);
+    vp.ClearLog();
+    EXPECT_EQ(Collect(), state);
+    EXPECT_EQ(vp.LogOf(Call::ComClearError).size(), emptyReads) << state;
   }
 }
 
@@ -170,32 +210,6 @@ TEST_F(SerialExchange, ChecksComeFirstAndCauseNoTraffic) {
     }
   }
   EXPECT_EQ(Written(), "");
-}
-
-TEST_F(SerialExchange, PostReturnsAtOnceAndTheReplyIsCollectedLater) {
-  Select(DEV_SERIAL_NETWORK, 12);
-  peer.Reply("012OK\r");
-  const Micros start = vp.Now();
-  EXPECT_EQ(PostCommand("TIME"), 0);
-  EXPECT_LT(vp.Now() - start, 1000u);
-  EXPECT_EQ(Written(), "012TIME\r");
-  EXPECT_EQ(vp.LogOf(Call::ComPurge).back().a, static_cast<int64_t>(platform::kPurgeTxClear))
-      << "only the output queue is purged";
-  vp.Advance(50000);
-  EXPECT_EQ(Collect(), "0 OK");
-  EXPECT_EQ(Collect(), "40 No reply from terminal");
-  vp.FailWriteFile(true);
-  EXPECT_EQ(PostCommand(nullptr), 0) << "a failed write is not reported";
-  EXPECT_EQ(ErrorState(), "0 None");
-  // Collecting checks the address even after the modem dialogue.
-  vp.FailWriteFile(false);
-  protocol::bAddressedReplies = 0;
-  peer.SendAt(vp.Now(), "013OK\r012~S\r01\r012OK\r");
-  vp.Advance(1000);
-  for (const char *state : {"41 Reply from wrong terminal", "42 Cannot send a message",
-                            "88 Cannot receive a message", "0 OK"}) {
-    EXPECT_EQ(Collect(), state);
-  }
 }
 
 // A discarding poll before each send; refused sends are tried three times.
@@ -480,7 +494,8 @@ TEST_F(Modem, DialsAndConnectsAfterItsChecks) {
   EXPECT_EQ(Outcome(HangUp()), "-1 2 Device not initialized");
 }
 
-TEST_F(Modem, WrongEchoesAndAnswers) {
+// 1 s, two escapes of 0.75 s + 2 x 2.5 s, 0.75 s, "ATH0" with its echo and two lines, 0.75 s.
+TEST_F(Modem, WrongAnswersAndAHangUpEvenWhenTheEscapeIsNotAnswered) {
   const std::tuple<ModemScript, const char *, const char *> cases[] = {
       {{"ATE1Q0S7=4X"}, nullptr, "85 Not able to initialize modem"},
       {{"", "\r\nNO CARRIER\r\n"}, nullptr, "83 Bad reply to dial command"},
@@ -494,15 +509,11 @@ TEST_F(Modem, WrongEchoesAndAnswers) {
     EXPECT_EQ(ErrorState(), state);
     EXPECT_EQ(protocol::bAddressedReplies, 1) << state;
   }
-}
-
-// 1 s, two escapes of 0.75 s + 2 x 2.5 s, 0.75 s, "ATH0" with its echo and two lines, 0.75 s.
-TEST_F(Modem, HangsUpEvenWhenTheEscapeIsNotAnswered) {
-  const std::tuple<std::string, const char *, const char *, size_t> cases[] = {
+  const std::tuple<std::string, const char *, const char *, size_t> hangUps[] = {
       {"ATH0\r\r\nOK\r\n", "0 0 None", "++++++ATH0\r", 1},
       {"ATH0\r\r\nERROR\r\n", "-1 84 Not able to hangup", "++++++ATH0\rATH0\r", 1},
       {"", "-1 87 Bad modem echo", "++++++ATH0\r", 0}};
-  for (const auto &[hangUp, outcome, written, purges] : cases) {
+  for (const auto &[hangUp, outcome, written, purges] : hangUps) {
     OnHangUp("", hangUp);
     vp.ClearWritten();
     vp.ClearLog();
@@ -521,24 +532,6 @@ TEST_F(Modem, HangsUpEvenWhenTheEscapeIsNotAnswered) {
   OnHangUp("\r\nOK\r\n", "ATH0\r\r\nOK\r\n");
   ASSERT_EQ(HangUp(), 0) << ErrorState();
   EXPECT_EQ(Written().rfind(">P0\r+++", 0), 0u);
-}
-
-// Collecting never waits; empty reads are counted by the ClearCommError calls.
-TEST_F(SerialExchange, CollectionFailuresOnTheDirectLine) {
-  Select(DEV_SERIAL_DIRECT, 0);
-  const std::tuple<std::string, uint32_t, const char *, size_t> cases[] = {
-      {"PARTIAL", 0, "35 Bad RS232 end of record", 1024 - 7},
-      {std::string(128, 'y'), 0, "93 Record buffer overflow", 0},
-      {"", 24, "70 Windows error: 24", 1},
-      {"\n", 0, "40 No reply from terminal", 1}};
-  for (const auto &[input, mask, state, emptyReads] : cases) {
-    if (!input.empty()) peer.SendAt(vp.Now(), input);
-    if (mask != 0) vp.QueueClearErrorMask(mask);
-    vp.Advance(1000);
-    vp.ClearLog();
-    EXPECT_EQ(Collect(), state);
-    EXPECT_EQ(vp.LogOf(Call::ComClearError).size(), emptyReads) << state;
-  }
 }
 
 }  // namespace
