@@ -4,6 +4,7 @@ over UDP loopback, the Kov74 stand-in); interruptions; the simulator against a h
 CTest sets VELDC, VELDC_SIM, VELDC_SCHEMA, VELDC_DEMO and VELDC_KOV74_DIR."""
 
 import collections
+import contextlib
 import fcntl
 import json
 import os
@@ -47,11 +48,9 @@ def run(command, stdin="", signals=(), tty_stderr=False, env=None, timeout=60):
                             env=env)
     if tty_stderr:
         os.close(slave)
-    try:
+    with contextlib.suppress(BrokenPipeError):  # it did not read it all
         proc.stdin.write(stdin.encode())
         proc.stdin.close()
-    except BrokenPipeError:  # it did not read it all
-        pass
     err = master if tty_stderr else proc.stderr.fileno()
     streams = {proc.stdout.fileno(): b"", err: b""}
     open_, todo, deadline = set(streams), list(signals), time.monotonic() + timeout
@@ -188,11 +187,10 @@ def test_every_failure_is_its_exit_status_and_message(tmp_path):
 
 
 def test_versions_from_one_source_and_help_with_examples():
-    version = veldc("--version")
+    version, sim = veldc("--version"), run([os.environ["VELDC_SIM"], "--version"])
     m = re.match(r"veldc (\d+\.\d+\.\d+\.\d+)\n", version.out)
-    assert version.status == 0 and m and "libveldc 1.0" in version.out, version.out
-    sim = run([os.environ["VELDC_SIM"], "--version"])
-    assert sim.status == 0 and sim.out == f"veldc-sim {m[1]}\n"
+    assert version.status == sim.status == 0 and m and "libveldc 1.0" in version.out, version.out
+    assert sim.out == f"veldc-sim {m[1]}\n"
     whole, one = veldc("--help"), veldc("params", "get", "--help")
     assert whole.status == one.status == 0
     for text in ["Examples:", "pelo:IP:PORT", "--batch", "whether a retry may help",

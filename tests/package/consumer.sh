@@ -22,13 +22,9 @@ echo "pkg-config --cflags --libs veldc: $(pkg-config --cflags --libs veldc)"
 cc "$work/src/host.c" -o "$work/host-pc" $(pkg-config --cflags --libs veldc)
 # A staged prefix is not on the loader's path; under /usr this changes nothing.
 export LD_LIBRARY_PATH=$(pkg-config --variable=libdir veldc)
-"$sim" --direct >"$work/sim.out" 2>&1 &
-trap 'kill $! 2>/dev/null; wait $! 2>/dev/null' EXIT
-for _ in $(seq 100); do
-  pty=$(grep -so '/dev/pts/[0-9]*' "$work/sim.out" | head -1 || true)
-  [ -n "$pty" ] && break
-  sleep 0.1
-done
+coproc SIM { exec "$sim" --direct; }
+trap 'kill $SIM_PID 2>/dev/null; wait $SIM_PID 2>/dev/null' EXIT
+read -r -t 10 pty <&"${SIM[0]}"  # the simulator names its pty first
 for host in "$work/cmake/host" "$work/host-pc"; do
   out=$("$host" "$pty")
   echo "$host: $out"
