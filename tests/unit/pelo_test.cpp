@@ -173,7 +173,12 @@ TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
       adapter.SendAt(0, Datagram(PELO_PKT_DATA, 31, "\x01late"));
       adapter.SendAt(0, Datagram(PELO_PKT_DATA, 32, "\x01later"));
     }
+    EnableMeter(1);
     ASSERT_EQ(Outcome(SetIPAddress("192.168.0.10")), "0 0 None");
+    EnableMeter(0);
+    const auto ok = vp.LogOf(Call::MeterSetItemText).back();
+    EXPECT_EQ(ok.text, "OK !");
+    EXPECT_GE(vp.LogOf(Call::MeterDestroy).back().at - ok.at, 500000u) << "left in view";
     EXPECT_TRUE(vp.SocketNonBlocking());
     EXPECT_EQ(vp.BoundPort(), kUdpPort);
     EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Au);

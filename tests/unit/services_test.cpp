@@ -495,6 +495,11 @@ TEST_F(Services, TransferMeter) {
               "-1 59 Error sending record");
     EXPECT_EQ(vp.LogOf(Call::MeterCreate).size(), static_cast<size_t>(on));
     EXPECT_EQ(vp.OpenMeterCount(), 0);
+    using meter::kItemRecords, meter::kItemTotal;
+    std::vector<std::pair<int64_t, int64_t>> items, shown;  // the window's record count and total
+    if (on) shown = {{kItemRecords, 1}, {kItemTotal, 120}, {kItemRecords, 2}, {kItemTotal, 120}};
+    for (const auto &e : vp.LogOf(Call::MeterSetItemInt)) items.emplace_back(e.a, e.b);
+    EXPECT_EQ(items, shown);
   }
   EXPECT_EQ(reports,
             (Lines{"110,0,0,0,0,", "110,1,1,12,120,", "110,1,2,24,120,", "110,2,2,24,120,"}));
