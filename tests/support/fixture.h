@@ -29,6 +29,14 @@ using platform::virt::Call;
 using platform::virt::Micros;
 using platform::virt::VirtualPlatform;
 using Lines = std::vector<std::string>;
+
+// The host's progress callback: "meter,event,records,done,total,text" of each report.
+inline void VELDC_API CollectReport(void *context, int meter, int event, int records, unsigned done,
+                                    unsigned total, const char *text) {
+  static_cast<Lines *>(context)->push_back(
+      std::to_string(meter) + "," + std::to_string(event) + "," + std::to_string(records) + "," +
+      std::to_string(done) + "," + std::to_string(total) + "," + (text != nullptr ? text : ""));
+}
 inline const std::string kEot = "\x04";  // the EOT command as the terminal hears it
 inline constexpr Micros kSecond = 1000000;
 

@@ -198,6 +198,26 @@ TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
   }
 }
 
+// The connect meter as the host's callback sees it, a data datagram arriving during the wait.
+TEST_F(PeloSetup, TheConnectMeterReportsEachStep) {
+  Open();
+  Lines reports;
+  SetProgressCallback(CollectReport, &reports);
+  EnableMeter(1);
+  adapter.SetResponder([](const PeloPacket &p) -> ScriptAdapter::Answers {
+    if (p.type != PeloPacket::kCommand) return {};
+    return {{100000, Datagram(PeloPacket::kData, 40, "\x01x")},
+            {300000, Datagram(PeloPacket::kCommand, p.seq, "V C1\r")}};
+  });
+  ASSERT_EQ(Outcome(SetIPAddress("192.168.0.10")), "0 0 None");
+  EnableMeter(0);
+  SetProgressCallback(nullptr, nullptr);
+  EXPECT_EQ(reports, (Lines{"111,0,0,0,7000,", "111,3,0,0,7000,Connect Socket",
+                            "111,3,0,0,7000,Status Request", "111,1,0,0,7000,",
+                            "111,3,0,0,7000,Data..", "111,1,0,108,7000,", "111,1,0,208,7000,",
+                            "111,3,0,0,7000,OK !", "111,1,0,5600,7000,", "111,2,0,0,7000,"}));
+}
+
 TEST_F(PeloSetup, OnlyCanonicalAddressesAreAccepted) {
   Connect("V\r");
   for (const char *text : {"192.168.000.010", "192.168.0.10 ", "0xC0A8000A", "192.168.10",

@@ -466,14 +466,6 @@ TEST_F(Upload, MeterFailuresCloseTheMeterOrNeverOpenIt) {
   EXPECT_EQ(vp.OpenMeterCount(), 0);
 }
 
-// The host's callback: "meter,event,records,done,total,text" of each report.
-void VELDC_API CollectReport(void *context, int meter, int event, int records, unsigned done,
-                             unsigned total, const char *text) {
-  static_cast<Lines *>(context)->push_back(
-      std::to_string(meter) + "," + std::to_string(event) + "," + std::to_string(records) + "," +
-      std::to_string(done) + "," + std::to_string(total) + "," + (text != nullptr ? text : ""));
-}
-
 // A window and a report per record when on, neither when off; a failed download closes it.
 TEST_F(Services, TransferMeter) {
   Lines reports;
