@@ -477,9 +477,12 @@ TEST_F(Modem, DialsAndConnectsAfterItsChecks) {
   EXPECT_EQ(Heard(), (Lines{"", "ATE1Q0S7=45", "ATE1Q0S7=45", "AT&F", "ATD0123456"}));
   EXPECT_EQ(protocol::bAddressedReplies, 1);
   EXPECT_STREQ(protocol::szReplyText, "CONNECT 9600");
-  const auto writes = vp.Writes();  // a lone CR, then the set-up command after 750 ms
-  ASSERT_GE(writes.size(), 2u);
+  // A lone CR, the set-up command after 750 ms (twice), then 750 ms after each command's reply.
+  const auto writes = vp.Writes();
+  ASSERT_GE(writes.size(), 8u);
   EXPECT_TRUE(Within(writes[1].first - writes[0].first, 750000, 750100));
+  EXPECT_TRUE(Within(writes[5].first - writes[3].first, 750000, 800000)) << writes[5].second;
+  EXPECT_TRUE(Within(writes[7].first - writes[5].first, 750000, 800000)) << writes[7].second;
   EXPECT_EQ(DialNumber(n32.c_str(), n32.c_str(), 120), 0) << ErrorState();
   EXPECT_EQ(Heard()[6], "ATE1Q0S7=120");
   ASSERT_EQ(ExitCOMM(), 0);

@@ -557,11 +557,15 @@ TEST_F(Cancel, WaitsEndEarlyAndOtherCallsIgnoreTheRequest) {
   EXPECT_LT(vp.Now() - start, 100000u);
   EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 40 No reply from terminal");  // taken once
   EXPECT_GE(vp.Now() - start, 1000000u);
-  // A request left over when the device closes does not reach the next session.
-  CancelOperation();
-  ExitCOMM();
-  Select(DEV_SERIAL_DIRECT, 0);
-  EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 40 No reply from terminal");
+  // A request left over when the device closes, or made while it is closed, does not reach
+  // the next session.
+  for (const bool whileClosed : {false, true}) {
+    if (whileClosed) ExitCOMM();
+    CancelOperation();
+    if (!whileClosed) ExitCOMM();
+    Select(DEV_SERIAL_DIRECT, 0);
+    EXPECT_EQ(Outcome(GetMsgEx(text)), "-1 40 No reply from terminal") << whileClosed;
+  }
 }
 
 TEST_F(Upload, LinesWaitTheSerialTimeOutAndTakeTenThousandRecordsAtMost) {
