@@ -453,7 +453,7 @@ TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
 }
 
 // With the meter on, the size is looked up first ("DIR" and the name padded to eight).
-TEST_F(Upload, MeterFailuresCloseTheMeterOrNeverOpenIt) {
+TEST_F(Upload, TheMeterLooksUpTheSizeAndIsClosedOnFailure) {
   EnableMeter(1);
   Types("ABC\r", "NO");
   EXPECT_EQ(Receive("log"), "-1 52 Dir command ignored");
@@ -464,6 +464,12 @@ TEST_F(Upload, MeterFailuresCloseTheMeterOrNeverOpenIt) {
   EXPECT_EQ(Receive("log"), "-1 40 No reply from terminal");
   EXPECT_EQ(vp.LogOf(Call::MeterDestroy).size(), 1u);
   EXPECT_EQ(vp.OpenMeterCount(), 0);
+  Lines reports;  // a "PRE" file's size counts double
+  SetProgressCallback(CollectReport, &reports);
+  Types("ABC\r" + kEot + "1\r", "DIR PREX     9");
+  EXPECT_EQ(Receive("PREX"), "1 0 None");
+  SetProgressCallback(nullptr, nullptr);
+  EXPECT_EQ(reports, (Lines{"110,0,0,0,0,", "110,1,1,4,18,", "110,2,1,4,18,"}));
 }
 
 // A window and a report per record when on, neither when off; a failed download closes it.
