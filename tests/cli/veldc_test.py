@@ -1,7 +1,6 @@
 """veldc as a user runs it: a process with its stdout, stderr and exit status, on the built-in
 simulator and against veldc-sim (every kind of serial link on a pty, a modem, the Pelo adapter
-over UDP loopback, the Kov74 stand-in); interruptions; the simulator against a hostile host.
-CTest sets VELDC, VELDC_SIM, VELDC_SCHEMA, VELDC_DEMO and VELDC_KOV74_DIR."""
+over UDP loopback); interruptions. CTest sets VELDC, VELDC_SIM, VELDC_SCHEMA and VELDC_DEMO."""
 
 import collections
 import contextlib
@@ -9,22 +8,19 @@ import fcntl
 import json
 import os
 import pty
-import random
 import re
 import select
 import signal
 import subprocess
 import sys
-import threading
 import time
-import tty
 from pathlib import Path
 
 import jsonschema
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "python" / "tests"))
-from conftest import Simulator, free_udp_port, simulator  # noqa: E402,F401  shared fixtures
+from conftest import free_udp_port, simulator  # noqa: E402,F401  shared fixtures
 
 VELDC = os.environ["VELDC"]
 SCHEMA = json.loads(Path(os.environ["VELDC_SCHEMA"]).read_text(encoding="utf-8"))
@@ -89,114 +85,53 @@ def numbered(folder, count, end=b"\r\n"):
 
 
 def test_every_failure_is_its_exit_status_and_message(tmp_path):
-    """Every refusal and failure: the code is the exit status and leads the message on stderr,
-    and --json reports the same. Bad usage (100) and PC files veldc cannot use (101) are refused
-    within 100 ms before the line is touched. In the arguments %D, %N and %L are a direct,
-    network and log-on link on a watched pty, %B a busy port, %K one the user may not open, @ the
-    test's folder."""
-    for name, content in [("p.txt", b"01=A\nnonsense\n"), ("unix.txt", b"A\nB\n"),
-                          ("mixed.txt", b"A\r\nB\nC\r\n"),
-                          ("long.txt", b"A\r\nB\r\n" + b"x" * 128 + b"\r\n"),
-                          ("many.txt", b"R\r\n" * 10001)]:
-        (tmp_path / name).write_bytes(content)
+    """Every kind of refusal and failure: the code is the exit status and leads the message on
+    stderr, as --json reports it. Bad usage (100) and PC files veldc cannot use (101) are refused
+    within 100 ms before the line is touched. In the arguments %D is a direct link on a watched
+    pty, %B a busy port, @ the test's folder."""
+    (tmp_path / "unix.txt").write_bytes(b"A\nB\n")
     os.mkfifo(tmp_path / "fifo")
-    (watched, line), (_, busy), (_, locked) = [(m, os.ttyname(s)) for m, s in
-                                               (pty.openpty() for _ in range(3))]
+    (watched, line), (_, busy) = [(m, os.ttyname(s)) for m, s in (pty.openpty() for _ in "12")]
     holder = os.open(busy, os.O_RDWR | os.O_NOCTTY)
     fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    nobody = []  # root opens any port: the locked one is tried as nobody
-    if os.geteuid() == 0:
-        nobody = ["/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
-    else:
-        os.chmod(locked, 0)
-    words = {"%D": "direct:" + line, "%N": "network:" + line, "%L": "logon:" + line,
-             "%B": "direct:" + busy, "%K": "direct:" + locked}
+    words = {"%D": "direct:" + line, "%B": "direct:" + busy}
     opening = "Unable to open RS232 com port (opening the direct link): "
     cases = [  # arguments, status, message[, stdin[, hint]]
         ("bogus", 100, "unknown command or extra argument: bogus"),
-        ("time 1 2 3", 100, "unknown command or extra argument: 2 3"),
-        ("param", 100, "number is required"),
-        ("-l kov74:9 time", 100, "kov74 needs a COM port number 1 to 4"),
-        ("--format 9N1 time", 100, "character format is 0 to 4"),
-        ("send \\x4", 100, "\\x needs two hex digits"),
-        ("download --program a.prg NAME", 100, "a program has no terminal file"),
         ("", 100, "no command given"),
-        ("--batch - time", 100, "give either a command or --batch"),
         ("--batch -", 100, "stdin:1: unknown command or extra argument: frob", "frob 1\n"),
-        ("--batch -", 100, "stdin:1: unclosed ' quote", "send 'open\n"),
         ("--batch /nonexistent/session.txt", 101, "cannot read /nonexistent/session.txt"),
-        ("--trace-file /nonexistent/t.log time", 101, "cannot write /nonexistent"),
-        ("params set @p.txt", 101, f"{tmp_path}/p.txt: line 2: expected"),
-        ("-l foo time", 100, 'unknown link "foo" (sim, direct:DEV, network:DEV, logon:DEV, '
-                             "kov74:N[:MODE], pelo:IP:PORT)"),
         ("-l %D -a 5 time", 100, "terminal address 5 is not possible on a direct link (only 0)"),
-        ("-l %L -a 32 time", 100, "on a log-on line (0 to 31)"),
-        ("-l %N -a 1,0 time", 100, "terminal address 0 is not possible on a network"),
-        ("-l %D -a -1 time", 100, '--address "-1" is not an address'),
-        ("-l %D -p 123456 time", 100, "a password has 1 to 5 characters, not 6"),
         ("-l %D time 240000", 100, 'time "240000" is not HHMMSS'),
-        ("-l %D date 6260230", 100, 'date "6260230" is not WYYMMDD'),
-        ("-l %D param 100", 100, "parameter 100 does not exist (0 to 99)"),
-        ("-l %D param 5 " + "v" * 33, 100, "at most 32 characters, not 33"),
-        ("-l %D drive D", 100, 'drive "D" is not A, B or C'),
-        ("-l %D view NINECHARS", 100, '"NINECHARS" must have 1 to 8 characters'),
-        ("-l %D send " + "c" * 128, 100, "at most 127 characters, not 128"),
         ("-l %D download @unix.txt", 101,
          "unix.txt: line 1 ends in LF only (a Unix text file); give --lf"),
-        ("-l %D download @mixed.txt", 101, "mixed.txt: line 2 ends in LF only (mixed line ends)"),
-        ("-l %D download @long.txt", 101,
-         "long.txt: line 3 is longer than the 127 characters a record holds"),
-        ("-l %D download @many.txt", 101,
-         "many.txt: 10001 records; a terminal file takes at most 10000"),
         ("-l %D download @fifo F", 101, "fifo: not a regular file"),
-        ("-l %D --batch -", 100, "stdin:3: parameter 100 does not exist",
+        ("-l %D --batch -", 100, "stdin:3: parameter 100 does not exist (0 to 99)",
          "time\nparam 1\nparam 100\n"),
         # A port that cannot be opened names its cause and a hint.
         ("-l direct:/nonexistent/ttyUSB9 time", 22,
          opening + "/nonexistent/ttyUSB9: No such file or directory", "",
          "no such device: veldc ports lists"),
         ("-l %B time", 22, opening + busy + ": Device or resource busy", "", "is in use by"),
-        ("-l %K time", 22, opening + locked + ": Permission denied", "", "dialout"),
-        ("-l direct:/dev/null time", 22, opening + "/dev/null: not a serial device", "",
-         "not a serial port"),
     ]
     for arguments, status, message, *more in cases:
         stdin, hint = (*more, "", "")[:2]
         args = [words.get(w, re.sub("^@", f"{tmp_path}/", w)) for w in arguments.split()]
-        prefix = [*(nobody if "%K" in arguments else []), VELDC]
-        text = run(prefix + args, stdin)
         start = time.monotonic()
-        js = run(prefix + ["--json", "--trace"] + args, stdin)
-        took, where = time.monotonic() - start, f"{arguments}\n{text.err}{js.err}"
-        assert text.status == js.status == status, where
-        assert f"veldc: error {status}: " in text.err and message in text.err, where
-        assert not args or text.out == "", where  # without a command the help goes to stdout
-        assert "no --link given" not in text.err, where  # the built-in simulator was not used
-        [result] = js.results
+        got = veldc("--json", "--trace", *args, stdin=stdin)
+        took, where = time.monotonic() - start, f"{arguments}\n{got.err}"
+        [result] = got.results
         error = result["error"]
-        assert result["ok"] is False and error["code"] == status, where
-        bare = error["message"].split(" (try --help)")[0]
-        assert bare in message or message in bare, where
+        assert got.status == error["code"] == status and result["ok"] is False, where
+        assert f"veldc: error {status}: " in got.err and message in got.err, where
         detail = f": {error['detail']}" if error.get("detail") else ""
-        assert error["message"] + detail in js.err, where
-        assert not hint or "veldc: hint: " in js.err and hint in error["hint"], where
+        assert error["message"] + detail in got.err, where
+        assert "no --link given" not in got.err, where  # the built-in simulator was not used
+        assert not hint or "veldc: hint: " in got.err and hint in error["hint"], where
         if status >= 100:
-            assert "port ->" not in js.err and result["duration"] < 0.1 and took < 5, where
+            assert "port ->" not in got.err and result["duration"] < 0.1 and took < 5, where
     assert not select.select([watched], [], [], 0)[0], "a refused command wrote to the line"
     os.close(holder)
-
-
-def test_versions_from_one_source_and_help_with_examples():
-    version, sim = veldc("--version"), run([os.environ["VELDC_SIM"], "--version"])
-    m = re.match(r"veldc (\d+\.\d+\.\d+\.\d+)\n", version.out)
-    assert version.status == sim.status == 0 and m and "libveldc 1.0" in version.out, version.out
-    assert sim.out == f"veldc-sim {m[1]}\n"
-    whole, one = veldc("--help"), veldc("params", "get", "--help")
-    assert whole.status == one.status == 0
-    for text in ["Examples:", "pelo:IP:PORT", "--batch", "whether a retry may help",
-                 "129 130 143  interrupted"]:
-        assert text in whole.out, text
-    assert "--select 0-9 --out params.txt" in one.out, one.out
 
 
 def test_every_command_on_the_built_in_simulator(tmp_path):
@@ -204,7 +139,7 @@ def test_every_command_on_the_built_in_simulator(tmp_path):
     must hold, a pattern where the value varies ('@' is the test's folder)."""
     data = b"line one\r\nline two\r\n\r\nline four\r\n"
     for name, content in [("demo.txt", data), ("prog.prg", b"10 PRINT\r\n20 END\r\n"),
-                          ("unix.txt", b"A\n\nB\n"),
+                          ("unix.txt", b"M\xfcller\x1b[2J\n\nB\n"),
                           ("in.txt", b"08=EIGHT\n09=\n10=A VALUE LONGER THAN 16\n")]:
         (tmp_path / name).write_bytes(content)
     any_time = re.compile("TIME .*")
@@ -225,7 +160,8 @@ def test_every_command_on_the_built_in_simulator(tmp_path):
         ("drive C", {}),
         ("download @/demo.txt DEMO", {"records": 4, "name": "DEMO"}),
         ("download @/unix.txt UNIX --lf", {"records": 3, "name": "UNIX"}),
-        ("view UNIX", {"text": "A\r\n\r\nB\r\n", "lines": 3}),
+        # Terminal bytes are Latin-1 characters, escaped by JSON itself.
+        ("view UNIX", {"text": "M\xfcller\x1b[2J\r\n\r\nB\r\n", "lines": 3}),
         ("list DEMO", {"count": 1, "files": lambda f: [(f[0]["name"], f[0]["size"])]
                        == [("DEMO", len(data))]}),
         # --size as list gives it fetches the whole file.
@@ -275,64 +211,28 @@ def test_text_output_of_another_model_and_its_trace():
             frames.append(m[1])
             raw = m[3].encode().decode("unicode_escape").encode("latin-1")
             assert hex_line == "    hex " + " ".join(f"{b:02x}" for b in raw), record
-    # Selection on a direct line: echo probe, empty command, identification.
-    assert frames[:5] == ["port -> QRX\\r", "port <- ??\\r", "port -> \\r", "port <- Sorvik>\\r",
-                          "port -> %XI\\r"], got.err
-    assert frames[-4:-1] == ["port -> CFG 01\\r", "port <- CFG 01 ON\\r", "port -> \\x04\\r"]
+    assert frames[-3:-1] == ["port <- CFG 01 ON\\r", "port -> \\x04\\r"], got.err
 
 
 def test_progress_bar_only_when_stderr_is_a_terminal(tmp_path):
-    (tmp_path / "f.txt").write_bytes(b"A\r\nB\r\nC\r\n")
+    content = b"A\r\nB\r\n\x1b]0;owned\x07\xfc\r\n"  # a window title and a Latin-1 letter
+    (tmp_path / "f.txt").write_bytes(content)
     batch = f"download {tmp_path}/f.txt F\nupload F {tmp_path}/g.txt\n"
     got = veldc("--batch", "-", stdin=batch, tty_stderr=True)
     assert got.status == 0, got.err
     # Both bars end full: the upload's too, whose meter counts fewer bytes than the listing.
     bars = [line.rstrip("\r") for line in got.err.split("\n") if "records" in line]
-    assert len(bars) == 2 and all(b.endswith("] 100%  3 records  9/9 bytes\x1b[K") for b in bars), \
-        got.err
-    assert (tmp_path / "g.txt").read_bytes() == b"A\r\nB\r\nC\r\n"
-    quiet = veldc("--no-progress", "--batch", "-", stdin=batch, tty_stderr=True)
+    full = "] 100%  3 records  19/19 bytes\x1b[K"
+    assert len(bars) == 2 and all(b.endswith(full) for b in bars), got.err
+    assert (tmp_path / "g.txt").read_bytes() == content
+    # Terminal text cannot act on the user's terminal: it reaches the screen escaped.
+    quiet = veldc("--no-progress", "--batch", "-", stdin=batch + "view F\n", tty_stderr=True)
     assert quiet.status == 0 and "records" not in quiet.err, quiet.err
-
-
-def test_terminal_text_escaped_on_the_screen_and_latin1_in_json():
-    """Terminal text reaches the screen escaped, so escape sequences in a reply or file cannot act
-    on the user's terminal; in --json its 8-bit bytes are Latin-1 characters (Müller). The
-    terminal is played by the test on a pty."""
-    hostile = b"\x1b]0;owned\x07\x1b[2J"  # a window title, a cleared screen
-    replies = {b"QRX": b"??", b"": b"Veld>", b"%XI": b"Veld V2.10 RAM F",
-               b"TIME": b"TIME 12" + hostile, b"CFG 07": b"CFG 07 M\xfcller" + hostile,
-               b"TYPE NOTE": b"TYPE NOTE\r\xc5sa" + hostile + b"\r\x041"}
-    master, slave = pty.openpty()
-    tty.setraw(slave)
-    done = threading.Event()
-
-    def serve(line=b""):
-        while not done.is_set():
-            for c in os.read(master, 4096) if select.select([master], [], [], 0.02)[0] else b"":
-                if c == 13:
-                    os.write(master, replies.get(line, line) + b"\r")
-                line = b"" if c == 13 else line + bytes([c])
-    threading.Thread(target=serve, daemon=True).start()
-    link, batch = "direct:" + os.ttyname(slave), "time\nparam 7\nparams get --select 7\nview NOTE\n"
-    try:
-        text = veldc("--link", link, "--batch", "-", stdin=batch)
-        got = json_batch(["--link", link], batch)
-    finally:
-        done.set()
-    assert text.status == got.status == 0, text.err + got.err
-    shown = "\\x1b]0;owned\\x07\\x1b[2J"
-    # A block read keeps 16 characters of a value.
-    assert text.out.splitlines() == ["12" + shown, "M\\xfcller" + shown,
-                                     "07=M\\xfcller\\x1b]0;owned\\x07", "\\xc5sa" + shown]
-    r, hostile = got.results, hostile.decode()
-    assert [r[0]["time"], r[1]["value"], r[2]["params"][0]["value"], r[3]["text"]] == \
-        ["12" + hostile, "Müller" + hostile, "Müller\x1b]0;owned\x07", "Åsa" + hostile + "\r\n"]
+    assert quiet.out.endswith("\nA\nB\n\\x1b]0;owned\\x07\\xfc\n"), quiet.out
 
 
 def test_the_demonstration_runs_and_checks_its_round_trip():
-    """The demonstration checks its own round trip; --echo shows each command before its
-    output."""
+    """The demonstration checks its own round trip; --echo shows each command before it runs."""
     got = run([os.environ["VELDC_DEMO"]], env=dict(os.environ, VELDC_BIN=VELDC))
     assert got.status == 0, got.out + got.err
     assert "veldc> param 2\n45\n" in got.out, got.out
@@ -363,22 +263,8 @@ def test_every_serial_link_kind_reaches_its_terminals(simulator, tmp_path, sim_a
     assert (tmp_path / "down.txt").read_bytes() == content
 
 
-def test_listen_prints_the_terminals_own_messages(simulator):
-    # One message a second from the simulator's start; a host that starts late (a loaded machine)
-    # has lost the first ones in the purge of its open, and hears the next two in order.
-    args = [a for i in range(1, 7) for a in ("--message", f"BADGE 000123{i}")]
-    # A quick selection, so that no message is read off while the terminal is quietened.
-    got = veldc("--link", "direct:" + simulator(*args), "--batch", "-",
-                stdin="select 0 --quick\nlisten --count 2 --seconds 8\n")
-    assert got.status == 0, got.err
-    selected, first, second = got.out.splitlines()
-    assert selected == "terminal 0 selected" and first.startswith("BADGE 000123"), got.out
-    assert second == first[:-1] + str(int(first[-1]) + 1)
-
-
 def test_dial_hang_up_and_a_busy_modem(simulator):
-    """The dial command and --dial (which hangs up at the end); a busy line reads as the modem
-    said and may be retried."""
+    """The dial command and --dial (which hangs up at the end); a busy line may be retried."""
     link = "direct:" + simulator("--modem")
     got = json_batch(["--link", link], "dial 5551234 --init ATZ --wait 30\nidentify\nhangup\n")
     assert got.status == 0, got.err
@@ -389,9 +275,7 @@ def test_dial_hang_up_and_a_busy_modem(simulator):
                      re.S), dialled.err
     busy = json_batch(["--link", "direct:" + simulator("--modem", "--dial-result", "busy"),
                        "--dial", "555"], "time\n")
-    assert busy.status == 83 and ": modem: BUSY" in busy.err, busy.err
-    [result] = busy.results
-    assert result["error"]["retry"] is True
+    assert busy.status == 83 and busy.results[0]["error"]["retry"] is True, busy.err
 
 
 def test_pelo_adapter_over_udp_loopback(simulator, tmp_path):
@@ -417,13 +301,13 @@ def test_pelo_adapter_over_udp_loopback(simulator, tmp_path):
     assert r[10]["duration"] >= 3.0
     assert r[11]["error"]["code"] == 79 and 2.0 <= r[11]["duration"] < 4.0  # nothing was posted
     assert "veldc: error 79: stdin:12: WinSocket timeout expired" in got.err
-    assert "udp -> COMMAND #0 X" in got.err and re.search(r"udp -> DATA #\d+ \\x02TIME", got.err)
+    assert "udp -> COMMAND #0 X" in got.err and "udp <- ACK #" in got.err, got.err
+    assert re.search(r"udp -> DATA #\d+ \\x02TIME", got.err), got.err
 
 
 def test_many_terminals_in_one_run_with_keep_going(simulator):
-    """Each terminal gets the batch in turn; --keep-going goes past the one that does not answer
-    and past a refused command, and the summary names both; without it the run ends at the
-    first."""
+    """--keep-going goes past a terminal that does not answer and a refused command, and the
+    summary names both; without it the run ends at the first."""
     link = "network:" + simulator("--network", "-t", "1", "-t", "3:Sorvik")
     got = json_batch(["--link", link, "-a", "1-3", "--keep-going", "-t", "1"],
                      "identify\nview NOFILE\n")
@@ -432,26 +316,10 @@ def test_many_terminals_in_one_run_with_keep_going(simulator):
     assert [(x["address"], x["ok"]) for x in r[:6]] == \
         [(1, True), (1, False), (2, False), (2, False), (3, True), (3, False)]
     assert r[2]["error"]["detail"] == "no terminal answers at address 2"
-    assert r[1]["error"]["detail"] == "no file NOFILE on the terminal"
     assert [r[6]["command"], r[6]["failed"], len(r)] == ["summary", 4, 7]
     assert "4 of 6 commands failed:\n  terminal 1: view: error 62" in got.err
     stop = json_batch(["--link", link, "-a", "1,3", "-t", "1"], "view NOFILE\nidentify\n")
     assert stop.status == 62 and len(stop.results) == 1
-
-
-@pytest.mark.skipif("VELDC_KOV74_DIR" not in os.environ, reason="no Kov74 stand-in")
-def test_kov74_driver_stand_in():
-    """The library loads the stand-in by the name it asks for; the stand-in takes its settings
-    from the environment. It keeps its simulated network until it is unloaded at close, which a
-    leak checker would count as lost: the other tests check veldc for leaks."""
-    env = dict(os.environ, KOV74C_SIM="model=Qyr", LD_LIBRARY_PATH=os.environ["VELDC_KOV74_DIR"],
-               ASAN_OPTIONS="detect_leaks=0")
-    got = veldc("--json", "-a", "2", "--trace", "--link", "kov74:1:1", "-s", "19200", "--batch",
-                "-", stdin="identify\nparam 89\n", env=env)
-    assert got.status == 0, got.err
-    identify, param = got.results
-    assert [identify["model"], identify["address"], param["value"]] == ["Qyr", 2, "80264"]
-    assert "kov74 -> @2 %XI" in got.err
 
 
 @pytest.mark.parametrize("number", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
@@ -500,35 +368,3 @@ def test_ctrl_c_hangs_up_a_dialled_line_ends_listening_and_a_second_exits_at_onc
                   f"{tmp_path}/up.txt", signals=[("port -> REC30;", signal.SIGINT),
                                                  ("port -> \\x04\\r", signal.SIGINT)])
     assert twice.status == 130 and "veldc: interrupted" not in twice.err, twice.err
-
-
-def test_simulator_takes_anything_on_its_line(request):
-    """A megabyte of anything on its line: the simulator keeps serving, its replies never fill
-    the line, and it stops cleanly (instrumented under the asan preset)."""
-    sim = Simulator()
-    request.addfinalizer(sim.stop)
-    fd = os.open(sim.where, os.O_RDWR | os.O_NOCTTY)
-    tty.setraw(fd)
-
-    def drain(seconds, want=b"\x01never"):  # the replies until `want` or a pause of `seconds`
-        got, data = b"", b"-"
-        while data and want not in got and select.select([fd], [], [], seconds)[0]:
-            data = os.read(fd, 65536)
-            got += data
-        return got
-    rng = random.Random(14)
-    words = [b"LOAD ../X\r", b"TYPE DATA\r", b"\x04\r", b"CFG 07=", b"\r", b"%XI"]
-    junk = bytearray()
-    while len(junk) < 1 << 20:
-        pick = rng.randrange(10)
-        junk += words[pick] if pick < 6 else bytes([rng.randrange(256)]) * rng.randint(1, 5000)
-    at = 0
-    while at < len(junk):
-        at += os.write(fd, junk[at:at + 4096])
-        drain(0)
-    drain(0.5)
-    os.write(fd, b"\r%XI\r")
-    assert b"Veld" in drain(3, b"Veld")
-    os.close(fd)
-    sim.stop()
-    assert sim.process.returncode == 0

@@ -15,17 +15,16 @@ CODE = re.compile(r"(?<![=!]=\s)(?<![=!]=)\b(kErr(?!None\b)\w+)")
 def main(source, report, explained_path):
     root = Path(source)
     enum = dict(re.findall(r"\b(kErr\w+)\s*=\s*(\d+)", (root / "src/core/errors.h").read_text()))
-    counts = {}  # file -> line -> times run
+    counts = {}  # (file, line) -> times run
     for entry in json.loads(Path(report).read_text())["files"]:
-        lines = counts.setdefault(entry["file"], {})
         for line in entry["lines"]:
-            lines[line["line_number"]] = lines.get(line["line_number"], 0) + line["count"]
-
+            key = (entry["file"], line["line_number"])
+            counts[key] = counts.get(key, 0) + line["count"]
     paths = []  # (file, line, code, executed)
     for path in sorted((root / "src").rglob("*.[ch]*")):
         name = path.relative_to(root).as_posix()
         for number, text in enumerate(path.read_text().splitlines(), 1):
-            executed = counts.get(name, {}).get(number)
+            executed = counts.get((name, number))
             # Not a line that runs: a comment, a declaration, a table.
             if name.startswith(SKIPPED) or text.lstrip().startswith("//") or executed is None:
                 continue
@@ -38,18 +37,17 @@ def main(source, report, explained_path):
                  if line.strip() and not line.startswith("#")}
     tested_codes = {code for _, _, code, ran in paths if ran}
     problems, used = [], set()
-    for name, number, code in ((n, line, c) for n, line, c, ran in paths if not ran):
-        key = (name, code) if (name, code) in explained else ("*", code)
+    untested = [((n, c), f"{n}:{line}: {c} ({enum[c]}) is set here by no test")
+                for n, line, c, ran in paths if not ran]
+    untested += [(("*", c), f"{c} ({v}) is set by no test")
+                 for c, v in sorted(enum.items(), key=lambda c: int(c[1]))
+                 if v != "0" and c not in tested_codes]
+    for key, problem in untested:
+        key = key if key in explained else ("*", key[1])
         if key in explained:
             used.add(key)
         else:
-            problems.append(f"{name}:{number}: {code} ({enum[code]}) is set here by no test")
-    for code, value in sorted(enum.items(), key=lambda c: int(c[1])):
-        if value != "0" and code not in tested_codes:
-            if ("*", code) in explained:
-                used.add(("*", code))
-            else:
-                problems.append(f"{code} ({value}) is set by no test")
+            problems.append(problem)
     problems += [f"stale explanation: {' '.join(k)}" for k in explained if k not in used]
 
     untested = sorted({(n, c) for n, _, c, ran in paths if not ran})

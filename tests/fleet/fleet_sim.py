@@ -1,6 +1,7 @@
 """Simulated fleets for the veldc fleet tests and benchmark: veldc-sim lines on ptys and Pelo
 adapters on 127.0.0.x, their inventory and records, and a PostgreSQL server of the test's own."""
 
+import collections
 import contextlib
 import json
 import os
@@ -94,14 +95,12 @@ def check_exactly_once(veldc, inventory, expected):
     """Every expected record stored once, in order, and nothing else (`veldc fleet records`)."""
     out = fleet(veldc, "records", inventory, "--format", "json")
     assert out.returncode == 0, out.stderr
-    got = {}
-    for line in out.stdout.splitlines():
-        r = json.loads(line)
-        got.setdefault((r["device"], r["terminal"]), []).append(r["text"])
-    problems = [f"{key}: {len(got.get(key, []))} stored of {len(records)}, "
-                f"{len(got.get(key, [])) - len(set(got.get(key, [])))} doubled, "
-                f"{len(set(records) - set(got.get(key, [])))} lost"
-                for key, records in expected.items() if got.get(key, []) != records]
+    got = collections.defaultdict(list)
+    for r in map(json.loads, out.stdout.splitlines()):
+        got[r["device"], r["terminal"]].append(r["text"])
+    problems = [f"{key}: {len(g)} stored of {len(held)}, {len(g) - len(set(g))} doubled, "
+                f"{len(set(held) - set(g))} lost" for key, held in expected.items()
+                if (g := got[key]) != held]
     problems += [f"{key}: stored but never expected" for key in set(got) - set(expected)]
     assert not problems, "\n".join(problems[:20])
 
@@ -140,27 +139,26 @@ def postgres():
         return
     pg = Postgres()
     try:
+        pg.run(f"{PG_BIN}/initdb", "-D", f"{pg.dir}/data", "-A", "trust", "-U", "veldc")
+        pg.start()
+        pg.run(f"{PG_BIN}/createdb", "-h", pg.dir, "-U", "veldc", "fleet")
         yield pg
     finally:
-        try:
+        with contextlib.suppress(subprocess.CalledProcessError):
             pg.stop()
-        finally:
-            shutil.rmtree(pg.dir, ignore_errors=True)
+        shutil.rmtree(pg.dir, ignore_errors=True)
 
 
 class Postgres:
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="veldc-pg-")
-        as_postgres = []
-        if os.geteuid() == 0:  # the server refuses to run as root
-            shutil.chown(self.dir, "postgres")
-            as_postgres = ["runuser", "-u", "postgres", "--"]
-        self.run = lambda *a: subprocess.run(as_postgres + list(a), check=True,
-                                             capture_output=True)
-        self.run(f"{PG_BIN}/initdb", "-D", f"{self.dir}/data", "-A", "trust", "-U", "veldc")
-        self.start()
-        self.run(f"{PG_BIN}/createdb", "-h", self.dir, "-U", "veldc", "fleet")
         self.url = f"postgresql:///fleet?host={self.dir}&user=veldc"
+        self.as_postgres = ["runuser", "-u", "postgres", "--"] * (os.geteuid() == 0)
+        if self.as_postgres:  # the server refuses to run as root
+            shutil.chown(self.dir, "postgres")
+
+    def run(self, *command):
+        subprocess.run(self.as_postgres + list(command), check=True, capture_output=True)
 
     def start(self):
         self.run(f"{PG_BIN}/pg_ctl", "-D", f"{self.dir}/data", "-o",

@@ -1,6 +1,6 @@
-"""veldc fleet on simulated devices: inventory checks, a whole collection, kill -9 fault trials
-and two collectors on one PostgreSQL store; exactly once is checked through `veldc fleet
-records` against the records each simulated terminal was given."""
+"""veldc fleet on simulated devices: inventory checks, kill -9 fault trials, a store outage and
+two collectors on one PostgreSQL store; exactly once is checked through `veldc fleet records`
+against the records each simulated terminal was given."""
 
 import argparse
 import concurrent.futures
@@ -23,16 +23,10 @@ def inventory_case(args, folder):
     device, job = '[[device]]\nname = "a"\nlink = "direct:/dev/null"\n', '[[job]]\ncollect = "T"\n'
     table = [  # (inventory, line, words the message must hold)
         ('store = "s.db"\nbogus = 1\n' + device + job, 2, 'unknown key "bogus"'),
-        (device + 'speeed = 9600\n' + job, 4, 'unknown device key "speeed"'),
         (device + device + job, 4, 'already used on line 1'),
-        ('[[device]]\nname = "a"\nlink = "serial:/dev/x"\n' + job, 3, 'unknown link'),
-        (device + 'terminals = [1, 1]\n' + job, 4, 'listed twice'),
         (device + 'terminals = [300]\n' + job, 4, '0 to 254'),
         (device + '[[job]]\ncollect = "TRANS"\nsync-clock = true\n', 4, 'does one thing'),
         (device + '[[job]]\ndownload = "missing.txt"\n', 5, 'cannot read'),
-        (device + '[[job]]\ncolect = "TRANS"\n', 5, 'unknown job key "colect"'),
-        (device + '[[job]]\nsync-clock = true\nto = "X"\n', 4, 'to belongs to a download'),
-        ('lease = 1\n' + device + job, 1, 'from 2 to 86400'),
         ('[[device]]\nname = "a"\n' + job, 1, 'has no link'),
         (device + job + 'x = [', 6, ''),
     ]
@@ -72,25 +66,9 @@ def run_until_done(args, inventory, tries=6):
     raise AssertionError(f"no clean run after {tries}: {out.stderr[-2000:]}")
 
 
-def collect_case(args, folder):
-    """One run collects every record of every terminal once, in order, and deletes the files;
-    a second run finds nothing left."""
-    devices = make_fleet(args.devices, pelo=args.pelo, direct=args.direct)
-    with running(devices, args.sim, folder, args.records, "C1") as expected:
-        inventory = os.path.join(folder, "fleet.toml")
-        write_inventory(inventory, devices, "store.db")
-        start = time.time()
-        assert run_until_done(args, inventory, tries=1) == len(expected) * args.records
-        print(f"{len(devices)} devices, {len(expected) * args.records} records in "
-              f"{time.time() - start:.1f} s")
-        check_exactly_once(args.veldc, inventory, expected)
-        assert run_until_done(args, inventory, tries=1) == 0, "a terminal file was left"
-
-
 def fault_trial(args, folder, store, trial):
     """A small fleet of its own, a run killed at a random instant (the whole run or one worker),
-    then runs until one ends well. Returns the records the trial's terminals held and what was
-    killed."""
+    then runs until one ends well."""
     rng = random.Random(args.seed * 1000 + trial)
     devices = make_fleet(3, pelo=1, direct=1, per_network=2, prefix=f"t{trial:02d}")
     faults = ["--cut-chance", "15", "--fault-seed", str(rng.randrange(1 << 30))]
@@ -122,8 +100,7 @@ def faults_case(args, folder, pg=None):
     expected = {k: v for trial, _, _ in results for k, v in trial.items()}
     check_exactly_once(args.veldc, results[0][2], expected)
     modes = [mode for _, mode, _ in results]
-    print(f"{args.trials} trials ({modes.count('run')} runs and {modes.count('worker')} "
-          f"workers killed): {sum(map(len, expected.values()))} records, each stored once")
+    print(f"{modes.count('run')} runs and {modes.count('worker')} workers killed: each stored once")
 
 
 @with_postgres
@@ -154,7 +131,8 @@ def two_collectors_case(args, folder, pg):
                 assert not reports[0] & reports[1], "a device worked on twice"
                 assert reports[0] | reports[1] == {d.name for d in devices}
             time.sleep(3)  # past any lease the cut collector left
-            print(f"{phase}: the run after stored {run_until_done(args, inventory, 1)}")
+            left = run_until_done(args, inventory, 1)
+            assert phase == "power-cut" or left == 0, f"{left} records left after a clean run"
             check_exactly_once(args.veldc, inventory, expected)
 
 
@@ -180,14 +158,14 @@ def store_down_case(args, folder, pg):
 
 
 def main():
-    cases = {"inventory": inventory_case, "collect": collect_case, "faults": faults_case,
+    cases = {"inventory": inventory_case, "faults": faults_case,
              "two-collectors": two_collectors_case, "store-down": store_down_case}
     p = argparse.ArgumentParser()
     p.add_argument("case", choices=cases)
     for name, default in [("--veldc", None), ("--sim", None), ("--engine", "sqlite")]:
         p.add_argument(name, default=default, required=default is None)
-    for name, default in [("--devices", 40), ("--pelo", 8), ("--direct", 8), ("--records", 500),
-                          ("--trials", 20), ("--concurrent", 4), ("--seed", 1544)]:
+    for name, default in [("--records", 500), ("--trials", 20), ("--concurrent", 4),
+                          ("--seed", 1544)]:
         p.add_argument(name, type=int, default=default)
     p.add_argument("--window", type=float, default=2.0)
     p.add_argument("--sim-faults", action="store_true")

@@ -18,13 +18,7 @@ veldc --link pelo:1.2.3.4:5 dr|drive
 veldc --tr|--trace --trace-file
 veldc --model S|Sorvik
 veldc --link ne|network:
-veldc params |get set
-veldc drive |A B C
-veldc listen --s|--seconds
 veldc fleet |run records status --help
-veldc fleet records sites.toml --format |csv json
-veldc-sim --pelo-f|--pelo-form
 veldc-sim --dial-result b|busy
-veldc-sim --network-failure |none send receive
 LINES
 exit $((failures > 0))
