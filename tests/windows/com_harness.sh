@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under wine64 with its COM ports on the Linux side:
-#   COM1 <-> COM2  the two ends of a socat pty pair
-#   COM3           a direct terminal served by veldc-sim (when VELDC_LINUX_SIM names it), with
-#                  the file "data" on it; VELDC_SIM_DIR tells the program where its files are
-#   COM4           mapped to a path that does not exist
+#   COM3  a direct terminal served by veldc-sim (when VELDC_LINUX_SIM names it), with the file
+#         "data" on it; VELDC_SIM_DIR tells the program where its files are
+#   COM4  mapped to a path that does not exist
 # usage: com_harness.sh <wine-run.sh> <prefix dir> <program.exe> [program args...]
 set -u
 source "$(dirname "$0")/harness.sh" "$@"
@@ -17,13 +16,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-socat "pty,raw,echo=0,link=$ports/com1" "pty,raw,echo=0,link=$ports/com2" \
-  </dev/null >/dev/null 2>"$ports/socat.log" &
-pids+=($!)
-for _ in $(seq 50); do [ -e "$ports/com1" ] && [ -e "$ports/com2" ] && break; sleep 0.1; done
-[ -e "$ports/com1" ] && [ -e "$ports/com2" ] ||
-  { echo "com_harness: no pty pair" >&2; cat "$ports/socat.log" >&2; exit 1; }
-declare -A map=([1]="$ports/com1" [2]="$ports/com2" [4]="$ports/missing")
+declare -A map=([4]="$ports/missing")
 
 sim=${VELDC_LINUX_SIM:-}
 if [ -n "$sim" ] && [ -x "$sim" ]; then
@@ -50,4 +43,4 @@ fi
 "$WINESERVER" -k 2>/dev/null
 sleep 0.2
 
-VELDC_COM_PAIR=1 "$wine_run" "$program" "${args[@]}"
+"$wine_run" "$program" "${args[@]}"

