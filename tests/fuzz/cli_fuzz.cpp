@@ -77,16 +77,10 @@ void ParamFile(const std::string &text) {
 
 std::string LinkText(const LinkSpec &l) {
   const std::string port = std::to_string(l.port);
-  switch (l.kind) {
-    case LinkKind::kSim:
-      return "sim";
-    case LinkKind::kKov74:
-      return "kov74:" + port + ":" + std::to_string(l.kov74Mode);
-    case LinkKind::kPelo:
-      return "pelo:" + l.ip + ":" + port;
-    default:
-      return LinkKindName(l.kind) + (":" + (l.device.empty() ? port : l.device));
-  }
+  if (l.kind == LinkKind::kSim) return "sim";
+  if (l.kind == LinkKind::kKov74) return "kov74:" + port + ":" + std::to_string(l.kov74Mode);
+  if (l.kind == LinkKind::kPelo) return "pelo:" + l.ip + ":" + port;
+  return LinkKindName(l.kind) + (":" + (l.device.empty() ? port : l.device));
 }
 
 void Link(const std::string &text) {

@@ -5,16 +5,13 @@
 // error state is one of the table's codes, PC files are closed, no meter is left open. Built
 // once per target; VELDC_FUZZ_ENTRY picks the entry (serial, selection, services, pelo, kov74).
 #include <fuzzer/FuzzedDataProvider.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "check.h"
@@ -35,14 +32,8 @@ class FuzzPlatform : public VirtualPlatform {
  public:
   FuzzPlatform() { ResetLibraryState(); }
   ~FuzzPlatform() override { ResetLibraryState(); }
-  int64_t PerfCounter() override {
-    Advance(250);
-    return VirtualPlatform::PerfCounter();
-  }
-  uint32_t TickCount() override {
-    Advance(250);
-    return VirtualPlatform::TickCount();
-  }
+  int64_t PerfCounter() override { return Advance(250), VirtualPlatform::PerfCounter(); }
+  uint32_t TickCount() override { return Advance(250), VirtualPlatform::TickCount(); }
 };
 
 // Answers are due up to 2.55 s after what they answer: before, around and after time-outs.
@@ -134,20 +125,17 @@ class FuzzAdapter : public platform::virt::DatagramPeer {
   void FromHost(const uint8_t *data, size_t length, Micros now) override {
     const std::string heard(reinterpret_cast<const char *>(data), length);
     for (int i = in_.ConsumeIntegralInRange<int>(0, 3); i > 0; --i) {
-      const Micros at = now + Delay(in_);
+      const Micros at = now + Delay(in_);  // before the datagram's bytes
       out_.emplace_back(at, Build(heard));
     }
   }
   bool ToHost(Micros now, std::string *datagram) override {
-    for (auto it = out_.begin(); it != out_.end(); ++it) {
-      if (it->first <= now) {
-        *datagram = std::move(it->second);
-        out_.erase(it);
-        return true;
-      }
-    }
-    vp_.Advance(2000);
-    return false;
+    const auto due =
+        std::find_if(out_.begin(), out_.end(), [&](auto &a) { return a.first <= now; });
+    if (due == out_.end()) return vp_.Advance(2000), false;
+    *datagram = std::move(due->second);
+    out_.erase(due);
+    return true;
   }
 
  private:

@@ -94,13 +94,7 @@ void Datagrams(Harness &h, FuzzedDataProvider &in) {
 void Receive(const uint8_t *data, size_t size) {
   static Harness harness;
   FuzzedDataProvider in(data, size);
-  while (in.remaining_bytes() > 0) {
-    if (in.ConsumeBool()) {
-      Line(harness, in);
-    } else {
-      Datagrams(harness, in);
-    }
-  }
+  while (in.remaining_bytes() > 0) (in.ConsumeBool() ? Line : Datagrams)(harness, in);
 }
 
 }  // namespace

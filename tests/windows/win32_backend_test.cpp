@@ -1,5 +1,5 @@
-// The real Windows backend under Windows (wine64 in CI): files, time, modules, the version
-// resource and the meter dialogs of VELDC.DLL. COM ports: the sessions over COM3.
+// The real Windows backend under Windows (wine64 in CI): files, time, the version resource and
+// the meter dialogs of VELDC.DLL. COM ports, WinSock and the driver: the sessions' tests.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -55,7 +55,7 @@ TEST(Win32Files, WriteThenReadBackWithSizeAndNoSharingAndBadPathsFail) {
   EXPECT_EQ(os.FileCreate("Z:\\no\\such\\dir\\f.txt"), kInvalidHandle);
 }
 
-TEST(Win32Ports, ClockAndDefaultNamesAndUnknownPortsDoNotOpen) {
+TEST(Win32Ports, ClockAndUnknownPortsDoNotOpen) {
   const int64_t c0 = os.PerfCounter();
   const uint32_t t0 = os.TickCount();
   os.SleepMs(100);
@@ -63,26 +63,11 @@ TEST(Win32Ports, ClockAndDefaultNamesAndUnknownPortsDoNotOpen) {
   // The tick count moves in steps of up to 16 ms.
   EXPECT_TRUE(os.TickCount() - t0 >= 80 && os.TickCount() - t0 < 2000);
   EXPECT_TRUE(os.UtcYear() >= 2024 && os.UtcYear() < 2200);
-  EXPECT_STREQ(os.DefaultPortName(4), "COM4");
-  EXPECT_FALSE(os.DefaultPortName(0) || os.DefaultPortName(5));
   LastOsFailure() = OsFailure{};
   EXPECT_EQ(os.ComOpen("COM250"), kInvalidHandle);
   // The system's error and its text are kept for GetErrorDetail, named by the port.
   EXPECT_TRUE(LastOsFailure().number != 0 && LastOsFailure().text[0] != '\0');
   EXPECT_STREQ(LastOsFailure().subject, "COM250");
-}
-
-TEST(Win32Library, SearchPathFindsOnlyPresentModulesSelfIsTheDllAndWinSockLoads) {
-  EXPECT_EQ(os.SelfModule(), Dll());
-  EXPECT_TRUE(os.ModuleOnSearchPath("KERNEL32.DLL") && os.ModuleOnSearchPath("VELDC.DLL"));
-  EXPECT_FALSE(os.ModuleOnSearchPath("NOSUCHLIB.DLL"));
-  EXPECT_EQ(os.ModuleLoad("NOSUCHLIB.DLL"), kNoHandle);
-  // WinSock loads by name with all the entry points the Pelo link uses.
-  const Handle ws = os.ModuleLoad("WSOCK32.DLL");
-  ASSERT_NE(ws, kNoHandle);
-  for (const char *name : kWinSockEntryNames) EXPECT_NE(os.ModuleSymbol(ws, name), nullptr) << name;
-  EXPECT_EQ(os.ModuleSymbol(ws, "NoSuchEntry"), nullptr);
-  EXPECT_TRUE(os.ModuleFree(ws));
 }
 
 TEST(Win32Library, FileVersionIsTheProjectVersionOrFailsCleanly) {
@@ -113,6 +98,7 @@ std::string Text(HWND w, int item = 0) {
 // meter counts its steps from zero, shows signed numbers and is hidden by Cancel; the connect
 // meter stays past its time-out until destroyed.
 TEST(Win32Library, MeterDialogsComeFromTheDllTemplates) {
+  EXPECT_EQ(os.SelfModule(), Dll()) << "the library's own module, whose templates it takes";
   for (const auto &[id, caption, bar, item] :
        {std::tuple{meter::kTransferTemplate, "Work in progress...", meter::kItemTransferBar,
                    meter::kItemRecords},

@@ -1,5 +1,5 @@
 // The Pelo kind under Windows: WSOCK32.DLL loaded by name, the link set up by address with the
-// connect meter's dialog watched, and a terminal reached through the adapter. pelo_harness.sh
+// connect meter's dialog up, and a terminal reached through the adapter. pelo_harness.sh
 // puts veldc-sim's adapter on a network of the test's own and sets VELDC_PELO_ADDRESS.
 #include <cstring>
 
@@ -10,13 +10,12 @@ namespace {
 
 class Win32Pelo : public SessionTest {
  protected:
-  Win32Pelo() : SessionTest("VELDC_PELO_ADDRESS", {VELDC_METER_CONNECT, "Connecting....."}) {}
+  Win32Pelo() : SessionTest("VELDC_PELO_ADDRESS") {}
 };
 
-TEST_F(Win32Pelo, ConnectsWithTheMeterAndReachesATerminal) {
+TEST_F(Win32Pelo, ConnectsAndReachesATerminal) {
   ASSERT_EQ(InitCOMM(5005, DEV_PELO, 0, 0), 5005) << Error();
   ASSERT_EQ(SetIPAddress(value_.c_str()), 0) << Error();
-  watch_.ExpectShownOnce(0);
   char reply[VELDC_REPLY_SIZE] = {};
   ASSERT_EQ(PeloCommand("X", reply), 0) << Error();
   EXPECT_NE(std::strlen(reply), 0u);
