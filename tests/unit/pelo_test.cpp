@@ -1,7 +1,6 @@
 // The Pelo family against a scripted adapter: link, set-up, adapter commands, exchanges.
 #include "core/errors.h"
 #include "pelo/link.h"
-#include "sim/terminal.h"
 #include "support/fixture.h"
 
 namespace veldc::test {
@@ -33,15 +32,10 @@ struct Fault {
 class Pelo : public ::testing::Test {
  public:
   void SetUp() override { vp.AttachAdapter(&adapter); }
-
-  // Answers the status request with `status`; everything else goes to `next`.
-  static ScriptAdapter::Responder Status(std::string status,
-                                         ScriptAdapter::Responder next = nullptr) {
-    return [status, next](const PeloPacket &p) -> ScriptAdapter::Answers {
-      if (p.type == PeloPacket::kCommand && p.text == "X") {
-        return {{1000, Datagram(PeloPacket::kCommand, p.seq, status)}};
-      }
-      return next ? next(p) : ScriptAdapter::Answers{};
+  static ScriptAdapter::Responder Status(std::string status) {  // answers only "X"
+    return [status](const PeloPacket &p) -> ScriptAdapter::Answers {
+      if (p.type != PeloPacket::kCommand || p.text != "X") return {};
+      return {{1000, Datagram(PeloPacket::kCommand, p.seq, status)}};
     };
   }
   // Each datagram of `type` from the host gets the answers, each after its delay in us and
@@ -65,12 +59,9 @@ class Pelo : public ::testing::Test {
   static Answer Fixed(std::string bytes) {
     return [bytes](uint16_t) { return bytes; };
   }
-
-  // The current and the saved link form, and the same form twice.
-  static std::pair<int32_t, int32_t> Forms() {
-    return {PeloLink.nLinkForm, PeloLink.nSavedLinkForm};
+  static bool InForm(int32_t form) {  // the current and the saved one
+    return PeloLink.nLinkForm == form && PeloLink.nSavedLinkForm == form;
   }
-  static std::pair<int32_t, int32_t> Both(int32_t form) { return {form, form}; }
   void Open() { ASSERT_EQ(InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort); }
   // Opens the Pelo kind and connects to 192.168.0.10, which reports `status`.
   void Connect(const std::string &status = "V2 C3\r") {
@@ -80,23 +71,17 @@ class Pelo : public ::testing::Test {
     DeviceState.nWinSockTimeOut = 1000;
     vp.ClearLog();
   }
-  // Closes the device and forgets the traffic and the script, for the next row of a table.
-  void Close() {
+  void Close() {  // for the next row of a table
     ASSERT_EQ(ExitCOMM(), 0);
     vp.ClearLog();
     adapter = ScriptAdapter();
   }
-  // The datagrams the library sent since the log was cleared, and their instants.
-  Datagrams Sent() const {
+  Datagrams Sent() const {  // since the log was cleared
     Datagrams out;
     for (const auto &e : vp.LogOf(Call::WsSend)) out.push_back(e.text);
     return out;
   }
-  std::vector<Micros> SendTimes() const {
-    std::vector<Micros> out;
-    for (const auto &e : vp.LogOf(Call::WsSend)) out.push_back(e.at);
-    return out;
-  }
+  Micros SentAt(size_t n) const { return vp.LogOf(Call::WsSend).at(n).at; }
 
   TestPlatform vp;
   ScriptAdapter adapter;
@@ -123,33 +108,12 @@ TEST_F(PeloLinkTest, NumbersAndAcknowledgements) {
     const Micros before = vp.Now();
     EXPECT_EQ(PeloAck(), !fails);
     ASSERT_EQ(Sent(), Datagrams{std::string("\x04\x00\x2C\x01\x00", 5)});
-    const Micros sentAt = SendTimes()[0];
+    const Micros sentAt = SentAt(0);
     EXPECT_TRUE(Within(sentAt - before, 4000, 4100));
     // A send that failed skips the second pause and records no error.
     EXPECT_TRUE(Within(vp.Now() - sentAt, fails ? 0 : 4000, fails ? 100 : 4100)) << fails;
     EXPECT_EQ(ErrorState(), "0 None");
   }
-}
-
-// The first datagram and the last one read are acknowledged.
-TEST_F(PeloLinkTest, AFloodHoldsTheCleanOutNoLongerThanTheTimeOut) {
-  struct Flood : platform::virt::DatagramPeer {
-    void FromHost(const uint8_t *, size_t, Micros) override {}
-    bool ToHost(Micros, std::string *datagram) override {
-      *datagram = Datagram(PELO_PKT_DATA, static_cast<uint16_t>(++count),
-                           "\x01"
-                           "flood");
-      return true;
-    }
-    int count = 0;
-  } flood;
-  Connect();
-  vp.AttachAdapter(&flood);
-  DeviceState.nWinSockTimeOut = 200;
-  const Micros start = vp.Now();
-  EXPECT_TRUE(PeloFlush());
-  EXPECT_TRUE(Within(vp.Now() - start, 200000, 230000));
-  EXPECT_EQ(Sent(), (Datagrams{Ack(1), Ack(static_cast<uint16_t>(flood.count))}));
 }
 
 using PeloSetup = Pelo;
@@ -173,28 +137,19 @@ TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
       adapter.SendAt(0, Datagram(PELO_PKT_DATA, 31, "\x01late"));
       adapter.SendAt(0, Datagram(PELO_PKT_DATA, 32, "\x01later"));
     }
-    EnableMeter(1);
     ASSERT_EQ(Outcome(SetIPAddress("192.168.0.10")), "0 0 None");
-    EnableMeter(0);
-    const auto ok = vp.LogOf(Call::MeterSetItemText).back();
-    EXPECT_EQ(ok.text, "OK !");
-    EXPECT_GE(vp.LogOf(Call::MeterDestroy).back().at - ok.at, 500000u) << "left in view";
     EXPECT_TRUE(vp.SocketNonBlocking());
     EXPECT_EQ(vp.BoundPort(), kUdpPort);
     EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Au);
     EXPECT_EQ(vp.LogOf(Call::WsConnect).at(0).b, kUdpPort) << "the adapter's port is the same";
     EXPECT_EQ(Sent(), (waiting ? Datagrams{greeting, Ack(31), Ack(32), status}
                                : Datagrams{greeting, status}));
-    EXPECT_GE(SendTimes().back() - SendTimes()[0], 100000u);
+    EXPECT_GE(vp.LogOf(Call::WsSend).back().at - SentAt(0), 100000u);
     EXPECT_EQ(PeloLink.wSeqCounter, seqBefore);
-    EXPECT_EQ(Forms(), Both(form));
+    EXPECT_TRUE(InForm(form));
     EXPECT_EQ(PeloLink.dwConnectedPeloAddr, kAddress10);
     EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
-    const auto &log = vp.Log();
-    const auto first = [&log](Call call) {
-      return std::find_if(log.begin(), log.end(), [call](const auto &e) { return e.call == call; });
-    };
-    EXPECT_EQ(first(Call::WsCloseSocket) < first(Call::WsSocket), text != std::get<0>(cases[0]));
+    EXPECT_EQ(vp.LogOf(Call::WsCloseSocket).size(), text == std::get<0>(cases[0]) ? 0u : 1u);
   }
 }
 
@@ -210,8 +165,9 @@ TEST_F(PeloSetup, TheConnectMeterReportsEachStep) {
             {300000, Datagram(PeloPacket::kCommand, p.seq, "V C1\r")}};
   });
   ASSERT_EQ(Outcome(SetIPAddress("192.168.0.10")), "0 0 None");
-  EnableMeter(0);
-  SetProgressCallback(nullptr, nullptr);
+  const auto ok = vp.LogOf(Call::MeterSetItemText).back();
+  EXPECT_EQ(ok.text, "OK !");
+  EXPECT_GE(vp.LogOf(Call::MeterDestroy).back().at - ok.at, 500000u) << "left in view";
   EXPECT_EQ(reports, (Lines{"111,0,0,0,7000,", "111,3,0,0,7000,Connect Socket",
                             "111,3,0,0,7000,Status Request", "111,1,0,0,7000,",
                             "111,3,0,0,7000,Data..", "111,1,0,108,7000,", "111,1,0,208,7000,",
@@ -220,18 +176,17 @@ TEST_F(PeloSetup, TheConnectMeterReportsEachStep) {
 
 TEST_F(PeloSetup, OnlyCanonicalAddressesAreAccepted) {
   Connect("V\r");
+  // The earlier socket is left alone, but the selection and the forms are not.
   for (const char *text : {"192.168.000.010", "192.168.0.10 ", "0xC0A8000A", "192.168.10",
                            "255.255.255.255", "1.2.34", "", "192.168.0.256", " 1.2.3.4"}) {
-    SCOPED_TRACE('"' + std::string(text) + '"');
     bySelectedTerminal = 7;
     PeloLink.nLinkForm = PeloLink.nSavedLinkForm = PELO_FORM_SINGLE;
-    EXPECT_EQ(Outcome(SetIPAddress(text)), "-1 3 Wrong parameters");
-    // The earlier socket is left alone, but the selection and the forms are not.
-    EXPECT_TRUE(vp.LogOf(Call::WsCloseSocket).empty() && vp.LogOf(Call::WsSocket).empty());
-    EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Au);
+    EXPECT_EQ(Outcome(SetIPAddress(text)), "-1 3 Wrong parameters") << text;
     EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
-    EXPECT_EQ(Forms(), Both(PELO_FORM_NETWORK));
+    EXPECT_TRUE(InForm(PELO_FORM_NETWORK));
   }
+  EXPECT_TRUE(vp.LogOf(Call::WsCloseSocket).empty() && vp.LogOf(Call::WsSocket).empty());
+  EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Au);
   for (const char *text : {"1.2.3.4", "255.255.255.254", "0.0.0.0"}) {
     EXPECT_EQ(SetIPAddress(text), 0) << text << " " << ErrorState();
   }
@@ -274,7 +229,7 @@ TEST_F(PeloSetup, FailuresAndWhatTheyLeave) {
     }
     if (closes < 0) {
       EXPECT_TRUE(vp.SocketOpen());
-      EXPECT_EQ(Forms(), Both(PELO_FORM_NETWORK));
+      EXPECT_TRUE(InForm(PELO_FORM_NETWORK));
       EXPECT_EQ(std::make_pair(PeloLink.dwConnectedPeloAddr, PeloLink.dwSelectedPeloAddr),
                 std::make_pair(0x01020304u, 0x01020304u));
       Close();
@@ -389,15 +344,13 @@ TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
     EXPECT_EQ(Outcome(PeloCommand(command, reply)), outcome);
     EXPECT_EQ(std::string(reply), text ? text : Untouched());
     EXPECT_EQ(PeloLink.wSeqCounter, seq);
-    // Header, text and its zero: 132 bytes for the longest command, 5 for the empty one.
     Datagrams sent{Datagram(PELO_PKT_COMMAND, seq, command)};
-    EXPECT_EQ(sent[0].size(), std::strlen(command) + 5);
     if (fault.call == Call::WsRecv && fault.nth == 1) sent.clear();  // failed clean-out
     sent.insert(sent.end(), acks.begin(), acks.end());
     EXPECT_EQ(Sent(), sent);
     // An acknowledgement is followed by a 4 ms pause before anything else.
     if (!acks.empty()) {
-      EXPECT_GE(vp.Now() - SendTimes().back(), 4000u);
+      EXPECT_GE(vp.Now() - vp.LogOf(Call::WsSend).back().at, 4000u);
     }
   }
   // Silence: three attempts with one number, then the time-out.
@@ -424,7 +377,7 @@ TEST_F(PeloCommandTest, ResetWaitsAndItsFailures) {
   vp.ClearLog();
   EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 79 WinSocket timeout expired");
   ASSERT_EQ(Sent().size(), 1u) << "sent once";
-  EXPECT_TRUE(Within(vp.Now() - SendTimes()[0], 3999000, 4002000)) << "of a 1 s time-out";
+  EXPECT_TRUE(Within(vp.Now() - SentAt(0), 3999000, 4002000)) << "of a 1 s time-out";
   OnCommand({{1000, Reply(PELO_PKT_ERROR)}});
   EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 96 Error packet received");
   // A failed reconnection is reported; the form is not switched.
@@ -433,40 +386,6 @@ TEST_F(PeloCommandTest, ResetWaitsAndItsFailures) {
   vp.Fail(Call::WsConnect, 1, 10049);
   EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 89 Error connecting socket: 10049");
   EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
-}
-
-// "A" and "C" choose the address and form the next reset moves to; nothing changes before.
-TEST_F(PeloCommandTest, AddressAndFormCommandsChooseWhatTheNextResetUses) {
-  const uint32_t connected = PeloLink.dwConnectedPeloAddr;
-  const std::tuple<const char *, uint32_t, int32_t> cases[] = {
-      {"A192.168.0.11", kAddress11, PELO_FORM_NETWORK},
-      {"Anonsense", 0xFFFFFFFFu, PELO_FORM_NETWORK},
-      {"A192.168.0.11", kAddress11, PELO_FORM_NETWORK},
-      {"C1", kAddress11, PELO_FORM_SINGLE},
-      {"XC3", kAddress11, PELO_FORM_NETWORK},
-      {"C", kAddress11, PELO_FORM_SINGLE}};
-  for (const auto &[command, selected, savedForm] : cases) {
-    SCOPED_TRACE(command);
-    OnCommand({{1000, Reply(PELO_PKT_COMMAND, 0, "fine\r")}});
-    ASSERT_EQ(PeloCommand(command, reply), 0) << ErrorState();
-    EXPECT_EQ(PeloLink.dwSelectedPeloAddr, selected);
-    EXPECT_EQ(PeloLink.nSavedLinkForm, savedForm);
-    EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK) << "current form kept";
-    EXPECT_EQ(PeloLink.dwConnectedPeloAddr, connected) << "socket untouched";
-  }
-  EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty());
-  // The reset moves to what was chosen, right after sending to the old address.
-  OnCommand({{3000, Fixed(Datagram(PELO_PKT_INIT, 1))}});
-  ASSERT_EQ(PeloCommand("%", reply), 0) << ErrorState();
-  EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_SINGLE);
-  const auto sends = vp.LogOf(Call::WsSend);
-  const auto connects = vp.LogOf(Call::WsConnect);
-  ASSERT_EQ(connects.size(), 1u);
-  EXPECT_EQ(connects[0].a, 0xC0A8000B);
-  EXPECT_EQ(sends[sends.size() - 2].a, 0xC0A8000A) << "the reset went to the old address";
-  vp.ClearLog();
-  ASSERT_EQ(PeloCommand("%", reply), 0);
-  EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty()) << "same address again: no connect";
 }
 
 class PeloExchange : public Pelo {
@@ -521,30 +440,6 @@ TEST_F(PeloExchange, SingleFormEndsTheCommandWithACarriageReturn) {
   EXPECT_TRUE(vp.Log().empty());
   ASSERT_EQ(SendCommand(nullptr, reply), 0) << ErrorState();
   EXPECT_EQ(SentData()[0].substr(4), std::string("\r\0", 2));
-}
-
-// Data before the acknowledgement is no reply; an empty datagram is a runt, not the end.
-TEST_F(PeloExchange, AttemptsAndRunts) {
-  Select(PELO_FORM_NETWORK, 5);
-  OnData({{1000, Reply(PELO_PKT_ACK, 1)},
-          {2000, Fixed(Datagram(PELO_PKT_DATA, 3, Network(5, "early")))}});
-  const Micros start = vp.Now();
-  EXPECT_EQ(Outcome(SendCommand("X1", reply)), "-1 79 WinSocket timeout expired");
-  const auto data = SentData();
-  ASSERT_EQ(data.size(), 3u);
-  EXPECT_EQ(data, Datagrams(3, data[0]));
-  EXPECT_TRUE(Within(vp.Now() - start, 2999000, 3100000));
-  EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF);
-  OnData({{500, Fixed("")},
-          {1000, AckIt()},
-          {1500, Fixed("")},
-          {2000, Reply(PELO_PKT_DATA, 1, Network(5, "CFG 07=1"))}});
-  vp.ClearLog();
-  const auto seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
-  EXPECT_EQ(Outcome(SendCommand("CFG 07=1", reply)), "0 0 None");
-  EXPECT_STREQ(reply, "CFG 07=1");
-  EXPECT_EQ(SentData().size(), 1u);
-  EXPECT_EQ(Sent().back(), Ack(static_cast<uint16_t>(seq + 1)));
 }
 
 TEST_F(PeloExchange, FailuresOfSendAndPostCommand) {
@@ -610,15 +505,11 @@ TEST_F(PeloExchange, PostedCommandAndGetResponse) {
 
 TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
   // Status null: no SetIPAddress, the form is still none.
-  const std::tuple<const char *, int, const char *> cases[] = {
-      {nullptr, 0, "91 No selected Pelo"},
-      {"V C3\r", 0, "3 Wrong parameters"},
-      {"V C3\r", 255, "3 Wrong parameters"},
-      {"V C3\r", 254, "0 None"},
-      {"V C3\r", 1, "0 None"},
-      {"V C1\r", 1, "3 Wrong parameters"},
-      {"V C1\r", -1, "3 Wrong parameters"},
-      {"V C1\r", 0, "0 None"}};
+  const std::tuple<const char *, int, const char *> cases[] = {{nullptr, 0, "91 No selected Pelo"},
+                                                               {"V C3\r", 0, "3 Wrong parameters"},
+                                                               {"V C3\r", 254, "0 None"},
+                                                               {"V C1\r", 1, "3 Wrong parameters"},
+                                                               {"V C1\r", 0, "0 None"}};
   for (const auto &[status, address, state] : cases) {
     SCOPED_TRACE(std::to_string(address) + (status ? status : " no status"));
     Open();
@@ -632,9 +523,7 @@ TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
     const bool ok = std::string(state) == "0 None";
     EXPECT_EQ(Outcome(ChgTerminal(address)), (ok ? "0 " : "-1 ") + std::string(state));
     EXPECT_EQ(bySelectedTerminal, ok ? address : 255);
-    if (address >= 0 && address <= 254) {
-      EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF);
-    }
+    EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF);
     // SetTerminal refuses the same addresses; neither sends anything.
     if (!ok) {
       EXPECT_EQ(Outcome(SetTerminal(address)), std::string("-1 ") + state);
@@ -657,31 +546,6 @@ TEST_F(PeloExchange, SetTerminalStopsABusyTerminalThenIdentifies) {
   for (const auto &d : SentData()) texts.push_back(d.substr(4, d.size() - 5));
   EXPECT_EQ(texts, (Datagrams{Network(3, ""), Network(3, "\x04"), Network(3, "%XI")}));
   EXPECT_EQ(bySelectedTerminal, 3);
-}
-
-// Lines of a listing and of an upload wait the Pelo time-out, not the serial one.
-TEST(SimPeloServices, LinesWaitThePeloTimeOut) {
-  TestPlatform vp;
-  SimPeloLink link{vp};
-  sim::Terminal terminal{"Veld", 5};
-  link.adapter.AttachTerminal(&terminal);
-  ASSERT_EQ(InitCOMM(5002, DEV_PELO, 0, 0), 5002) << ErrorState();
-  ASSERT_EQ(SetWinSockTimeOut(3), 0);
-  ASSERT_EQ(SetIPAddress("192.168.0.10"), 0) << ErrorState();
-  ASSERT_EQ(SetTerminal(5), 0) << ErrorState();
-  terminal.PutFile('C', "CUT", {"one", "two", "three"});
-  terminal.Faults().cutAfterLines = 1;
-  TempDir files;
-  char name[] = "cut", entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
-  for (const bool listing : {false, true}) {
-    const Micros start = vp.Now();
-    EXPECT_EQ(Outcome(listing ? ListFiles(nullptr, entries)
-                              : RecvFile(name, files.Path("out.txt").c_str())),
-              "-1 79 WinSocket timeout expired");
-    EXPECT_TRUE(Within(vp.Now() - start, 3000000u, 4000000u)) << listing;
-    terminal.Faults().cutAfterLines = 0;
-  }
-  EXPECT_FALSE(files.Exists("out.txt"));
 }
 
 }  // namespace
