@@ -435,13 +435,6 @@ TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
     EXPECT_EQ(HeardSince(before), (Lines{"TYPE DATA", kEot})) << typed;
     EXPECT_FALSE(files.Exists("out.txt")) << typed;
   }
-  // A PC file that cannot be made is left as it was.
-  files.Write("out.txt", "old content");
-  vp.Fail(Call::FileCreate);
-  const size_t before = Heard().size();
-  EXPECT_EQ(Receive(), "-1 56 Not able to open file");
-  EXPECT_EQ(Heard().size(), before);
-  EXPECT_EQ(files.Read("out.txt"), "old content");
 }
 
 // With the meter on, the size is looked up first ("DIR" and the name padded to eight).
