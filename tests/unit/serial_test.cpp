@@ -150,33 +150,6 @@ TEST_F(SerialExchange, LineErrorsAndWaitsThatEndWithTheReplyOrTheHangUp) {
   EXPECT_EQ(Collect(), "70 Windows error: 1024");
 }
 
-// The codes with no device, no terminal selected and terminal 0 selected, one digit each.
-TEST_F(SerialExchange, ChecksComeFirstAndCauseNoTraffic) {
-  char text[VELDC_REPLY_SIZE];
-  const std::string tooLong(128, 'C');
-  const std::pair<std::function<int()>, std::string> cases[] = {
-      {[&] { return SendCommand("TIME", text); }, "24"},
-      {[&] { return GetMsgEx(text); }, "24"},
-      {[&] { return PostCommand("TIME"); }, "24"},
-      {[&] { return GetResponse(text); }, "24"},
-      {[&] { return SendCommand(tooLong.c_str(), text); }, "243"},
-      {[&] { return PostCommand(tooLong.c_str()); }, "243"},
-      {[&] { return SendCommand("TIME", nullptr); }, "243"},
-      {[&] { return GetMsgEx(nullptr); }, "333"},
-      {[&] { return GetResponse(nullptr); }, "333"},
-  };
-  for (size_t state = 0; state < 3; ++state) {
-    if (state > 0) Select(DEV_SERIAL_DIRECT, state == 1 ? device::NO_TERMINAL : 0);
-    for (const auto &[call, codes] : cases) {
-      if (state >= codes.size()) continue;
-      EXPECT_EQ(call(), -1) << codes << " " << state;
-      EXPECT_EQ(nErrorCode, codes[state] - '0') << codes << " " << state;
-    }
-    ASSERT_EQ(state > 0 ? ExitCOMM() : 0, 0);
-  }
-  EXPECT_EQ(Written(), "");
-}
-
 // A discarding poll before each send; refused sends are tried three times.
 TEST_F(Kov74Test, ExchangesThroughTheDriver) {
   Open();

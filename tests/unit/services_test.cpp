@@ -18,7 +18,7 @@ TEST_F(Services, ChecksComeFirstAndCauseNoTraffic) {
   char name[] = "data", nine[] = "abcdefghi", bad[] = "D";
   char text[VELDC_REPLY_SIZE], entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
   const std::string in = files.Path("in.txt"), out = files.Path("out.txt");
-  const std::string v32(32, 'v'), v33(33, 'v');
+  const std::string v32(32, 'v'), v33(33, 'v'), c128(128, 'C');
   files.Write("in.txt", "AB\r\n");
   const auto load = [&](const char *n, int p, int option) {
     std::string terminal = n;
@@ -26,6 +26,15 @@ TEST_F(Services, ChecksComeFirstAndCauseNoTraffic) {
   };
   const std::tuple<const char *, std::function<int()>, const char *, const char *, const char *>
       cases[] = {
+          {"send", [&] { return SendCommand("TIME", text); }, "-1 2", "-1 4", ""},
+          {"message", [&] { return GetMsgEx(text); }, "-1 2", "-1 4", ""},
+          {"post", [] { return PostCommand("TIME"); }, "-1 2", "-1 4", ""},
+          {"response", [&] { return GetResponse(text); }, "-1 2", "-1 4", ""},
+          {"send 128", [&] { return SendCommand(c128.c_str(), text); }, "-1 2", "-1 4", "-1 3"},
+          {"post 128", [&] { return PostCommand(c128.c_str()); }, "-1 2", "-1 4", "-1 3"},
+          {"send null", [] { return SendCommand("TIME", nullptr); }, "-1 2", "-1 4", "-1 3"},
+          {"message null", [] { return GetMsgEx(nullptr); }, "-1 3", "-1 3", "-1 3"},
+          {"response null", [] { return GetResponse(nullptr); }, "-1 3", "-1 3", "-1 3"},
           {"load", [&] { return load("DATA", 0, 0); }, "-1 2", "-1 4", ""},
           {"load p 2", [&] { return load("DATA", 2, 0); }, "", "", "-1 3"},
           {"load option 128", [&] { return load("DATA", 0, 128); }, "", "", "-1 3"},
@@ -412,17 +421,14 @@ TEST_F(Upload, EndLineIsJudged) {
 }
 
 TEST_F(Upload, FailuresEndTheTransferAndDeleteThePcFile) {
-  // The terminal's bytes after "TYPE" (as sent), whether the second write fails, the state.
-  const std::tuple<std::string, bool, const char *> cases[] = {
-      {"TYPE ??\r", false, "62 Send command ignored"},
-      {"", false, "40 No reply from terminal"},
-      {"TYPE DATA\rAB\r", false, "40 No reply from terminal"},
-      {"TYPE DATA\rAB\rCD", false, "35 Bad RS232 end of record"},
-      {"TYPE DATA\rAB\rCD\r" + kEot + "2\r", true, "94 Error writing record"}};
-  for (const auto &[typed, failWrite, state] : cases) {
+  // The terminal's bytes after "TYPE" (as sent) and the state.
+  const std::pair<std::string, const char *> cases[] = {
+      {"TYPE ??\r", "62 Send command ignored"},
+      {"TYPE DATA\rAB\r", "40 No reply from terminal"},
+      {"TYPE DATA\rAB\rCD", "35 Bad RS232 end of record"}};
+  for (const auto &[typed, state] : cases) {
     peer.Reply(typed);
     peer.Reply("\x04*\r");
-    if (failWrite) vp.Fail(Call::FileWrite, 2);
     const size_t before = Heard().size();
     EXPECT_EQ(Receive(), std::string("-1 ") + state) << typed;
     EXPECT_EQ(HeardSince(before), (Lines{"TYPE DATA", kEot})) << typed;
@@ -481,55 +487,7 @@ TEST_F(Services, TransferMeter) {
             (Lines{"110,0,0,0,0,", "110,1,1,12,120,", "110,1,2,24,120,", "110,2,2,24,120,"}));
 }
 
-class Cancel : public ServicesTest {
- protected:
-  // A terminal that loads, lists and types as usual and is cancelled by its host when it
-  // hears `at`.
-  void CancelAt(const std::string &at) {
-    load = LoadTerminal();
-    Answer([this, at](const std::string &line) -> std::optional<std::string> {
-      if (line == at) CancelOperation();
-      if (line.rfind("TYPE ", 0) == 0) {
-        typing = true;
-        return line + "\rR1\rR2\r" + kEot + "2";
-      }
-      if (line == "DIR") return "DIR\rA       5\rB       7\r" + kEot + "2";
-      if (line != kEot || !typing) return load.Answer(line);
-      typing = false;
-      return std::string("\x04*");
-    });
-  }
-  LoadTerminal load;
-  bool typing = false;  // a TYPE is being answered: its EOT is acknowledged
-};
-
-// Taken at the next boundary, which then cleans up as its own failures do.
-TEST_F(Cancel, TransfersAndListingsTakeTheirOwnFailurePath) {
-  files.Write("in.txt", Numbered(4));
-  char name[] = "DATA", entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
-  const std::string in = files.Path("in.txt"), out = files.Path("out.txt");
-  const std::tuple<std::function<int()>, std::string, Lines> cases[] = {
-      {[&] { return SendFile(in.c_str(), name, 0, 0); },
-       "R2",
-       {"LOAD DATA", "R1", "R2", kEot, "DEL DATA"}},
-      {[&] { return SendPrg(in.c_str()); },
-       "R1",
-       {"%XI", "LOADP PROGRAM", "R1", "STOP DOWNLOADING", kEot}},
-      {[&] { return ListFiles(nullptr, entries); }, "DIR", {"DIR"}},
-      {[&] { return RecvFile(name, out.c_str()); }, "TYPE DATA", {"TYPE DATA", kEot}},
-  };
-  for (const auto &[call, at, heard] : cases) {
-    CancelAt(at);
-    const size_t before = Heard().size();
-    EXPECT_EQ(Outcome(call()), "-1 61 Operation cancelled") << at;
-    EXPECT_EQ(HeardSince(before), heard) << at;
-    EXPECT_FALSE(files.Exists("out.txt")) << "a partial upload is deleted";
-    CancelAt("");  // the request was taken: the same call now runs through
-    EXPECT_GE(call(), 0) << at << " " << ErrorState();
-  }
-  EXPECT_EQ(files.Read("in.txt"), Numbered(4));
-  EXPECT_EQ(files.Read("out.txt"), "R1\r\nR2\r\n");
-}
+using Cancel = ServicesTest;
 
 TEST_F(Cancel, WaitsEndEarlyAndOtherCallsIgnoreTheRequest) {
   char text[VELDC_REPLY_SIZE];
