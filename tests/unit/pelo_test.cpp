@@ -282,19 +282,16 @@ TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
   const Answer init = Fixed(Datagram(PELO_PKT_INIT, 300)), odd = Fixed(Datagram(7, 1, "odd"));
   const Answer data = Fixed(Datagram(PELO_PKT_DATA, 17, "\x05TIME 120000"));
   const Answer oversized = Reply(PELO_PKT_COMMAND, 0, std::string(196, 'o'));
+  const Script initRuntOdd = {{1000, init}, {1500, Fixed("")}, {2000, odd}, {30000, done}};
   // The command, the outcome, the reply (null: the buffer is left untouched), the datagrams sent
   // after the command, a fault and the adapter's answers.
   const std::tuple<const char *, const char *, const char *, Datagrams, Fault, Script> cases[] = {
       {"X", "0 0 None", "V2.1 C3", {}, {}, {{2000, Reply(PELO_PKT_COMMAND, 500, "V2.1 C3\r")}}},
+      {"X", "0 0 None", "", {}, {}, {{2000, Reply(PELO_PKT_COMMAND, 500, "V")}}},
       // An acknowledgement of our number ends it; one of another number does not.
       {"Q", "0 0 None", nullptr, {}, {}, {{1000, Reply(PELO_PKT_ACK, 1)}, {2000, AckIt()}}},
       // An init is acknowledged and the wait goes on; unknown types and runts are dropped.
-      {"",
-       "0 0 None",
-       "done",
-       {Ack(300)},
-       {},
-       {{1000, init}, {2000, odd}, {2500, Fixed("")}, {30000, done}}},
+      {"", "0 0 None", "done", {Ack(300)}, {}, initRuntOdd},
       // Terminal data is acknowledged and ends it without a code.
       {"Q", "-1 0 None", nullptr, {Ack(17)}, {}, {{1000, data}}},
       {"Q", "-1 96 Error packet received", nullptr, {}, {}, {{1000, Reply(PELO_PKT_ERROR)}}},
@@ -345,9 +342,12 @@ TEST_F(PeloCommandTest, ResetWaitsAndItsFailures) {
   EXPECT_TRUE(Within(vp.Now() - SentAt(0), 3999000, 4002000)) << "of a 1 s time-out";
   OnCommand({{1000, Reply(PELO_PKT_ERROR)}});
   EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 96 Error packet received");
-  // A failed reconnection is reported; the form is not switched.
-  PeloLink.dwSelectedPeloAddr = kAddress11;
-  PeloLink.nSavedLinkForm = PELO_FORM_SINGLE;
+  // "A" and "C" choose what the next reset moves to; a failed reconnection is reported and the
+  // form is not switched.
+  OnCommand({{1000, Reply(PELO_PKT_COMMAND, 0, "fine\r")}});
+  ASSERT_EQ(PeloCommand("A192.168.0.11", reply) + PeloCommand("XC1", reply), 0) << ErrorState();
+  EXPECT_TRUE(PeloLink.dwSelectedPeloAddr == kAddress11 &&
+              PeloLink.nSavedLinkForm == PELO_FORM_SINGLE);
   vp.Fail(Call::WsConnect, 1, 10049);
   EXPECT_EQ(Outcome(PeloCommand("%", reply)), "-1 89 Error connecting socket: 10049");
   EXPECT_EQ(PeloLink.nLinkForm, PELO_FORM_NETWORK);
