@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
+#include "files.h"
 #include "link.h"
 #include "param_file.h"
 #include "ports.h"
@@ -99,6 +101,30 @@ TEST(PortsTest, ListsWhatTheKernelKnowsOfEachSerialDevice) {
             std::vector<std::string>{dev + "/serial/by-id/usb-FTDI_FT232R-if00-port0"});
   EXPECT_EQ(ports[0].driver, "ftdi_sio");
   EXPECT_EQ(ports[0].description, "FTDI FT232R (USB 0403:6001)");
+}
+
+// A hostile host's load names never put a file outside veldc-sim's save directory.
+TEST(SaveLoadsTest, LoadsNeverLeaveTheSaveDirectory) {
+  Folder base;
+  fs::create_directories(base.path / "a/save");
+  std::ofstream(base.path / "X1") << "keep";
+  sim::Terminal terminal;
+  for (const char *name : {"../EVIL", "../../X1", "/ABS", "A/B", "..", ".", "GOOD", "..GOOD"}) {
+    for (const std::string &command :
+         {std::string("LOAD ") + name, std::string("R1"), std::string("\x04")}) {
+      terminal.Handle(command, 0);
+    }
+  }
+  size_t saved = 0;
+  EXPECT_TRUE(simtool::SaveLoads((base.path / "a/save").string(), terminal, &saved));
+  EXPECT_EQ(saved, 8u);
+  std::set<std::string> files;
+  for (const auto &entry : fs::recursive_directory_iterator(base.path)) {
+    if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), base.path).string());
+  }
+  EXPECT_EQ(files, (std::set<std::string>{"X1", "a/save/GOOD", "a/save/..GOOD"}));
+  std::ifstream kept(base.path / "X1");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
 }
 
 }  // namespace
