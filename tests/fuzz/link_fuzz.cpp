@@ -63,19 +63,23 @@ std::string Transfer(FuzzedDataProvider &in) {
   }
   out += "\x04" + std::to_string(in.ConsumeBool() ? lines : in.ConsumeIntegralInRange(-1, 14));
   const int sumPick = in.ConsumeIntegralInRange<int>(0, 2);
-  if (sumPick < 2) {
+  if (sumPick < 2)
     out += " RECS " + std::to_string(sumPick == 0 ? sum % 32768 : in.ConsumeIntegral<int16_t>());
-  }
   return out + "\r";
 }
 
+// What the hostile far ends share: the input they answer from, the platform, the answers due.
+struct Peer {
+  FuzzedDataProvider &in_;
+  VirtualPlatform &vp_;
+  std::deque<std::pair<Micros, std::string>> out_{};
+};
+
 // Answers each line the host writes (ending in CR, or "+++") with silence, the echo, fuzzer
 // bytes, the echo and fuzzer bytes, the echo and a transfer, or a count; sometimes a line fault.
-class FuzzLine : public platform::virt::SerialPeer {
+class FuzzLine : public platform::virt::SerialPeer, Peer {
  public:
-  FuzzLine(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) {
-    vp.AttachSerial(this);
-  }
+  FuzzLine(FuzzedDataProvider &in, VirtualPlatform &vp) : Peer{in, vp} { vp.AttachSerial(this); }
   void FromHost(const uint8_t *data, size_t length, Micros now) override {
     partial_.append(reinterpret_cast<const char *>(data), length);
     const size_t cr = partial_.find('\r');
@@ -100,26 +104,22 @@ class FuzzLine : public platform::virt::SerialPeer {
   }
   void ToHost(Micros now, std::string *out) override {
     bool any = false;
-    for (; !out_.empty() && out_.front().first <= now; any = true, out_.pop_front()) {
+    for (; !out_.empty() && out_.front().first <= now; any = true, out_.pop_front())
       out->append(out_.front().second);
-    }
     if (!any) vp_.Advance(20000);  // a line read is followed by a short pause anyway
   }
 
  private:
-  FuzzedDataProvider &in_;
-  VirtualPlatform &vp_;
   std::string partial_;
-  std::deque<std::pair<Micros, std::string>> out_;
 };
 
 std::string Le16(uint16_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
 
 // Answers each datagram with up to three: a type, a sequence number (often the host's) and a
 // text (often the host's) cut or padded to any length; or raw bytes.
-class FuzzAdapter : public platform::virt::DatagramPeer {
+class FuzzAdapter : public platform::virt::DatagramPeer, Peer {
  public:
-  FuzzAdapter(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) {
+  FuzzAdapter(FuzzedDataProvider &in, VirtualPlatform &vp) : Peer{in, vp} {
     vp.AttachAdapter(this);
   }
   void FromHost(const uint8_t *data, size_t length, Micros now) override {
@@ -163,17 +163,13 @@ class FuzzAdapter : public platform::virt::DatagramPeer {
     }
     return Le16(type) + Le16(seq) + text;
   }
-
-  FuzzedDataProvider &in_;
-  VirtualPlatform &vp_;
-  std::deque<std::pair<Micros, std::string>> out_;
 };
 
 // A driver whose every poll result and record comes from the fuzzer; records never exceed
 // the 259 bytes the library's record buffer holds.
-class FuzzDriver : public platform::virt::Kov74Peer {
+class FuzzDriver : public platform::virt::Kov74Peer, Peer {
  public:
-  FuzzDriver(FuzzedDataProvider &in, VirtualPlatform &vp) : in_(in), vp_(vp) { vp.SetKov74(this); }
+  FuzzDriver(FuzzedDataProvider &in, VirtualPlatform &vp) : Peer{in, vp} { vp.SetKov74(this); }
   int Open(int, int, int, int) override { return 1; }
   int SetSpeed(int) override { return 0; }
   int Close() override { return 0; }
@@ -183,13 +179,9 @@ class FuzzDriver : public platform::virt::Kov74Peer {
     if (r != 2) return r;
     record[0] = static_cast<char>(in_.ConsumeBool() ? address : in_.ConsumeIntegral<uint8_t>());
     std::string text = in_.ConsumeBool() ? lastSent_ : in_.ConsumeRandomLengthString(300);
-    if (in_.ConsumeBool()) {  // the whole buffer, without a terminating zero
-      text.resize(258, 'x');
-      std::memcpy(record + 1, text.data(), text.size());
-    } else {
-      text.resize(std::min<size_t>(text.size(), 257));
-      std::memcpy(record + 1, text.c_str(), text.size() + 1);
-    }
+    const bool whole = in_.ConsumeBool();  // the whole buffer, without a terminating zero
+    text.resize(whole ? 258 : std::min<size_t>(text.size(), 257), 'x');
+    std::memcpy(record + 1, text.c_str(), text.size() + (whole ? 0 : 1));
     vp_.Advance(2000);
     return 2;
   }
@@ -200,8 +192,6 @@ class FuzzDriver : public platform::virt::Kov74Peer {
   }
 
  private:
-  FuzzedDataProvider &in_;
-  VirtualPlatform &vp_;
   std::string lastSent_;
 };
 
@@ -248,18 +238,16 @@ Reply NewReply() { return Reply(VELDC_REPLY_SIZE, 'Z'); }
 void CheckResult(int r, const char *what) { Check(r == 0 || r == -1, what); }
 
 void CheckReply(int r, const Reply &reply, const char *what) {
-  CheckResult(r, what);
-  if (r == 0) Check(Ends(reply.data(), reply.size()), what);
+  Check(r == -1 || (r == 0 && Ends(reply.data(), reply.size())), what);
 }
 
-void CheckErrorState() {
+// After each call: the error state is a code of the table with its message within its buffer,
+// every PC file opened is closed, no meter is left open.
+void CheckState(const VirtualPlatform &vp) {
   char message[VELDC_ERROR_TEXT_SIZE];
   const int code = GetError(message);
   Check(code >= 0 && code <= 99, "error code in the table");
   Check(Ends(message, sizeof message), "error message fits");
-}
-
-void CheckCleanUp(const VirtualPlatform &vp) {
   size_t opened = 0;
   for (Call c : {Call::FileOpenRead, Call::FileCreate}) {
     for (const auto &e : vp.LogOf(c)) opened += e.failed ? 0 : 1;
@@ -286,9 +274,7 @@ void ListOp(FuzzedDataProvider &in) {
   const int r = ListFiles(none ? nullptr : name.data(), entries.data());
   if (r == -1) return;
   Check(r >= 0 && r <= VELDC_DIR_ENTRIES, "ListFiles count");
-  for (int i = 0; i < r; ++i) {
-    Check(Ends(&entries[i * VELDC_DIR_SLOT], VELDC_DIR_SLOT), "ListFiles entry ends in its slot");
-  }
+  for (int i = 0; i < r; ++i) Check(Ends(&entries[i * VELDC_DIR_SLOT], VELDC_DIR_SLOT), "an entry");
 }
 
 void ViewOp(FuzzedDataProvider &in) {
@@ -312,19 +298,16 @@ void RecvOp(FuzzedDataProvider &in) {
 
 void ParamsOp(FuzzedDataProvider &in) {
   std::vector<int> selection(VELDC_PARAM_COUNT, 0);
-  for (int i = in.ConsumeIntegralInRange<int>(0, 4); i > 0; --i) {
+  for (int i = in.ConsumeIntegralInRange<int>(0, 4); i > 0; --i)
     selection[in.ConsumeIntegralInRange<int>(0, 99)] = 1;
-  }
   std::vector<char> values(VELDC_PARAM_COUNT * VELDC_PARAM_SLOT, 'Z');
   const int r = GetAllParams(selection.data(), values.data());
   Check(r == 0 || (r >= -100 && r < 0), "GetAllParams result");
+  // A selected value ends in its slot; a failed run leaves the block as it was, an unselected
+  // slot is never written.
   for (int i = 0; i < VELDC_PARAM_COUNT; ++i) {
     const char *slot = &values[static_cast<size_t>(i) * VELDC_PARAM_SLOT];
-    if (r == 0 && selection[i] != 0) {
-      Check(Ends(slot, VELDC_PARAM_SLOT), "GetAllParams slot ends");
-    } else {  // a failed run leaves the block as it was; an unselected slot is never written
-      Check(slot[0] == 'Z', "GetAllParams wrote a slot it should not");
-    }
+    Check(r == 0 && selection[i] != 0 ? Ends(slot, VELDC_PARAM_SLOT) : slot[0] == 'Z', "a slot");
   }
 }
 
@@ -348,26 +331,22 @@ void SingleValueOp(FuzzedDataProvider &in) {
   Reply value = NewReply();
   const std::string text = FuzzText(in, 40);
   const int pick = in.ConsumeIntegralInRange<int>(0, 9);
-  if (pick <= 1) {
-    CheckReply(kReads[pick].second(value.data()), value, kReads[pick].first);
-  } else if (pick == 2) {
+  if (pick <= 1) CheckReply(kReads[pick].second(value.data()), value, kReads[pick].first);
+  if (pick == 2)
     CheckReply(GetParameter(in.ConsumeIntegralInRange<int>(-1, 100), value.data()), value,
                "GetParameter");
-  } else if (pick == 3) {
+  if (pick == 3)
     CheckResult(SetParameter(in.ConsumeIntegralInRange<int>(0, 99), text.c_str()), "SetParameter");
-  } else if (pick <= 6) {
+  if (pick >= 4 && pick <= 6)
     CheckResult(kSets[pick - 4].second(text.c_str()), kSets[pick - 4].first);
-  } else if (pick == 7) {
-    std::vector<char> name = Name(in, 9);
-    CheckResult(DeleFile(name.data()), "DeleFile");
-  } else {
-    std::vector<int> selection(VELDC_PARAM_COUNT, 0);
-    selection[in.ConsumeIntegralInRange<int>(0, 99)] = 1;
-    std::vector<char> values(VELDC_PARAM_COUNT * VELDC_PARAM_SLOT, '\0');
-    std::memcpy(values.data(), text.data(), std::min<size_t>(text.size(), values.size()));
-    const int r = SetAllParams(selection.data(), values.data());
-    Check(r == 0 || (r >= -100 && r < 0), "SetAllParams result");
-  }
+  if (pick == 7) CheckResult(DeleFile(Name(in, 9).data()), "DeleFile");
+  if (pick < 8) return;
+  std::vector<int> selection(VELDC_PARAM_COUNT, 0);
+  selection[in.ConsumeIntegralInRange<int>(0, 99)] = 1;
+  std::vector<char> values(VELDC_PARAM_COUNT * VELDC_PARAM_SLOT, '\0');
+  std::memcpy(values.data(), text.data(), std::min<size_t>(text.size(), values.size()));
+  const int r = SetAllParams(selection.data(), values.data());
+  Check(r == 0 || (r >= -100 && r < 0), "SetAllParams result");
 }
 
 // SendCommand, GetMsgEx, PostCommand, GetResponse or ChgTerminal.
@@ -375,17 +354,11 @@ void ExchangeOp(FuzzedDataProvider &in) {
   Reply reply = NewReply();
   const int pick = in.ConsumeIntegralInRange<int>(0, 4);
   const std::string command = pick == 0 || pick == 2 ? FuzzText(in, 140) : std::string();
-  if (pick == 0) {
-    CheckReply(SendCommand(command.c_str(), reply.data()), reply, "SendCommand");
-  } else if (pick == 1) {
-    CheckReply(GetMsgEx(reply.data()), reply, "GetMsgEx");
-  } else if (pick == 2) {
-    CheckResult(PostCommand(command.c_str()), "PostCommand");
-  } else if (pick == 3) {
-    CheckReply(GetResponse(reply.data()), reply, "GetResponse");
-  } else {
-    CheckResult(ChgTerminal(in.ConsumeIntegralInRange<int>(-1, 255)), "ChgTerminal");
-  }
+  if (pick == 0) CheckReply(SendCommand(command.c_str(), reply.data()), reply, "SendCommand");
+  if (pick == 1) CheckReply(GetMsgEx(reply.data()), reply, "GetMsgEx");
+  if (pick == 2) CheckResult(PostCommand(command.c_str()), "PostCommand");
+  if (pick == 3) CheckReply(GetResponse(reply.data()), reply, "GetResponse");
+  if (pick == 4) CheckResult(ChgTerminal(in.ConsumeIntegralInRange<int>(-1, 255)), "ChgTerminal");
 }
 
 void ModemOp(FuzzedDataProvider &in) {
@@ -420,8 +393,7 @@ void RunOps(FuzzedDataProvider &in, VirtualPlatform &vp, int limit, const Op (&o
   for (int i = 0; i < limit && in.remaining_bytes() > 0; ++i) {
     if (in.ConsumeIntegralInRange<int>(0, 5) == 0) FaultOp(in, vp);
     ops[in.ConsumeIntegralInRange<int>(0, 2)](in);
-    CheckErrorState();
-    CheckCleanUp(vp);
+    CheckState(vp);
   }
 }
 
@@ -453,7 +425,7 @@ void Selection(FuzzedDataProvider &in, FuzzPlatform &vp) {
     if (in.ConsumeBool()) address = kind == DEV_SERIAL_DIRECT ? 0 : address % 32;
     const int r = SetTerminal(address);
     CheckResult(r, "SetTerminal result");
-    CheckErrorState();
+    CheckState(vp);
     if (r == 0) RunOps(in, vp, 2, {ExchangeOp, ExchangeOp, ExchangeOp});
   }
   Check(ExitCOMM() == 0, "ExitCOMM");
@@ -476,18 +448,15 @@ void AdapterOp(FuzzedDataProvider &in, VirtualPlatform &vp) {
   const std::string command = in.ConsumeBool() ? in.PickValueInArray(kCommands) : FuzzText(in, 140);
   Reply reply = NewReply();
   const int pick = in.ConsumeIntegralInRange<int>(0, 3);
-  if (pick == 0) {
-    Check(PeloReset() >= -1, "PeloReset");
-  } else if (pick == 1) {
-    Check(SetTerminal(in.ConsumeIntegralInRange<int>(-1, 255)) >= -1, "SetTerminal");
-  } else {
+  if (pick == 0) Check(PeloReset() >= -1, "PeloReset");
+  if (pick == 1) Check(SetTerminal(in.ConsumeIntegralInRange<int>(-1, 255)) >= -1, "SetTerminal");
+  if (pick >= 2) {
     const int r = PeloCommand(command.c_str(), reply.data());
-    CheckResult(r, "PeloCommand result");
     // An acknowledgement instead of a reply succeeds with the buffer untouched.
-    Check(r != 0 || reply == NewReply() || Ends(reply.data(), reply.size()), "PeloCommand reply");
+    Check(r == -1 || (r == 0 && (reply == NewReply() || Ends(reply.data(), reply.size()))),
+          "PeloCommand result and reply");
   }
-  CheckErrorState();
-  CheckCleanUp(vp);
+  CheckState(vp);
 }
 
 // Connecting, adapter commands, selection, exchanges and services over the Pelo link.
@@ -497,15 +466,10 @@ void Pelo(FuzzedDataProvider &in, FuzzPlatform &vp) {
   Check(InitCOMM(5000, DEV_PELO, 0, 0) == 5000, "InitCOMM");
   const int r = SetIPAddress("192.168.0.10");
   CheckResult(r, "SetIPAddress result");
-  CheckErrorState();
-  CheckCleanUp(vp);
+  CheckState(vp);
   if (r == 0) ChgTerminal(in.ConsumeIntegralInRange<int>(0, 2));
   for (int i = 0; i < 8 && in.remaining_bytes() > 0; ++i) {
-    if (in.ConsumeBool()) {
-      AdapterOp(in, vp);
-    } else {
-      RunOps(in, vp, 1, {ExchangeOp, ServiceOp, ServiceOp});
-    }
+    in.ConsumeBool() ? AdapterOp(in, vp) : RunOps(in, vp, 1, {ExchangeOp, ServiceOp, ServiceOp});
   }
   ExitCOMM();
   Check(vp.OpenMeterCount() == 0, "meters closed");
@@ -519,7 +483,7 @@ void Kov74(FuzzedDataProvider &in, FuzzPlatform &vp) {
   Check(InitCOMM(1, in.PickValueInArray(kKinds), 0, 0) > 0, "InitCOMM");
   const int address = in.ConsumeIntegralInRange<int>(0, 255);
   CheckResult(in.ConsumeBool() ? SetTerminal(address) : ChgTerminal(address), "selection result");
-  CheckErrorState();
+  CheckState(vp);
   RunOps(in, vp, 8, {ExchangeOp, ServiceOp, ServiceOp});
   ExitCOMM();
 }

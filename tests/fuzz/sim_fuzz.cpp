@@ -49,11 +49,8 @@ void Lines(const uint8_t *data, size_t size) {
   const Micros end = now + 3600 * 1000 * kMillis;
   line->ToHost(end, &out);
   Check(line->NextDue() == ByteLine::kNever || line->NextDue() > end, "everything due came out");
-  for (const Terminal *t : {&veld, &sorvik}) {
-    for (const std::string &c : t->Commands()) {
-      Check(c.size() <= LineCollector::kMaxLine, "a command line's length");
-    }
-  }
+  for (const Terminal *t : {&veld, &sorvik})
+    for (const std::string &c : t->Commands()) Check(c.size() <= LineCollector::kMaxLine, "a line");
 }
 
 void Pelo(const uint8_t *data, size_t size) {

@@ -16,8 +16,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-declare -A map=([4]="$ports/missing")
-
 sim=${VELDC_LINUX_SIM:-}
 if [ -n "$sim" ] && [ -x "$sim" ]; then
   mkdir -p "$ports/in" "$ports/out"
@@ -25,19 +23,16 @@ if [ -n "$sim" ] && [ -x "$sim" ]; then
   serve sim "$ports" "$sim" --direct --files "$ports/in" --save "$ports/out" --reply-delay 1 \
     --line-gap 0 || exit 1
   export VELDC_SIM_DIR="Z:${ports//\//\\}"
-  map[3]=$(head -n1 "$ports/sim.path")
+  com3=$(head -n1 "$ports/sim.path")
 elif [ -n "${VELDC_REQUIRE_LINUX_SIM:-}" ]; then
-  echo "com_harness: veldc-sim not found at '$sim'" >&2
-  exit 1
+  echo "com_harness: veldc-sim not found at '$sim'" >&2 && exit 1
 else
   echo "com_harness: no veldc-sim, the session tests are skipped"
 fi
 
 # The wineserver reads the port mapping when it starts.
-{
-  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-  for n in "${!map[@]}"; do printf '"COM%s"="%s"\r\n' "$n" "${map[$n]}"; done
-} >"$ports/ports.reg"
+printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n"COM3"="%s"\r\n"COM4"="%s"\r\n' \
+  "${com3:-}" "$ports/missing" >"$ports/ports.reg"
 "$wine_run" reg import "Z:${ports//\//\\}\\ports.reg" >"$ports/reg.log" 2>&1 ||
   { cat "$ports/reg.log"; exit 1; }
 "$WINESERVER" -k 2>/dev/null

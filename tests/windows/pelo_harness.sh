@@ -10,10 +10,7 @@ source "$(dirname "$0")/harness.sh" "$@"
 sim=${VELDC_LINUX_SIM:-}
 
 if [ "$(id -u)" -ne 0 ] || ! command -v ip >/dev/null || [ ! -x "$sim" ]; then
-  if [ -n "${VELDC_REQUIRE_LINUX_SIM:-}" ]; then
-    echo "pelo_harness: needs root, iproute2 and veldc-sim ('$sim')" >&2
-    exit 1
-  fi
+  [ -n "${VELDC_REQUIRE_LINUX_SIM:-}" ] && { echo "pelo_harness: no veldc-sim at '$sim'" >&2; exit 1; }
   echo "pelo_harness: SKIPPED (needs root, iproute2 and veldc-sim)"
   exit 0
 fi

@@ -1,13 +1,29 @@
-// Host sessions under Windows: a terminal served by veldc-sim behind COM3 (com_harness.sh sets
-// VELDC_SIM_DIR), the transfer meter's dialog up while it runs.
+// Host sessions under Windows with the meters' dialogs up (from VELDC.DLL's templates, loaded
+// beside the linked-in library): a terminal served by veldc-sim behind COM3 (com_harness.sh sets
+// VELDC_SIM_DIR), and veldc-sim's Pelo adapter on a network of the test's own, reached through
+// WSOCK32.DLL (pelo_harness.sh sets VELDC_PELO_ADDRESS). Each harness runs its own tests; the
+// others are skipped.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "platform/platform.h"
-#include "windows/session.h"
+#include "veldc.h"
 
 namespace veldc::test {
 namespace {
+
+std::string Error() {
+  char text[VELDC_ERROR_TEXT_SIZE] = {};
+  const int code = GetError(text);
+  return std::to_string(code) + " " + text;
+}
+std::string Outcome(int result) { return std::to_string(result) + " " + Error(); }
 
 std::string ReadAll(const std::string &path) {
   std::ostringstream out;
@@ -15,14 +31,32 @@ std::string ReadAll(const std::string &path) {
   return out.str();
 }
 
-class Win32SerialSession : public SessionTest {
+// Skipped without the harness's variable; the meters and the device put back afterwards.
+template <const char *kVariable>
+class SessionTest : public ::testing::Test {
  protected:
-  Win32SerialSession() : SessionTest("VELDC_SIM_DIR") {}
+  void SetUp() override {
+    const char *value = std::getenv(kVariable);
+    if (value == nullptr) GTEST_SKIP() << "needs " << kVariable << " (set by the test's harness)";
+    value_ = value;
+    ASSERT_NE(dll_ = LoadLibraryA("VELDC.DLL"), nullptr);
+    EnableMeter(1);
+  }
+  void TearDown() override {
+    EnableMeter(0);
+    ExitCOMM();
+    if (dll_ != nullptr) FreeLibrary(dll_);
+  }
+  std::string value_;
+  HMODULE dll_ = nullptr;
 };
+
+constexpr char kSimDir[] = "VELDC_SIM_DIR", kPeloAddress[] = "VELDC_PELO_ADDRESS";
+using Win32SerialSession = SessionTest<kSimDir>;
+using Win32Pelo = SessionTest<kPeloAddress>;
 
 TEST_F(Win32SerialSession, TransfersBothWays) {
   ASSERT_EQ(InitCOMM(3, DEV_SERIAL_DIRECT, 9600, 0), 1000) << Error();
-  EXPECT_NE(hCommId, nullptr);
   // The library's line settings read back from the port's device control block.
   platform::ComState dcb;
   ASSERT_TRUE(platform::NativePlatform().ComGetState(reinterpret_cast<intptr_t>(hCommId), &dcb));
@@ -52,7 +86,24 @@ TEST_F(Win32SerialSession, PortWithoutADeviceFailsInItsSetUp) {
   const int code = GetError(text);
   EXPECT_TRUE(code >= 22 && code <= 28) << code << " " << text;
   EXPECT_EQ(Outcome(ExitCOMM()), "-1 2 Device not initialized") << "nothing was left open";
+  // A port that does not open: the system's error and its text are kept for GetErrorDetail.
+  SetPortName(2, "COM250");
+  EXPECT_EQ(InitCOMM(2, DEV_SERIAL_DIRECT, 9600, 0), -1);
+  EXPECT_TRUE(GetErrorDetail(text, sizeof text) != 0 && std::strstr(text, "COM250: ")) << text;
+  SetPortName(2, nullptr);
   ASSERT_EQ(InitCOMM(3, DEV_SERIAL_DIRECT, 9600, 0), 1000) << Error();
+}
+
+TEST_F(Win32Pelo, ConnectsAndReachesATerminal) {
+  ASSERT_EQ(InitCOMM(5005, DEV_PELO, 0, 0), 5005) << Error();
+  ASSERT_EQ(SetIPAddress(value_.c_str()), 0) << Error();
+  char reply[VELDC_REPLY_SIZE] = {};
+  ASSERT_EQ(PeloCommand("X", reply), 0) << Error();
+  EXPECT_NE(std::strlen(reply), 0u);
+  ASSERT_EQ(SetTerminal(1), 0) << Error();
+  ASSERT_EQ(GetTime(reply), 0) << Error();
+  EXPECT_EQ(std::strlen(reply), 6u) << reply;
+  EXPECT_EQ(ExitCOMM(), 0) << Error();
 }
 
 }  // namespace
