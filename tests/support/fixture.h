@@ -112,7 +112,6 @@ class ScriptPeer : public platform::virt::SerialPeer {
   Due out_;
 };
 
-// A Kov74 driver whose terminals answer from a script.
 struct ScriptKov74 : platform::virt::Kov74Peer {
   using Messages = std::vector<std::pair<int, std::string>>;  // (address, text)
   std::deque<int> sendResults;                                // in order, then 0
@@ -180,7 +179,6 @@ class ScriptAdapter : public platform::virt::DatagramPeer {
   Responder responder_;
 };
 
-// The simulator's models behind the virtual COM port, KOV74C.DLL and UDP socket.
 struct SerialLink : platform::virt::SerialPeer {
   explicit SerialLink(sim::ByteLine &model) : line(model) {}
   void FromHost(const uint8_t *data, size_t n, Micros now) override { line.FromHost(data, n, now); }
@@ -240,7 +238,6 @@ class TempDir {
   std::filesystem::path dir_;
 };
 
-// "R1", "R2", ... each followed by `end`.
 inline std::string Numbered(int count, const std::string &end = "\r\n") {
   std::string content;
   for (int i = 1; i <= count; ++i) content += "R" + std::to_string(i) + end;
@@ -281,7 +278,6 @@ class SerialTest : public ::testing::Test {
     device::bySelectedTerminal = static_cast<uint8_t>(address);
   }
   std::string Written() const { return vp.Written(); }
-  // Answers each line with the function's text and a CR (nullopt: silence).
   void Answer(std::function<std::optional<std::string>(const std::string &)> answer) {
     peer.SetResponder([answer](const std::string &line) {
       const std::optional<std::string> text = answer(line);
@@ -298,7 +294,6 @@ class SerialTest : public ::testing::Test {
   ScriptPeer peer;
 };
 
-// The direct line with terminal 0 selected, and PC files.
 class ServicesTest : public SerialTest {
  protected:
   void SetUp() override {

@@ -55,7 +55,6 @@ TEST_F(SerialOpen, AppliesTheLineSettings) {
   EXPECT_TRUE(queues[0].a == 1024 && queues[0].b == 256);
   EXPECT_EQ(Written(), "") << "the direct kind sends nothing when it opens";
   ASSERT_EQ(ExitCOMM(), 0);
-  // Each format's data bits and parity.
   const int formats[5][2] = {
       {8, kNoParity}, {7, kOddParity}, {7, kEvenParity}, {8, kOddParity}, {8, kEvenParity}};
   for (int format = 0; format < 5; ++format) {

@@ -54,7 +54,6 @@ struct World {
   std::optional<Kov74Link> kov74;
 };
 
-// What a service gave back: its result, the text it filled, and the state it left behind.
 struct Outcome {
   int result = 0;
   std::string text, pcFile, terminalState;
@@ -112,7 +111,6 @@ Outcome Perform(World &w, const Operation &op) {
   const char *file = op.pcFile == PcFile::kWritten ? "out.txt" : "in.txt";
   o.pcFileExists = w.files.Exists(file);
   o.pcFile = w.files.Read(file);
-  // What a download leaves on the terminal, or an upload reads from it.
   for (const auto &f : w.terminal.Files('C')) {
     o.terminalState += f.first + ":";
     for (const auto &r : f.second.records) o.terminalState += r + ",";

@@ -20,7 +20,6 @@ std::string Network(uint8_t address, const std::string &text) {
   return std::string(1, static_cast<char>(address)) + text;
 }
 
-// A platform call failed at its `nth` call with `error`; none when `nth` is 0.
 struct Fault {
   Call call;
   int nth, error;
@@ -51,7 +50,6 @@ class Pelo : public ::testing::Test {
       return out;
     });
   }
-  // A datagram of `type` numbered `offset` after the one it answers.
   static Answer Reply(uint16_t type, int offset = 0, std::string text = std::string()) {
     return [=](uint16_t seq) { return Datagram(type, static_cast<uint16_t>(seq + offset), text); };
   }
@@ -63,7 +61,6 @@ class Pelo : public ::testing::Test {
     return PeloLink.nLinkForm == form && PeloLink.nSavedLinkForm == form;
   }
   void Open() { ASSERT_EQ(InitCOMM(kUdpPort, DEV_PELO, 0, 0), kUdpPort); }
-  // Opens the Pelo kind and connects to 192.168.0.10, which reports `status`.
   void Connect(const std::string &status = "V2 C3\r") {
     Open();
     adapter.SetResponder(Status(status));
@@ -355,7 +352,6 @@ TEST_F(PeloCommandTest, ResetWaitsAndItsFailures) {
 
 class PeloExchange : public Pelo {
  public:
-  // Opens the link in `form` with terminal `address` selected, without traffic.
   void Select(int32_t form, int address) {
     Connect(form == PELO_FORM_NETWORK ? "V C3\r" : "V C1\r");
     ASSERT_EQ(ChgTerminal(address), 0) << ErrorState();

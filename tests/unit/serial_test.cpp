@@ -12,7 +12,6 @@ namespace {
 using namespace std::string_literals;
 using device::bySelectedTerminal;
 
-// Sends `command` (or collects a posted reply) and returns "0 reply" or the error state.
 std::string Send(const char *command) {
   char reply[VELDC_REPLY_SIZE] = "untouched";
   return SendCommand(command, reply) == 0 ? std::string("0 ") + reply : ErrorState();
@@ -194,7 +193,6 @@ TEST_F(Kov74Test, ExchangesThroughTheDriver) {
 
 class Selection : public SerialTest {
  protected:
-  // A terminal answering each line with the function's text and a CR ("" = silence).
   void Terminal(std::function<std::string(const std::string &)> terminal) {
     Answer([terminal](const std::string &line) -> std::optional<std::string> {
       const std::string reply = terminal(line);
@@ -388,7 +386,6 @@ class Modem : public SerialTest {
       return m.initReply.empty() ? line + "\r\r\nOK\r\n" : m.initReply;
     });
   }
-  // A modem that answers only the escape and the hang-up command.
   void OnHangUp(std::string escape, std::string hangUp) {
     peer.SetResponder([escape, hangUp](const std::string &line) {
       return line == "+++" ? escape : line == "ATH0" ? hangUp : std::string();

@@ -129,7 +129,6 @@ TEST_F(Services, CommandsAndTheirReplies) {
   EXPECT_STREQ(del, "DATA1");
 }
 
-// A fault of the terminal's load, or of a PC file call, at its nth step.
 enum Fault { kNone, kEcho, kSilent, kCount, kEots, kRefuse, kRead, kOpen, kClose };
 
 class Download : public ServicesTest {
@@ -143,8 +142,6 @@ class Download : public ServicesTest {
     terminalName = name;
     return SendFile(files.Path("in.txt").c_str(), terminalName.data(), p, option);
   }
-  // The outcome of a file (or program) load with a fresh terminal and `fault` at step n;
-  // Written() holds the load's bytes.
   std::string Load(bool program, const std::string &content, Fault fault = kNone, int n = 0) {
     terminal = LoadTerminal();
     using T = LoadTerminal;
@@ -313,7 +310,6 @@ TEST_F(Services, EndTransferWaitsForTheAcknowledgementAndKeepsTheCode) {
   EXPECT_TRUE(Within(vp.Now() - start, 35 * kSecond, 36 * kSecond));
 }
 
-// The selection and value slots of the block calls; unused slots hold '#'.
 struct Block {
   int selection[VELDC_PARAM_COUNT] = {};
   char values[VELDC_PARAM_COUNT * VELDC_PARAM_SLOT];
