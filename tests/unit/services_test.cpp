@@ -15,7 +15,7 @@ using Services = ServicesTest;
 
 // "result code" closed, with no terminal and with terminal 0 selected ("" = not looked at).
 TEST_F(Services, ChecksComeFirstAndCauseNoTraffic) {
-  char name[] = "data", nine[] = "abcdefghi", bad[] = "D";
+  char name[] = "data", nine[] = "abcdefghi", bad[] = "D", empty[] = "";
   char text[VELDC_REPLY_SIZE], entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT];
   const std::string in = files.Path("in.txt"), out = files.Path("out.txt");
   const std::string v32(32, 'v'), v33(33, 'v'), c128(128, 'C');
@@ -53,6 +53,20 @@ TEST_F(Services, ChecksComeFirstAndCauseNoTraffic) {
           {"list nine", [&] { return ListFiles(nine, entries); }, "", "", "-1 3"},
           {"view", [&] { return ViewFile(name, text, 64); }, "-1 2", "", ""},
           {"view 32768", [&] { return ViewFile(name, text, 32768); }, "", "", "-1 3"},
+          {"view null", [&] { return ViewFile(nullptr, text, 64); }, "-1 3", "", ""},
+          {"view no buffer", [&] { return ViewFile(name, nullptr, 64); }, "-1 3", "", ""},
+          {"view nine", [&] { return ViewFile(nine, text, 64); }, "", "", "-1 3"},
+          {"delete nine", [&] { return DeleFile(nine); }, "", "", "-1 3"},
+          {"upload null", [&] { return RecvFile(nullptr, out.c_str()); }, "-1 3", "", ""},
+          {"upload no file", [&] { return RecvFile(name, nullptr); }, "-1 3", "", ""},
+          {"upload empty", [&] { return RecvFile(empty, out.c_str()); }, "", "", "-1 3"},
+          {"load no name", [&] { return SendFile(in.c_str(), nullptr, 0, 0); }, "-1 3", "", ""},
+          {"load option -1", [&] { return load("DATA", 0, -1); }, "", "", "-1 3"},
+          {"get time null", [] { return GetTime(nullptr); }, "-1 3", "", ""},
+          {"set date null", [] { return SetDate(nullptr); }, "-1 3", "", ""},
+          {"get parameter null", [] { return GetParameter(5, nullptr); }, "-1 3", "", ""},
+          {"get block null", [&] { return GetAllParams(nullptr, text); }, "-1 3", "", ""},
+          {"set block null", [&] { return SetAllParams(nullptr, text); }, "-1 3", "", ""},
           {"set time", [] { return SetTime("99"); }, "-1 2", "-1 4", "-1 3"},
           {"set time null", [] { return SetTime(nullptr); }, "-1 3", "", ""},
           {"set date", [] { return SetDate("3000101"); }, "", "-1 4", ""},
@@ -481,6 +495,28 @@ TEST_F(Services, TransferMeter) {
   }
   EXPECT_EQ(reports,
             (Lines{"110,0,0,0,0,", "110,1,1,12,120,", "110,1,2,24,120,", "110,2,2,24,120,"}));
+}
+
+// The 10,001st record is judged as the end line, and fails even when it reads like one that
+// matches; the terminal is told to stop, and the PC file keeps the first 10,000 records.
+TEST_F(Upload, TakesTenThousandRecordsAtMost) {
+  Types(Numbered(10000, "\r") + "X10000\rR10002\r" + kEot + "10002\r");
+  EXPECT_EQ(Receive(), "-1 60 Records number does not match");
+  EXPECT_EQ(Heard().back(), kEot);
+  EXPECT_EQ(files.Read("out.txt"), Numbered(10000));
+}
+
+// A count out of range is clamped, never wrapped.
+TEST(Helpers, ReadNumberClamps) {
+  const std::pair<const char *, int32_t> cases[] = {{"  \t\r\n 7 RECS", 7},
+                                                    {"+12", 12},
+                                                    {"-12", -12},
+                                                    {"x12", 0},
+                                                    {"2147483648", INT32_MAX},
+                                                    {"-2147483648", INT32_MIN},
+                                                    {"99999999999999999999", INT32_MAX},
+                                                    {"-99999999999999999999", INT32_MIN}};
+  for (const auto &[text, value] : cases) EXPECT_EQ(services::ReadNumber(text), value) << text;
 }
 
 using Cancel = ServicesTest;
