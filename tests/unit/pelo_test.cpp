@@ -367,20 +367,6 @@ class PeloExchange : public Pelo {
   }
 };
 
-TEST_F(PeloExchange, NetworkFormCarriesTheAddressByteBothWays) {
-  Select(PELO_FORM_NETWORK, 200);
-  OnData({{1000, AckIt()},
-          {2000, Fixed(Datagram(PELO_PKT_DATA, 70, Network(7, "TIME 999999")))},
-          {3000, Fixed(Datagram(PELO_PKT_DATA, 71, Network(200, "TIME 120000")))}});
-  const uint16_t seq = static_cast<uint16_t>(PeloLink.wSeqCounter + 1);
-  ASSERT_EQ(SendCommand("TIME", reply), 0) << ErrorState();
-  EXPECT_STREQ(reply, "TIME 120000");
-  EXPECT_EQ(Sent(),
-            (Datagrams{Datagram(PELO_PKT_DATA, seq, Network(200, "TIME")), Ack(70), Ack(71)}))
-      << "the other terminal's datagram is acknowledged and dropped";
-  EXPECT_EQ(PeloLink.wLastDataSeq, 71);
-}
-
 TEST_F(PeloExchange, SingleFormEndsTheCommandWithACarriageReturn) {
   Select(PELO_FORM_SINGLE, 0);
   const Answer ok = Fixed(Datagram(PELO_PKT_DATA, 80, "OK\r"));
