@@ -416,9 +416,12 @@ TEST_F(SysCallFailures, RefusalsAndTheirNumbers) {
   posix::sysHook = nullptr;
   // Addresses in short forms, octal zero, no hex digits; a blank ends an address.
   EXPECT_TRUE(ws_.inet_addr("127.1") == htonl(0x7F000001) && ws_.inet_addr("0") == 0 &&
-              (ws_.inet_addr("255.255.255.255") & ws_.inet_addr("0x")) == kWsInaddrNone);
-  for (const char *a : {"1.2.3.4\t", "1.2.3.4\n", "1.2.3.4\v", "1.2.3.4\f", "1.2.3.4\r"}) {
-    EXPECT_EQ(ws_.inet_addr(a), htonl(0x01020304)) << a;
+              ws_.inet_addr("0xfF.1.2.3") == htonl(0xFF010203));
+  for (const char *blank : {" ", "\t", "\n", "\v", "\f", "\r"}) {
+    EXPECT_EQ(ws_.inet_addr((std::string("1.2.3.4") + blank).c_str()), htonl(0x01020304));
+  }
+  for (const char *a : {"0x", "1.16777216", "256.1.1", "1.256.1", "1.1.65536", "1.2.3.256"}) {
+    EXPECT_EQ(ws_.inet_addr(a), kWsInaddrNone) << a;
   }
   // Beyond the numbers: no bytes read nothing, unknown names load nothing.
   EXPECT_TRUE(os_.ComRead(slave_, text, 0) == 0 && posix::WinSockSymbol(nullptr) == nullptr &&

@@ -12,11 +12,10 @@ namespace {
 TEST(Win32Kov74, SessionThroughTheDriverByOrdinal) {
   for (const auto &[kind, speed] :
        {std::pair{DEV_KOV74_MODE0, 0}, {DEV_KOV74_MODE1, 9600}, {DEV_KOV74_MODE2, 57600}}) {
-    SCOPED_TRACE(kind);
     char time[VELDC_REPLY_SIZE] = {};
     ASSERT_TRUE(InitCOMM(1, kind, speed, 0) > 0 && SetTerminal(2) == 0 && GetTime(time) == 0)
-        << GetError(time) << " " << time;
-    EXPECT_EQ(std::strlen(time), 6u) << time;
+        << kind << ": " << GetError(time) << " " << time;
+    EXPECT_EQ(std::strlen(time), 6u) << kind << ": " << time;
     EXPECT_EQ(ExitCOMM(), 0);
   }
 }
