@@ -7,8 +7,10 @@
 #include <netinet/in.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -338,6 +341,37 @@ TEST_F(SysCallFailures, EveryCallOfEveryOperationFailedInTurn) {
     }
   }
   posix::sysHook = nullptr;
+}
+
+// Pauses and sleeps cost no CPU and give back the thread's timer slack; a line whose other end
+// vanished ends a wait at once and reads as an I/O error.
+TEST_F(SysCallFailures, PausesSleepAndAVanishedLineEndsTheWait) {
+  using std::chrono::milliseconds;
+  timespec cpu0, cpu1;
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+  ASSERT_EQ(::prctl(PR_SET_TIMERSLACK, 123456UL, 0, 0, 0), 0);
+  auto start = Clock::now();
+  os_.PauseUntil(os_.PerfCounter() + 20000000);
+  os_.SleepMs(30);
+  const auto took = Clock::now() - start;
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+  EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 123456);
+  ::prctl(PR_SET_TIMERSLACK, 0UL, 0, 0, 0);
+  EXPECT_TRUE(took >= milliseconds(50) && took < milliseconds(600)) << took / milliseconds(1);
+  EXPECT_LT((cpu1.tv_sec - cpu0.tv_sec) * 1000000000 + (cpu1.tv_nsec - cpu0.tv_nsec), 5000000);
+  const Handle port = os_.ComOpen(pty_.c_str());
+  ASSERT_NE(port, kInvalidHandle);
+  std::thread vanish([this] {
+    std::this_thread::sleep_for(milliseconds(50));
+    ::close(master_), master_ = -1;
+  });
+  start = Clock::now();
+  os_.ComWaitInput(port, 5000);
+  vanish.join();
+  EXPECT_LT(Clock::now() - start, milliseconds(2000));
+  uint32_t mask = 0;
+  EXPECT_TRUE(os_.ComClearError(port, &mask) && mask == kCommIoError) << mask;
+  os_.ComClose(port);
 }
 
 // What is refused, with the number a host reads for it. The rows before kAsked are refused on
