@@ -1,13 +1,10 @@
 #!/usr/bin/env python3
 """Seeded mutants of the library, each rebuilt and run against the unit and integration suites.
 
-Every mutant is one small fault in src/ (outside the platform backends): a comparison flipped,
-an integer constant off by one, or a call statement dropped. A mutant is killed when the unit
-tests fail on it (or, surviving those, the POSIX and integration tests do) or exceed the
-time-out; a mutant that does not compile is not counted. It works on a copy of the tree:
-  tests/mutate.py --count 60 --seed 10
-  tests/mutate.py --tests-from OTHER_TREE   (the same mutants against another tree's tests/)
-The build goes through ccache (source /work/env.sh or set CMAKE_CXX_COMPILER_LAUNCHER).
+A mutant is one fault in src/ outside the platform backends (a comparison flipped, an integer
+constant off by one, a call dropped); it is killed when a suite fails or times out on it, and not
+counted when it does not compile. Works on a copy of the tree; builds go through ccache:
+  tests/mutate.py --count 60 --seed 10 [--tests-from OTHER_TREE (whose tests/ are run)]
 """
 import argparse, os, pathlib, random, re, shutil, subprocess, sys, time
 
