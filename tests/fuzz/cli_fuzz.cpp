@@ -5,6 +5,7 @@
 // character formats, parameter selections, the escapes of raw commands and of what terminals
 // send; what is parsed and written out again parses alike, and an escaped text holds no byte
 // that could act on the user's terminal.
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -57,10 +58,9 @@ void Batch(const uint8_t *data, size_t size) {
 }
 
 bool Prints(const std::string &text, bool newline = false) {
-  for (unsigned char c : text) {
-    if ((c < 0x20 || c > 0x7E) && !(newline && c == '\n')) return false;
-  }
-  return true;
+  return std::all_of(text.begin(), text.end(), [&](unsigned char c) {
+    return (c >= 0x20 && c <= 0x7E) || (newline && c == '\n');
+  });
 }
 
 void ParamFile(const std::string &text) {

@@ -42,9 +42,8 @@ Micros Delay(FuzzedDataProvider &in) { return Micros{in.ConsumeIntegral<uint8_t>
 // Text for a command or a name: mostly short printable, sometimes any bytes.
 std::string FuzzText(FuzzedDataProvider &in, size_t maxLength) {
   std::string text = in.ConsumeRandomLengthString(maxLength);
-  if (in.ConsumeBool()) {
+  if (in.ConsumeBool())
     for (char &c : text) c = static_cast<char>(0x20 + static_cast<uint8_t>(c) % 95);
-  }
   return text;
 }
 
@@ -55,11 +54,9 @@ std::string Transfer(FuzzedDataProvider &in) {
   const int lines = in.ConsumeIntegralInRange<int>(0, 12);
   int32_t sum = 0;
   for (int i = 0; i < lines; ++i) {
-    std::string text = in.ConsumeRandomLengthString(140);
-    std::replace(text.begin(), text.end(), '\r', ' ');
-    std::replace(text.begin(), text.end(), '\0', ' ');
-    for (char c : text) sum += static_cast<signed char>(c);
-    out += text + "\r";
+    for (char c : in.ConsumeRandomLengthString(140))
+      out += c == '\r' || c == '\0' ? ' ' : c, sum += static_cast<signed char>(out.back());
+    out += "\r";
   }
   out += "\x04" + std::to_string(in.ConsumeBool() ? lines : in.ConsumeIntegralInRange(-1, 14));
   const int sumPick = in.ConsumeIntegralInRange<int>(0, 2);
@@ -68,7 +65,6 @@ std::string Transfer(FuzzedDataProvider &in) {
   return out + "\r";
 }
 
-// What the hostile far ends share: the input they answer from, the platform, the answers due.
 struct Peer {
   FuzzedDataProvider &in_;
   VirtualPlatform &vp_;
@@ -155,12 +151,10 @@ class FuzzAdapter : public platform::virt::DatagramPeer, Peer {
     const int textPick = in_.ConsumeIntegralInRange<int>(0, 2);
     std::string text = textPick == 0 ? heardText : textPick == 2 ? heardText.substr(0, 1) : "";
     if (textPick != 0) text += in_.ConsumeRandomLengthString(200);
-    if (in_.ConsumeBool()) {
-      text.push_back('\0');
-    } else {  // cut or padded to any length, past the 136-byte record too
-      const size_t length = in_.ConsumeIntegralInRange<size_t>(0, 300);
-      text.resize(length, static_cast<char>(in_.ConsumeIntegral<uint8_t>()));
-    }
+    if (in_.ConsumeBool()) return Le16(type) + Le16(seq) + text + '\0';
+    // Cut or padded to any length, past the 136-byte record too.
+    const size_t length = in_.ConsumeIntegralInRange<size_t>(0, 300);
+    text.resize(length, static_cast<char>(in_.ConsumeIntegral<uint8_t>()));
     return Le16(type) + Le16(seq) + text;
   }
 };
@@ -195,19 +189,14 @@ class FuzzDriver : public platform::virt::Kov74Peer, Peer {
   std::string lastSent_;
 };
 
-// A file of a directory made at first use and removed at exit.
 std::string ScratchPath(const char *name) {
-  static std::string dir;
-  if (dir.empty()) {
-    char pattern[] = "/tmp/veldc-fuzz-XXXXXX";
-    Check(mkdtemp(pattern) != nullptr, "scratch directory");
-    dir = pattern;
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(dir, ignored);
-    });
-  }
-  return dir + "/" + name;
+  static char dir[] = "/tmp/veldc-fuzz-XXXXXX";
+  static const bool made = mkdtemp(dir) != nullptr && std::atexit([] {
+                                                        std::error_code ignored;
+                                                        std::filesystem::remove_all(dir, ignored);
+                                                      }) == 0;
+  Check(made, "scratch directory");
+  return std::string(dir) + "/" + name;
 }
 
 enum Choices : unsigned { kNoChoice = 0, kYear2000 = 1, kMeters = 2 };
@@ -228,7 +217,6 @@ std::vector<char> Name(FuzzedDataProvider &in, size_t maxLength) {
   return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
 }
 
-// A text ends within its `size` bytes.
 bool Ends(const char *text, size_t size) { return std::memchr(text, '\0', size) != nullptr; }
 
 // A reply buffer of the documented size, filled so that an unterminated reply shows.
@@ -249,21 +237,17 @@ void CheckState(const VirtualPlatform &vp) {
   Check(code >= 0 && code <= 99, "error code in the table");
   Check(Ends(message, sizeof message), "error message fits");
   size_t opened = 0;
-  for (Call c : {Call::FileOpenRead, Call::FileCreate}) {
+  for (Call c : {Call::FileOpenRead, Call::FileCreate})
     for (const auto &e : vp.LogOf(c)) opened += e.failed ? 0 : 1;
-  }
   Check(opened == vp.LogOf(Call::FileClose).size(), "every PC file opened is closed once");
   Check(vp.OpenMeterCount() == 0, "no meter left open");
 }
 
 void WritePcFile(FuzzedDataProvider &in, const std::string &path) {
   std::string content = in.ConsumeRandomLengthString(600);
-  if (in.ConsumeBool()) {  // mostly text lines, so that records get through to the terminal
-    for (char &c : content) {
-      const auto b = static_cast<uint8_t>(c);
-      c = b % 8 == 0 ? '\r' : b % 8 == 1 ? '\n' : static_cast<char>(0x20 + b % 95);
-    }
-  }
+  if (in.ConsumeBool())  // mostly text lines, so that records get through to the terminal
+    for (char &c : content)
+      c = uint8_t(c) % 8 < 2 ? "\r\n"[uint8_t(c) % 8] : static_cast<char>(0x20 + uint8_t(c) % 95);
   Check(static_cast<bool>(std::ofstream(path, std::ios::binary) << content), "PC file written");
 }
 
@@ -349,7 +333,6 @@ void SingleValueOp(FuzzedDataProvider &in) {
   Check(r == 0 || (r >= -100 && r < 0), "SetAllParams result");
 }
 
-// SendCommand, GetMsgEx, PostCommand, GetResponse or ChgTerminal.
 void ExchangeOp(FuzzedDataProvider &in) {
   Reply reply = NewReply();
   const int pick = in.ConsumeIntegralInRange<int>(0, 4);
@@ -387,7 +370,6 @@ void FaultOp(FuzzedDataProvider &in, VirtualPlatform &vp) {
           in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<int>(-12, 10060));
 }
 
-// Up to `limit` operations, each one of `ops` picked by the fuzzer, now and then a fault first.
 using Op = void (*)(FuzzedDataProvider &);
 void RunOps(FuzzedDataProvider &in, VirtualPlatform &vp, int limit, const Op (&ops)[3]) {
   for (int i = 0; i < limit && in.remaining_bytes() > 0; ++i) {
