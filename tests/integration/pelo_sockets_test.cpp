@@ -1,6 +1,5 @@
 // libveldc.so's Pelo kind, as a host links it, on the real socket layer (the CLI's tests take
 // it to veldc-sim's adapter).
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,17 +7,15 @@
 
 #include "veldc.h"
 
-namespace {
-
 // Another host already on the port, one that asks to share it as the library once did: the
 // library's bind is refused rather than both hearing the adapter's replies.
 TEST(PeloKind, ASecondHostOnThePortIsRefused) {
   const int other = ::socket(AF_INET, SOCK_DGRAM, 0), on = 1;
-  ::setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  socklen_t len = sizeof(a);
-  ASSERT_TRUE(::bind(other, reinterpret_cast<sockaddr *>(&a), sizeof(a)) == 0 &&
+  socklen_t len = sizeof a;
+  ASSERT_TRUE(::setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+              ::bind(other, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
               ::getsockname(other, reinterpret_cast<sockaddr *>(&a), &len) == 0);
   const int port = ntohs(a.sin_port);
   ASSERT_EQ(InitCOMM(port, DEV_PELO, 0, 0), port);
@@ -28,5 +25,3 @@ TEST(PeloKind, ASecondHostOnThePortIsRefused) {
   ExitCOMM();
   ::close(other);
 }
-
-}  // namespace
