@@ -7,23 +7,14 @@
 set -u
 source "$(dirname "$0")/harness.sh" "$@"
 
-ports=$(mktemp -d "${TMPDIR:-/tmp}/veldc-com.XXXXXX")
-cleanup() {
-  "$WINESERVER" -k 2>/dev/null
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$ports"
-}
-trap cleanup EXIT
-
 sim=${VELDC_LINUX_SIM:-}
 if [ -n "$sim" ] && [ -x "$sim" ]; then
-  mkdir -p "$ports/in" "$ports/out"
-  printf 'AB\r\nCD\r\n' >"$ports/in/data"
-  serve sim "$ports" "$sim" --direct --files "$ports/in" --save "$ports/out" --reply-delay 1 \
-    --line-gap 0 || exit 1
-  export VELDC_SIM_DIR="Z:${ports//\//\\}"
-  com3=$(head -n1 "$ports/sim.path")
+  mkdir -p "$work/in" "$work/out"
+  printf 'AB\r\nCD\r\n' >"$work/in/data"
+  serve sim "$sim" --direct --files "$work/in" --save "$work/out" --reply-delay 1 --line-gap 0 ||
+    exit 1
+  export VELDC_SIM_DIR="Z:${work//\//\\}"
+  com3=$(head -n1 "$work/sim.path")
 elif [ -n "${VELDC_REQUIRE_LINUX_SIM:-}" ]; then
   echo "com_harness: veldc-sim not found at '$sim'" >&2 && exit 1
 else
@@ -32,9 +23,9 @@ fi
 
 # The wineserver reads the port mapping when it starts.
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n"COM3"="%s"\r\n"COM4"="%s"\r\n' \
-  "${com3:-}" "$ports/missing" >"$ports/ports.reg"
-"$wine_run" reg import "Z:${ports//\//\\}\\ports.reg" >"$ports/reg.log" 2>&1 ||
-  { cat "$ports/reg.log"; exit 1; }
+  "${com3:-}" "$work/missing" >"$work/ports.reg"
+"$wine_run" reg import "Z:${work//\//\\}\\ports.reg" >"$work/reg.log" 2>&1 ||
+  { cat "$work/reg.log"; exit 1; }
 "$WINESERVER" -k 2>/dev/null
 sleep 0.2
 

@@ -18,16 +18,7 @@ fi
 tag=$$
 host_ns=veldc-host-$tag
 pelo_ns=veldc-pelo-$tag
-work=$(mktemp -d "${TMPDIR:-/tmp}/veldc-pelo.XXXXXX")
-cleanup() {
-  ip netns exec "$host_ns" "$WINESERVER" -k 2>/dev/null
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  ip netns del "$host_ns" 2>/dev/null
-  ip netns del "$pelo_ns" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+undo() { ip netns del "$host_ns"; ip netns del "$pelo_ns"; }
 
 # A server of this prefix outside the namespace would own the sockets: stop it first.
 "$WINESERVER" -k 2>/dev/null
@@ -45,7 +36,8 @@ ip netns add "$pelo_ns" &&
   ip -n "$host_ns" link set vh$tag up && ip -n "$pelo_ns" link set vp$tag up ||
   { echo "pelo_harness: cannot set up the namespaces" >&2; exit 1; }
 
-serve adapter "$work" ip netns exec "$pelo_ns" "$sim" --pelo --pelo-address 192.168.0.10 \
+serve adapter ip netns exec "$pelo_ns" "$sim" --pelo --pelo-address 192.168.0.10 \
   --pelo-port 5005 -t 1 || exit 1
 
-VELDC_PELO_ADDRESS=192.168.0.10 ip netns exec "$host_ns" "$wine_run" "$program" "${args[@]}"
+in_ns=(ip netns exec "$host_ns")
+VELDC_PELO_ADDRESS=192.168.0.10 "${in_ns[@]}" "$wine_run" "$program" "${args[@]}"

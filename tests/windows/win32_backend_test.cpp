@@ -1,14 +1,17 @@
-// The real Windows backend under Windows (wine64 in CI): files and the meter dialogs of VELDC.DLL.
-// COM ports, the clock, WinSock and the driver: the sessions' tests; the version resource: the
-// windows_dll_* checks and the example host's GetVeldcVersion.
+// The real Windows backend under Windows (wine64 in CI): files, the meter dialogs of VELDC.DLL,
+// and KOV74C.DLL found on the search path with its entries bound by ordinal. COM ports, the
+// clock and WinSock: the sessions' tests; the version resource: the windows_dll_* checks and the
+// example host's GetVeldcVersion.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "meter/meter.h"
 #include "platform/meter_ui.h"
 #include "platform/platform.h"
+#include "veldc.h"
 
 namespace veldc::platform {
 namespace {
@@ -93,6 +96,18 @@ TEST(Win32Library, MeterDialogsComeFromTheDllTemplates) {
   // No module or no such template: no window.
   EXPECT_EQ(os.MeterCreate(kNoHandle, meter::kTransferTemplate), kNoHandle);
   EXPECT_EQ(os.MeterCreate(Dll(), 112), kNoHandle);
+}
+
+// A session with the stand-in's simulated terminal 2 in each Kov74 mode.
+TEST(Win32Kov74, SessionThroughTheDriverByOrdinal) {
+  for (const auto &[kind, speed] :
+       {std::pair{DEV_KOV74_MODE0, 0}, {DEV_KOV74_MODE1, 9600}, {DEV_KOV74_MODE2, 57600}}) {
+    char time[VELDC_REPLY_SIZE] = {};
+    ASSERT_TRUE(InitCOMM(1, kind, speed, 0) > 0 && SetTerminal(2) == 0 && GetTime(time) == 0)
+        << kind << ": " << GetError(time) << " " << time;
+    EXPECT_EQ(std::strlen(time), 6u) << kind << ": " << time;
+    EXPECT_EQ(ExitCOMM(), 0);
+  }
 }
 
 }  // namespace
