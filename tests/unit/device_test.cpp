@@ -1,5 +1,4 @@
 // Opening and closing each kind of device and what each failure leaves; the core's state.
-#include <cmath>
 #include <limits>
 
 #include "core/errors.h"
@@ -153,28 +152,6 @@ TEST_F(Core, ErrorStateAndItsMessages) {
   DeviceState.WinSockTable.send(0, "x", 1, 0);
   nErrorCode = kErrReceiveMessage;
   EXPECT_EQ(Outcome(SetWinSockError(0)), "10054 78 Error receving message: 10054");
-}
-
-TEST_F(Core, TimeOutSettersKeepTheirValueWhenRefused) {
-  EXPECT_EQ(Get232TimeOut(), 10);
-  EXPECT_EQ(GetWinSockTimeOut(), 7);
-  SetError(kErrNoReply);
-  EXPECT_EQ(Outcome(Set232TimeOut(30)), "0 40 No reply from terminal") << "setters leave the code";
-  EXPECT_EQ(Outcome(Set232TimeOut(0)), "-1 3 Wrong parameters");
-  EXPECT_EQ(Get232TimeOut(), 30);
-  EXPECT_EQ(SetWinSockTimeOut(32767), 0);
-  EXPECT_EQ(SetWinSockTimeOut(0) + SetWinSockTimeOut(-1), -2);
-  EXPECT_EQ(GetWinSockTimeOut(), 32767);
-  // The Kov74 setting truncates, and refuses what has no integer form.
-  const float nan = std::nanf("");
-  const std::tuple<float, int, int> cases[] = {{2.9f, 0, 2},  {0.5f, 0, 0},
-                                               {0.0f, -1, 7}, {nan, -1, 7},
-                                               {3e9f, -1, 7}, {2147483520.0f, 0, 2147483520}};
-  for (const auto &[value, result, stored] : cases) {
-    ASSERT_EQ(Set232TimeOut(7), 0);
-    EXPECT_EQ(SetKov74TimeOut(value), result) << value;
-    EXPECT_EQ(Get232TimeOut(), stored) << value;
-  }
 }
 
 // A missing driver's version leaves the buffer alone; the PC's address needs an open Pelo.

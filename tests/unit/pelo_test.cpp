@@ -143,6 +143,7 @@ TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
 // The connect meter as the host's callback sees it, a data datagram arriving during the wait.
 TEST_F(PeloSetup, TheConnectMeterReportsEachStep) {
   Open();
+  EXPECT_EQ(Outcome(ChgTerminal(0)), "-1 91 No selected Pelo");
   Lines reports;
   SetProgressCallback(CollectReport, &reports);
   EnableMeter(1);
@@ -211,38 +212,6 @@ TEST_F(PeloSetup, FailuresAndWhatTheyLeave) {
     EXPECT_TRUE(vp.LogOf(Call::WsConnect).empty());
     vp.ClearLog();
   }
-}
-
-// SetIPAddress checks its argument first, PeloCommand and PeloReset the device first.
-TEST_F(PeloSetup, RefusalsBeforeAnyTraffic) {
-  bySelectedTerminal = 3;
-  EXPECT_EQ(Outcome(SetIPAddress(nullptr)), "-1 3 Wrong parameters");
-  EXPECT_EQ(bySelectedTerminal, 3) << "a null address changes nothing else";
-  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 2 Device not initialized");
-  EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 2 Device not initialized");
-  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized");
-  ASSERT_GE(InitCOMM(1, DEV_SERIAL_NETWORK, 9600, 0), 0) << ErrorState();
-  bySelectedTerminal = 0;
-  EXPECT_EQ(Outcome(SetIPAddress("192.168.0.10")), "-1 5 Wrong communication device");
-  EXPECT_EQ(bySelectedTerminal, device::NO_TERMINAL) << "the serial device needs a new selection";
-  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 2 Device not initialized");
-  EXPECT_EQ(Outcome(PeloReset()), "-1 2 Device not initialized") << "not 5";
-  EXPECT_TRUE(vp.LogOf(Call::WsSocket).empty());
-  ASSERT_EQ(ExitCOMM(), 0);
-  // Before any socket the clean-out read fails, and the number is spent.
-  Open();
-  uint16_t seq = PeloLink.wSeqCounter;
-  EXPECT_EQ(Outcome(PeloCommand("X", reply)), "-1 78 Error receving message: 10038");
-  EXPECT_EQ(PeloLink.wSeqCounter, seq + 1);
-  ASSERT_EQ(ExitCOMM(), 0);
-  Connect();
-  seq = PeloLink.wSeqCounter;
-  EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 3 Wrong parameters");
-  EXPECT_EQ(Outcome(PeloCommand("X", nullptr)), "-1 3 Wrong parameters");
-  EXPECT_EQ(Outcome(PeloCommand(std::string(128, 'q').c_str(), reply)), "-1 3 Wrong parameters");
-  EXPECT_EQ(Outcome(SetIPAddress("192.168.000.010")), "-1 3 Wrong parameters") << "not canonical";
-  EXPECT_TRUE(vp.Log().empty()) << "the socket is kept";
-  EXPECT_EQ(PeloLink.wSeqCounter, seq);
 }
 
 TEST_F(PeloSetup, ResetSendsThreeEqualDatagramsAndWaitsForNothing) {
@@ -317,6 +286,10 @@ TEST_F(PeloCommandTest, RepliesAndWhatEndsTheWait) {
   vp.ClearLog();
   EXPECT_EQ(Outcome(PeloCommand("Q", reply)), "-1 79 WinSocket timeout expired");
   EXPECT_EQ(Sent(), Datagrams(3, Datagram(PELO_PKT_COMMAND, PeloLink.wSeqCounter, "Q")));
+  EXPECT_EQ(Outcome(PeloCommand(nullptr, reply)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(PeloCommand("X", nullptr)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Outcome(PeloCommand(std::string(128, 'q').c_str(), reply)), "-1 3 Wrong parameters");
+  EXPECT_EQ(Sent().size(), 3u) << "refusals send nothing";
 }
 
 // The reset waits at least 4 s for an init or the acknowledgement of its number.
@@ -369,6 +342,8 @@ class PeloExchange : public Pelo {
 
 TEST_F(PeloExchange, SingleFormEndsTheCommandWithACarriageReturn) {
   Select(PELO_FORM_SINGLE, 0);
+  EXPECT_EQ(Outcome(ChgTerminal(1)), "-1 3 Wrong parameters") << "the single form has terminal 0";
+  ASSERT_EQ(ChgTerminal(0), 0);
   const Answer ok = Fixed(Datagram(PELO_PKT_DATA, 80, "OK\r"));
   OnData({{1000, AckIt()}, {2000, ok}, {3000, ok}});
   ASSERT_EQ(SendCommand("TIME", reply), 0) << ErrorState();
@@ -450,34 +425,6 @@ TEST_F(PeloExchange, PostedCommandAndGetResponse) {
   EXPECT_STREQ(reply, "mine");
 }
 
-TEST_F(PeloExchange, SelectionFollowsTheLinkForm) {
-  // Status null: no SetIPAddress, the form is still none.
-  const std::tuple<const char *, int, const char *> cases[] = {{nullptr, 0, "91 No selected Pelo"},
-                                                               {"V C3\r", 0, "3 Wrong parameters"},
-                                                               {"V C3\r", 254, "0 None"},
-                                                               {"V C1\r", 1, "3 Wrong parameters"},
-                                                               {"V C1\r", 0, "0 None"}};
-  for (const auto &[status, address, state] : cases) {
-    SCOPED_TRACE(std::to_string(address) + (status ? status : " no status"));
-    Open();
-    if (status != nullptr) {
-      adapter.SetResponder(Status(status));
-      ASSERT_EQ(SetIPAddress("192.168.0.10"), 0);
-    }
-    vp.ClearLog();
-    bySelectedTerminal = 9;
-    PeloLink.wLastDataSeq = 3;
-    const bool ok = std::string(state) == "0 None";
-    EXPECT_EQ(Outcome(ChgTerminal(address)), (ok ? "0 " : "-1 ") + std::string(state));
-    EXPECT_EQ(bySelectedTerminal, ok ? address : 255);
-    EXPECT_EQ(PeloLink.wLastDataSeq, 0xFFFF);
-    // SetTerminal refuses the same addresses; neither sends anything.
-    EXPECT_TRUE(ok || Outcome(SetTerminal(address)) == std::string("-1 ") + state);
-    EXPECT_TRUE(Sent().empty());
-    ASSERT_EQ(ExitCOMM(), 0);
-  }
-}
-
 // A terminal that answers the empty command without its model is busy: EOT, then identified.
 TEST_F(PeloExchange, SetTerminalStopsABusyTerminalThenIdentifies) {
   Connect("V C3\r");
@@ -486,6 +433,7 @@ TEST_F(PeloExchange, SetTerminalStopsABusyTerminalThenIdentifies) {
     const std::string answer = p.text.substr(1) == "%XI" ? "Dulm 3 F" : "";
     return {{1000, Ack(p.seq)}, {2000, Reply(PELO_PKT_DATA, 100, Network(3, answer))(p.seq)}};
   });
+  EXPECT_EQ(Outcome(SetTerminal(0)), "-1 3 Wrong parameters") << "0 is no network address";
   ASSERT_EQ(SetTerminal(3), 0) << ErrorState();
   Datagrams texts;  // without the header and the closing NUL
   for (const auto &d : SentData()) texts.push_back(d.substr(4, d.size() - 5));
