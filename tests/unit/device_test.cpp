@@ -1,4 +1,5 @@
 // Opening and closing each kind of device and what each failure leaves; the core's state.
+#include <cmath>
 #include <limits>
 
 #include "core/errors.h"
@@ -152,6 +153,22 @@ TEST_F(Core, ErrorStateAndItsMessages) {
   DeviceState.WinSockTable.send(0, "x", 1, 0);
   nErrorCode = kErrReceiveMessage;
   EXPECT_EQ(Outcome(SetWinSockError(0)), "10054 78 Error receving message: 10054");
+}
+
+// Refused values leave the setting; the Kov74 one truncates and refuses what has no integer form.
+TEST_F(Core, TimeOutSettersKeepTheirValueWhenRefused) {
+  EXPECT_EQ(SetWinSockTimeOut(0) + SetWinSockTimeOut(-1), -2);
+  EXPECT_EQ(GetWinSockTimeOut(), 7);
+  const std::tuple<float, int, int> cases[] = {{2.9f, 0, 2},
+                                               {0.0f, -1, 7},
+                                               {std::nanf(""), -1, 7},
+                                               {3e9f, -1, 7},
+                                               {2147483520.0f, 0, 2147483520}};
+  for (const auto &[value, result, stored] : cases) {
+    ASSERT_EQ(Set232TimeOut(7), 0);
+    EXPECT_EQ(SetKov74TimeOut(value), result) << value;
+    EXPECT_EQ(Get232TimeOut(), stored) << value;
+  }
 }
 
 // A missing driver's version leaves the buffer alone; the PC's address needs an open Pelo.

@@ -80,22 +80,8 @@ const std::vector<Operation> &Operations() {
        [](World &w, char *) { return SendPrg(w.files.Path("in.txt").c_str()); }},
       {"RecvFile", PcFile::kWritten,
        [](World &w, char *) { return RecvFile(data, w.files.Path("out.txt").c_str()); }},
-      {"ListFiles", PcFile::kNone,
-       [](World &, char *text) {
-         char all[] = "*", entries[VELDC_DIR_ENTRIES * VELDC_DIR_SLOT] = {};
-         const int r = ListFiles(all, entries);
-         std::strcpy(text, entries);
-         return r;
-       }},
       {"ViewFile", PcFile::kNone, [](World &, char *text) { return ViewFile(data, text, 256); }},
       {"DeleFile", PcFile::kNone, [](World &, char *) { return DeleFile(data); }},
-      {"GetTime", PcFile::kNone, [](World &, char *text) { return GetTime(text); }},
-      {"SetParameter", PcFile::kNone,
-       [](World &w, char *text) {
-         const int r = SetParameter(7, "42");
-         std::strcpy(text, w.terminal.Parameter(7).c_str());
-         return r;
-       }},
       {"GetParameter", PcFile::kNone, [](World &, char *text) { return GetParameter(12, text); }},
       {"SendCommand", PcFile::kNone, [](World &, char *text) { return SendCommand("%XI", text); }},
   };
