@@ -221,8 +221,6 @@ class TempDir {
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
   std::string Path(const std::string &name) const { return (dir_ / name).string(); }
   void Write(const std::string &name, const std::string &content) const {
     std::ofstream(Path(name), std::ios::binary) << content;

@@ -62,9 +62,7 @@ TEST_F(SerialOpen, AppliesTheLineSettings) {
     s = vp.LastState();
     EXPECT_TRUE(s.ByteSize == formats[format][0] && s.Parity == formats[format][1]) << format;
   }
-}
-
-TEST_F(SerialOpen, NetworkInterfaceGetsItsFiveSetUpCommandsAndClosesWithP0) {
+  // The network interface gets its five set-up commands and is closed with ">P0".
   ASSERT_EQ(InitCOMM(1, DEV_SERIAL_NETWORK, 9600, 0), 1016);
   const auto writes = vp.Writes();
   ASSERT_EQ(writes.size(), 5u);
@@ -196,8 +194,6 @@ TEST_F(Core, VersionsAndTheLocalAddress) {
 TEST_F(Kov74Test, OpenRefusalsMapToTheirCodesAndFreeTheDriver) {
   const std::tuple<int, int, bool, const char *, const char *> cases[] = {
       {0, 0, true, "", "11 KOV74 com port not found"},
-      {-1, 0, true, "", "12 Wrong KOV74 parameters"},
-      {-5, 0, true, "", "16 Unable to set KOV74 port state"},
       {-9, 0, true, "", "20 Unable to setup KOV74 port"},
       {-10, 0, true, "", "20 Unable to setup KOV74 port"},
       {1, -1, true, "", "21 Wrong KOV74 speed"},
@@ -249,18 +245,6 @@ TEST(PortNames, TheNameSetIsOpened) {
   EXPECT_EQ(Outcome(SetPortName(2, longName.substr(1).c_str())), "0 0 None");
   EXPECT_EQ(InitCOMM(2, DEV_SERIAL_DIRECT, 9600, 0) + ExitCOMM(), 760);
   EXPECT_EQ(vp.LogOf(Call::ComOpen).back().text, longName.substr(1));
-}
-
-TEST_F(Kov74Test, SelectionGivesUpAfterTenPollsAndNeedsAnAddress) {
-  Open();
-  EXPECT_EQ(Outcome(SetTerminal(5)), "-1 47 Cannot talk with terminal");
-  EXPECT_EQ(driver.polls.size(), 10u);
-  EXPECT_EQ(device::bySelectedTerminal, device::NO_TERMINAL);
-  EXPECT_EQ(Outcome(SetTerminal(0)), "-1 3 Wrong parameters");
-  EXPECT_EQ(Outcome(ChgTerminal(0)), "-1 3 Wrong parameters");
-  const size_t before = vp.Log().size();
-  EXPECT_EQ(ChgTerminal(5), 0);
-  EXPECT_EQ(vp.Log().size(), before) << "no traffic";
 }
 
 }  // namespace

@@ -132,7 +132,6 @@ TEST_P(FaultMatrix, EveryCallFailedAtEveryOccurrence) {
       ASSERT_TRUE(w.opened);
       good = Perform(w, op);
       ASSERT_GE(good.result, 0) << ErrorState();
-      // The good run moves the records whole, through every family.
       EXPECT_TRUE(op.pcFile != PcFile::kWritten || good.pcFile == kRecords);
       EXPECT_TRUE(std::string(op.name) != "SendFile" ||
                   good.terminalState.find("NEW:R1,R2,R3,;") != std::string::npos);

@@ -431,6 +431,12 @@ TEST_F(Upload, EndLineIsJudged) {
   peer.Reply("TYPE ??\r");
   EXPECT_EQ(Receive(), "-1 62 Send command ignored");
   EXPECT_FALSE(files.Exists("out.txt"));
+  // The 10,001st record is judged as the end line, and fails even when it reads like one that
+  // matches; the terminal is told to stop, and the PC file keeps the first 10,000 records.
+  Types(Numbered(10000, "\r") + "X10000\rR10002\r" + kEot + "10002\r");
+  EXPECT_EQ(Receive(), "-1 60 Records number does not match");
+  EXPECT_EQ(Heard().back(), kEot);
+  EXPECT_EQ(files.Read("out.txt"), Numbered(10000));
 }
 
 // With the meter on, the size is looked up first ("DIR" and the name padded to eight).
@@ -482,15 +488,6 @@ TEST_F(Services, TransferMeter) {
   }
   EXPECT_EQ(reports,
             (Lines{"110,0,0,0,0,", "110,1,1,12,120,", "110,1,2,24,120,", "110,2,2,24,120,"}));
-}
-
-// The 10,001st record is judged as the end line, and fails even when it reads like one that
-// matches; the terminal is told to stop, and the PC file keeps the first 10,000 records.
-TEST_F(Upload, TakesTenThousandRecordsAtMost) {
-  Types(Numbered(10000, "\r") + "X10000\rR10002\r" + kEot + "10002\r");
-  EXPECT_EQ(Receive(), "-1 60 Records number does not match");
-  EXPECT_EQ(Heard().back(), kEot);
-  EXPECT_EQ(files.Read("out.txt"), Numbered(10000));
 }
 
 // A count out of range is clamped, never wrapped.
