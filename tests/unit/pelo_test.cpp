@@ -140,7 +140,8 @@ TEST_F(PeloSetup, ConnectsGreetsAsksForStatusAndLearnsTheForm) {
   }
 }
 
-// The connect meter as the host's callback sees it, a data datagram arriving during the wait.
+// The connect meter as the host's callback sees it, a data datagram arriving during the wait;
+// the shortest address.
 TEST_F(PeloSetup, TheConnectMeterReportsEachStep) {
   Open();
   EXPECT_EQ(Outcome(ChgTerminal(0)), "-1 91 No selected Pelo");
@@ -152,7 +153,7 @@ TEST_F(PeloSetup, TheConnectMeterReportsEachStep) {
     return {{100000, Datagram(PeloPacket::kData, 40, "\x01x")},
             {300000, Datagram(PeloPacket::kCommand, p.seq, "V C1\r")}};
   });
-  ASSERT_EQ(Outcome(SetIPAddress("192.168.0.10")), "0 0 None");
+  ASSERT_EQ(Outcome(SetIPAddress("1.2.3.4")), "0 0 None");
   const auto ok = vp.LogOf(Call::MeterSetItemText).back();
   EXPECT_EQ(ok.text, "OK !");
   EXPECT_GE(vp.LogOf(Call::MeterDestroy).back().at - ok.at, 500000u) << "left in view";
@@ -434,6 +435,8 @@ TEST_F(PeloExchange, SetTerminalStopsABusyTerminalThenIdentifies) {
     return {{1000, Ack(p.seq)}, {2000, Reply(PELO_PKT_DATA, 100, Network(3, answer))(p.seq)}};
   });
   EXPECT_EQ(Outcome(SetTerminal(0)), "-1 3 Wrong parameters") << "0 is no network address";
+  EXPECT_EQ(Outcome(ChgTerminal(255)), "-1 3 Wrong parameters") << "254 is the last address";
+  EXPECT_EQ(Outcome(ChgTerminal(254)), "0 0 None");
   ASSERT_EQ(SetTerminal(3), 0) << ErrorState();
   Datagrams texts;  // without the header and the closing NUL
   for (const auto &d : SentData()) texts.push_back(d.substr(4, d.size() - 5));
