@@ -235,7 +235,7 @@ TEST(CloseFailure, LeavesTheDeviceOpen) {
   }
 }
 
-TEST(PortNames, TheNameSetIsOpened) {
+TEST(PortNames, TheNameSetIsOpenedAndADroppedOneGivesTheDefault) {
   TestPlatform vp;
   const std::string longName(256, 'x');
   for (const auto &[port, name] :
@@ -245,6 +245,8 @@ TEST(PortNames, TheNameSetIsOpened) {
   EXPECT_EQ(Outcome(SetPortName(2, longName.substr(1).c_str())), "0 0 None");
   EXPECT_EQ(InitCOMM(2, DEV_SERIAL_DIRECT, 9600, 0) + ExitCOMM(), 760);
   EXPECT_EQ(vp.LogOf(Call::ComOpen).back().text, longName.substr(1));
+  EXPECT_EQ(SetPortName(2, nullptr) + InitCOMM(2, DEV_SERIAL_DIRECT, 9600, 0) + ExitCOMM(), 760);
+  EXPECT_EQ(vp.LogOf(Call::ComOpen).back().text, vp.DefaultPortName(2)) << "a dropped name";
 }
 
 }  // namespace
